@@ -1,0 +1,77 @@
+#include "startup.h"
+
+#include "tunnel/diagnosticlog.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QEvent>
+#include <QFile>
+
+#include <cstdlib>
+
+namespace Startup {
+
+QString g_logDirectory;
+QString g_startupLogPath;
+
+QString desktopLogDirectory()
+{
+    const QString found = DiagnosticLog::firstWritableLogsFolder(DiagnosticLog::logDirectoryCandidates());
+    if (!found.isEmpty())
+        return found;
+    return QDir(QCoreApplication::applicationDirPath()).absoluteFilePath(QStringLiteral("logs"));
+}
+
+void appendStartupLog(const QString &line)
+{
+    if (g_startupLogPath.isEmpty())
+        return;
+    QFile file(g_startupLogPath);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text))
+        return;
+    const QString stamped = QDateTime::currentDateTime().toString(Qt::ISODateWithMs) + QLatin1Char(' ') + line
+        + QLatin1Char('\n');
+    file.write(stamped.toUtf8());
+}
+
+QString formatStartupLogLine(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    QString level;
+    switch (type) {
+    case QtDebugMsg:
+        level = QStringLiteral("DEBUG");
+        break;
+    case QtInfoMsg:
+        level = QStringLiteral("INFO");
+        break;
+    case QtWarningMsg:
+        level = QStringLiteral("WARN");
+        break;
+    case QtCriticalMsg:
+        level = QStringLiteral("ERROR");
+        break;
+    case QtFatalMsg:
+        level = QStringLiteral("FATAL");
+        break;
+    }
+    QString line = QStringLiteral("[%1] %2").arg(level, message);
+    if (context.file && *context.file)
+        line += QStringLiteral(" (%1:%2)").arg(QString::fromUtf8(context.file)).arg(context.line);
+    return line;
+}
+
+void startupMessageHandler(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    appendStartupLog(formatStartupLogLine(type, context, message));
+    if (type == QtFatalMsg)
+        std::abort();
+}
+
+bool QuitEventFilter::eventFilter(QObject *watched, QEvent *event)
+{
+    Q_UNUSED(watched);
+    return event && event->type() == QEvent::Quit;
+}
+
+} // namespace Startup

@@ -1,0 +1,388 @@
+#pragma once
+
+#include "api/apitimings.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <QSet>
+#include <QString>
+#include <QVariantList>
+#include <QVariantMap>
+
+#include <functional>
+
+class QNetworkAccessManager;
+class QNetworkReply;
+class QNetworkRequest;
+class QSettings;
+class QTimer;
+class ConfigRepository;
+class SingBoxProcessManager;
+
+// The one object the QML interface sees. It owns all client state and the
+// objects that talk to the backend and to the tunnel engine.
+class AppController : public QObject
+{
+    Q_OBJECT
+
+    Q_PROPERTY(QString currentPage READ currentPage WRITE setCurrentPage NOTIFY currentPageChanged)
+    Q_PROPERTY(bool connected READ connected NOTIFY connectedChanged)
+    Q_PROPERTY(bool loggedIn READ loggedIn NOTIFY loggedInChanged)
+    Q_PROPERTY(QString statusText READ statusText NOTIFY statusTextChanged)
+    Q_PROPERTY(QString vpnPhase READ vpnPhase NOTIFY vpnPhaseChanged)
+    Q_PROPERTY(bool busy READ busy NOTIFY busyChanged)
+    Q_PROPERTY(bool networkLoading READ networkLoading NOTIFY networkLoadingChanged)
+    Q_PROPERTY(QString loadingText READ loadingText NOTIFY loadingTextChanged)
+    Q_PROPERTY(QString apiError READ apiError NOTIFY apiErrorChanged)
+    Q_PROPERTY(QString toastMessage READ toastMessage NOTIFY toastMessageChanged)
+    Q_PROPERTY(QString apiBaseUrl READ apiBaseUrl NOTIFY apiBaseUrlChanged)
+    Q_PROPERTY(QString desktopPlatformLabel READ desktopPlatformLabel CONSTANT)
+    Q_PROPERTY(int mtu READ mtu NOTIFY settingsChanged)
+    Q_PROPERTY(QString dnsPrimary READ dnsPrimary NOTIFY settingsChanged)
+    Q_PROPERTY(QString dnsFallback READ dnsFallback NOTIFY settingsChanged)
+    Q_PROPERTY(QString currentNodeName READ currentNodeName NOTIFY selectedNodeChanged)
+    Q_PROPERTY(QString selectedNodeId READ selectedNodeId NOTIFY selectedNodeChanged)
+    Q_PROPERTY(QString nodeSelectionMode READ nodeSelectionMode NOTIFY selectedNodeChanged)
+    Q_PROPERTY(QString currentNodeLatency READ currentNodeLatency NOTIFY selectedNodeChanged)
+    Q_PROPERTY(QString currentNodeQuality READ currentNodeQuality NOTIFY selectedNodeChanged)
+    Q_PROPERTY(int currentNodeQualityScore READ currentNodeQualityScore NOTIFY selectedNodeChanged)
+    Q_PROPERTY(QString currentPlanName READ currentPlanName NOTIFY currentPlanChanged)
+    Q_PROPERTY(QString currentPlanStatusText READ currentPlanStatusText NOTIFY currentPlanChanged)
+    Q_PROPERTY(bool hasActiveMembership READ hasActiveMembership NOTIFY currentPlanChanged)
+    Q_PROPERTY(QString selectedPlanId READ selectedPlanId NOTIFY currentPlanChanged)
+    Q_PROPERTY(QString configPreview READ configPreview NOTIFY configPreviewChanged)
+    Q_PROPERTY(QString authEmail READ authEmail NOTIFY authChanged)
+    Q_PROPERTY(QVariantList nodes READ nodes NOTIFY nodesChanged)
+    Q_PROPERTY(QVariantList nodeCountries READ nodeCountries NOTIFY nodeCountriesChanged)
+    Q_PROPERTY(QVariantList plans READ plans NOTIFY plansChanged)
+    Q_PROPERTY(int plansCount READ plansCount NOTIFY plansChanged)
+    Q_PROPERTY(QVariantMap dashboard READ dashboard NOTIFY dashboardChanged)
+    Q_PROPERTY(QVariantMap preferences READ preferences NOTIFY preferencesChanged)
+    Q_PROPERTY(QVariantMap experience READ experience NOTIFY experienceChanged)
+    Q_PROPERTY(QVariantMap support READ support NOTIFY supportChanged)
+    Q_PROPERTY(QString lastError READ lastError NOTIFY lastErrorChanged)
+    Q_PROPERTY(QString recentLog READ recentLog NOTIFY recentLogChanged)
+    Q_PROPERTY(bool membershipDialogVisible READ membershipDialogVisible NOTIFY membershipDialogVisibleChanged)
+    Q_PROPERTY(QString membershipDialogMessage READ membershipDialogMessage NOTIFY membershipDialogMessageChanged)
+    Q_PROPERTY(bool sessionKickDialogVisible READ sessionKickDialogVisible NOTIFY sessionKickDialogVisibleChanged)
+    Q_PROPERTY(QString sessionKickDialogMessage READ sessionKickDialogMessage NOTIFY sessionKickDialogMessageChanged)
+    Q_PROPERTY(QVariantMap trialClaimStatus READ trialClaimStatus NOTIFY trialClaimStatusChanged)
+    Q_PROPERTY(QString language READ language NOTIFY languageChanged)
+
+public:
+    using JsonCompletion = std::function<void(const QVariantMap &response, bool success)>;
+    using PostCompletion = std::function<void(const QVariantMap &response)>;
+    using RawCompletion = std::function<void(const QByteArray &body, bool success)>;
+
+    explicit AppController(QObject *parent = nullptr);
+    ~AppController() override;
+
+    // --- property readers
+    QString currentPage() const { return m_currentPage; }
+    bool connected() const;
+    bool loggedIn() const { return m_loggedIn; }
+    QString statusText() const;
+    QString vpnPhase() const { return m_vpnPhase; }
+    bool busy() const { return m_busy; }
+    bool networkLoading() const { return m_networkLoadingDepth > 0; }
+    QString loadingText() const;
+    QString apiError() const;
+    QString toastMessage() const;
+    QString apiBaseUrl() const { return m_apiBaseUrl; }
+    QString desktopPlatformLabel() const;
+    int mtu() const;
+    QString dnsPrimary() const;
+    QString dnsFallback() const;
+    QString currentNodeName() const;
+    QString selectedNodeId() const { return m_selectedNodeId; }
+    QString nodeSelectionMode() const { return m_nodeSelectionMode; }
+    QString currentNodeLatency() const;
+    QString currentNodeQuality() const;
+    int currentNodeQualityScore() const;
+    QString currentPlanName() const { return m_currentPlanName; }
+    QString currentPlanStatusText() const { return m_currentPlanStatusText; }
+    bool hasActiveMembership() const { return m_hasActiveMembership; }
+    QString selectedPlanId() const { return m_selectedPlanId; }
+    QString configPreview() const { return m_configPreview; }
+    QString authEmail() const { return m_authEmail; }
+    QVariantList nodes() const { return m_nodes; }
+    QVariantList nodeCountries() const { return m_nodeCountries; }
+    QVariantList plans() const { return m_plans; }
+    int plansCount() const { return int(m_plans.size()); }
+    QVariantMap dashboard() const { return m_dashboard; }
+    QVariantMap preferences() const { return m_preferences; }
+    QVariantMap experience() const { return m_experience; }
+    QVariantMap support() const { return m_support; }
+    QString lastError() const;
+    QString recentLog() const;
+    bool membershipDialogVisible() const { return m_membershipDialogVisible; }
+    QString membershipDialogMessage() const;
+    bool sessionKickDialogVisible() const { return m_sessionKickDialogVisible; }
+    QString sessionKickDialogMessage() const { return m_sessionKickDialogMessage; }
+    QVariantMap trialClaimStatus() const { return m_trialClaimStatus; }
+    QString language() const { return m_language; }
+
+    void setCurrentPage(const QString &page);
+
+    // --- navigation and the connection
+    Q_INVOKABLE void navigate(const QString &page);
+    Q_INVOKABLE void toggleConnection();
+    Q_INVOKABLE void requestDashboardConnectionToggle();
+
+    // --- nodes
+    Q_INVOKABLE void selectNode(const QString &nodeId);
+    Q_INVOKABLE void selectNodeWithMode(const QString &nodeId, const QString &mode);
+
+    // --- plans and orders
+    Q_INVOKABLE void preparePlanCheckout(const QString &planId, const QString &planName = QString());
+    Q_INVOKABLE void choosePlan(const QString &planId);
+    Q_INVOKABLE void resumeOrder(const QString &orderId);
+    Q_INVOKABLE void cancelOrder(const QString &orderId);
+
+    // --- account and session
+    Q_INVOKABLE void signIn(const QString &email, const QString &password);
+    Q_INVOKABLE void signInWithCode(const QString &email, const QString &code);
+    Q_INVOKABLE void registerAccount(const QString &email, const QString &password, const QString &name,
+                                     const QString &code = QString(), const QString &inviteCode = QString());
+    Q_INVOKABLE QString sendVerificationCode(const QString &email, const QString &purpose);
+    Q_INVOKABLE bool verifyCode(const QString &email, const QString &purpose, const QString &code);
+    Q_INVOKABLE void resetPassword(const QString &email, const QString &password, const QString &code = QString());
+    Q_INVOKABLE void changePassword(const QString &currentPassword, const QString &newPassword);
+    Q_INVOKABLE void deleteAccount();
+    Q_INVOKABLE void revokeDevice(const QString &deviceId);
+    Q_INVOKABLE void signOut();
+
+    // --- speed, messages and support
+    Q_INVOKABLE void runSpeedTest();
+    Q_INVOKABLE void markMessagesRead(const QVariantList &messageIds);
+    Q_INVOKABLE void refreshSupportChat();
+    Q_INVOKABLE void sendSupportChatMessage(const QString &text, const QVariantList &attachments = QVariantList());
+    Q_INVOKABLE QVariantMap uploadSupportMedia(const QString &fileUrl);
+    Q_INVOKABLE QVariantList pickSupportMediaFiles();
+
+    // --- settings and server
+    Q_INVOKABLE void setSetting(const QString &key, const QVariant &value);
+    Q_INVOKABLE void setPreference(const QString &section, const QString &key, const QVariant &value);
+    Q_INVOKABLE void setApiBaseUrl(const QString &url);
+
+    // --- toasts, clipboard and dialogs
+    Q_INVOKABLE void copyText(const QString &text);
+    Q_INVOKABLE void showApiErrorMessage(const QString &message);
+    Q_INVOKABLE void clearToastMessage();
+    Q_INVOKABLE void promptMembershipDialogForConnection();
+    Q_INVOKABLE void dismissMembershipDialog();
+    Q_INVOKABLE void dismissSessionKickDialog();
+    Q_INVOKABLE void claimDailyTrial();
+
+    // --- diagnostics
+    Q_INVOKABLE void uploadDiagnosticLog();
+    Q_INVOKABLE void clearCachedLogs();
+
+    // --- language
+    Q_INVOKABLE QVariantList languageOptions() const;
+    Q_INVOKABLE void setLanguage(const QString &language);
+    Q_INVOKABLE QString trText(const QString &key) const;
+
+    // --- backend calls used by the feature code (asynchronous forms call back on the GUI thread)
+    void requestJsonAsync(const QString &method, const QString &path, const QVariantMap &body, bool withToken,
+                          JsonCompletion completion, bool showLoading);
+    void postJsonAsync(const QString &path, const QVariantMap &body, bool withToken, PostCompletion completion);
+    QVariantMap requestJson(const QString &method, const QString &path, const QVariantMap &body, bool withToken);
+    QVariantMap requestJsonDocument(const QString &method, const QString &path, const QByteArray &body,
+                                    const QString &contentType, bool withToken);
+    void requestRawAsync(const QString &method, const QString &path, const QByteArray &body,
+                         const QString &contentType, bool withToken, RawCompletion completion, bool showLoading);
+    QByteArray requestRaw(const QString &method, const QString &path, const QByteArray &body,
+                          const QString &contentType, bool withToken, bool showLoading);
+
+    QNetworkRequest buildApiRequest(const QString &path, const QString &contentType, bool withToken) const;
+    QByteArray decryptApiPayloadIfNeeded(const QByteArray &body, bool decrypt, QString *error) const;
+
+    // --- loading indicator and refresh gates
+    void beginNetworkLoading(const QString &path);
+    void endNetworkLoading();
+    void clearNetworkLoading();
+    bool beginRefreshGate(const QString &key);
+    void endRefreshGate(const QString &key);
+    bool shouldForceLogout(int status, const QString &errorText, bool sentWithToken) const;
+    void triggerForcedLogout(const QString &message);
+
+    // --- internals exposed for the tests and the composition root
+    SingBoxProcessManager *engineController() const { return m_engine; }
+    ConfigRepository *configRepository() const { return m_configRepository; }
+    QNetworkAccessManager *networkAccessManager() const { return m_network; }
+    QString authToken() const { return m_authToken; }
+    QString deviceId() const { return m_deviceId; }
+    QString deviceName() const { return m_deviceName; }
+    QVariantMap localSettings() const { return m_settings; }
+    QVariantMap connectivitySettings() const { return m_connectivitySettings; }
+    bool bootstrapReady() const { return m_bootstrapReady; }
+    quint64 workflowGeneration() const { return m_workflowGeneration; }
+    // Shortens the transport's time limits so the test suite stays fast.
+    void setApiTimingsForTesting(const ApiTimings &timings) { m_apiTimings = timings; }
+    const ApiTimings &apiTimings() const { return m_apiTimings; }
+
+    void setBusy(bool value);
+    void updateToastMessage(const QString &text);
+    void updateApiError(const QString &text);
+    void setStatusText(const QString &text);
+    void setVpnPhase(const QString &phase, const QString &status);
+
+Q_SIGNALS:
+    void currentPageChanged();
+    void connectedChanged();
+    void loggedInChanged();
+    void statusTextChanged();
+    void vpnPhaseChanged();
+    void busyChanged();
+    void networkLoadingChanged();
+    void loadingTextChanged();
+    void apiErrorChanged();
+    void toastMessageChanged();
+    void apiBaseUrlChanged();
+    void settingsChanged();
+    void selectedNodeChanged();
+    void currentPlanChanged();
+    void configPreviewChanged();
+    void authChanged();
+    void nodesChanged();
+    void nodeCountriesChanged();
+    void plansChanged();
+    void dashboardChanged();
+    void preferencesChanged();
+    void experienceChanged();
+    void supportChanged();
+    void lastErrorChanged();
+    void recentLogChanged();
+    void membershipDialogVisibleChanged();
+    void membershipDialogMessageChanged();
+    void sessionKickDialogVisibleChanged();
+    void sessionKickDialogMessageChanged();
+    void trialClaimStatusChanged();
+    void languageChanged();
+    void planCheckoutRequested(const QString &planId, const QString &planName, const QString &orderId,
+                               bool resumeExisting);
+    void speedTestFinished(bool success);
+
+private:
+    // core
+    void runDeferredStartup();
+    void onEngineRunningChanged();
+    void appendDiagnosticLog(const QString &line);
+
+    // session
+    void restoreStoredSession();
+    void persistLocalAuthSession();
+    void clearPersistedLocalAuthSession();
+    void clearLocalAuthSession(const QString &message);
+
+    // bootstrap and settings
+    void restoreCatalogueDefaults();
+    void loadLocalSettings();
+    void startBootstrapAsync(std::function<void(bool)> completion, bool showLoading);
+    void refreshExperienceSection(const QString &section);
+    void refreshProfileExperienceAsync();
+
+    // workflow
+    void resetConnectionWorkflow();
+    void onConnectionTimeout();
+    void resetRuntimeTrafficStatistics();
+    void onTrafficTimer();
+
+    // billing
+    void pollPendingOrders();
+
+    // events
+    void startEventStreamIfNeeded();
+
+    // configuration preview
+    void rebuildConfigPreview();
+    void refreshRemoteConfigPreview();
+
+    // transport internals
+    void onApiReplyFinished(QNetworkReply *reply, const QString &method, const QString &path,
+                            const QByteArray &body, const QString &contentType, bool withToken,
+                            RawCompletion completion, bool showLoading);
+    QByteArray requestRawWithCurl(const QString &method, const QString &path, const QByteArray &body,
+                                  const QString &contentType, bool withToken, int *status, QString *error);
+    void logApiTransport(const QString &transport, const QString &method, const QString &path, int status,
+                         const QString &detail);
+    void requestJsonAttempt(const QString &method, const QString &path, const QByteArray &body, bool retryable,
+                            bool withToken, JsonCompletion completion, bool showLoading, int attempt);
+
+    // owned objects, created in this order
+    QTimer *m_connectionTimeoutGuard = nullptr;
+    QTimer *m_trafficTimer = nullptr;
+    QTimer *m_orderPollTimer = nullptr;
+    QTimer *m_eventReconnectTimer = nullptr;
+    QNetworkAccessManager *m_network = nullptr;
+    ConfigRepository *m_configRepository = nullptr;
+    SingBoxProcessManager *m_engine = nullptr;
+    QSettings *m_store = nullptr;
+
+    // simple state
+    QString m_currentPage = QStringLiteral("auth");
+    bool m_busy = false;
+    QString m_toastMessage;
+    QString m_statusText = QStringLiteral("登录后同步你的岚舟节点");
+    QString m_vpnPhase = QStringLiteral("disconnected");
+
+    // API client
+    QString m_apiBaseUrl;
+    QString m_apiError;
+    QString m_loadingText;
+    int m_networkLoadingDepth = 0;
+    QSet<QString> m_refreshGate;
+    ApiTimings m_apiTimings;
+
+    // identity and language
+    QString m_deviceId;
+    QString m_deviceName;
+    QString m_language;
+
+    // session
+    bool m_loggedIn = false;
+    QString m_authToken;
+    QString m_authEmail;
+    QVariantMap m_user;
+    bool m_signingOut = false;
+
+    // catalogue and settings
+    QVariantList m_nodes;
+    QVariantList m_nodeCountries;
+    QVariantList m_plans;
+    QVariantMap m_dashboard;
+    QVariantMap m_preferences;
+    QVariantMap m_experience;
+    QVariantMap m_support;
+    QVariantMap m_settings;
+    QVariantMap m_connectivitySettings;
+    bool m_bootstrapReady = false;
+
+    // nodes
+    QString m_selectedNodeId = QStringLiteral("hk-smart");
+    QString m_nodeSelectionMode = QStringLiteral("smart");
+
+    // membership
+    QString m_currentPlanName;
+    QString m_currentPlanStatusText;
+    bool m_hasActiveMembership = false;
+    QString m_selectedPlanId;
+    QString m_activePlanName;
+    QString m_membershipLabel;
+    QString m_planType;
+    QString m_planExpiresAt;
+    QVariantMap m_trialClaimStatus;
+    bool m_membershipDialogVisible = false;
+    QString m_membershipDialogMessage;
+
+    // session-kick dialog
+    bool m_sessionKickDialogVisible = false;
+    QString m_sessionKickDialogMessage;
+
+    // tunnel
+    QString m_configPreview;
+    QByteArray m_serverConfig;
+    QString m_serverConfigNodeId;
+    quint64 m_workflowGeneration = 0;
+};

@@ -1,0 +1,330 @@
+#include "appcontroller.h"
+
+#include "api/apirequest.h"
+#include "api/backendcontract.h"
+#include "i18n/translations.h"
+#include "tunnel/configrepository.h"
+#include "tunnel/singboxprocessmanager.h"
+
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QNetworkAccessManager>
+#include <QNetworkProxy>
+#include <QSettings>
+#include <QTimer>
+#include <QUuid>
+
+namespace {
+
+// Pages whose data comes from the bootstrap alone: opened before any catalogue
+// arrived, they start one.
+bool isCataloguePage(const QString &page)
+{
+    static const QStringList pages{QStringLiteral("connect"), QStringLiteral("servers"),
+                                   QStringLiteral("speedtest"), QStringLiteral("plans"), QStringLiteral("stats")};
+    return pages.contains(page);
+}
+
+} // namespace
+
+AppController::AppController(QObject *parent)
+    : QObject(parent)
+{
+    // 2. API base URL candidate; the stored setting may override it below.
+    const QString envBaseUrl = QString::fromUtf8(qgetenv("TARN_API_BASE_URL")).trimmed();
+    const QString candidateBaseUrl =
+        envBaseUrl.isEmpty() ? QString::fromLatin1(Backend::kDefaultApiBaseUrl) : envBaseUrl;
+
+    // 3. Timers, network, configuration builder, engine controller.
+    m_connectionTimeoutGuard = new QTimer(this);
+    m_connectionTimeoutGuard->setSingleShot(true);
+    m_trafficTimer = new QTimer(this);
+    m_trafficTimer->setInterval(3000);
+    m_orderPollTimer = new QTimer(this);
+    m_orderPollTimer->setInterval(1000);
+    m_eventReconnectTimer = new QTimer(this);
+    m_eventReconnectTimer->setSingleShot(true);
+    m_network = new QNetworkAccessManager(this);
+    m_network->setProxy(QNetworkProxy(QNetworkProxy::NoProxy));
+    m_configRepository = new ConfigRepository(this);
+    m_engine = new SingBoxProcessManager(this);
+
+    // 4. Local settings store: language, base URL, device identity.
+    m_store = new QSettings(QStringLiteral("Quillet"), QStringLiteral("岚舟"), this); // i18n-exempt: store name
+    m_language = I18n::normalizedDesktopLanguage(m_store->value(QStringLiteral("settings/language")).toString());
+
+    const QString storedBaseUrl = Api::normalizeApiBaseUrl(m_store->value(QStringLiteral("apiBaseUrl")).toString());
+    if (!storedBaseUrl.isEmpty()) {
+        m_apiBaseUrl = storedBaseUrl;
+        m_store->setValue(QStringLiteral("apiBaseUrl"), storedBaseUrl);
+    } else {
+        m_apiBaseUrl = Api::normalizeApiBaseUrl(candidateBaseUrl);
+    }
+
+    m_deviceId = m_store->value(QStringLiteral("device/id")).toString();
+    if (m_deviceId.isEmpty()) {
+        m_deviceId = QUuid::createUuid().toString(QUuid::WithoutBraces);
+        m_store->setValue(QStringLiteral("device/id"), m_deviceId);
+    }
+    m_deviceName = m_store->value(QStringLiteral("device/name")).toString();
+    if (m_deviceName.isEmpty()) {
+        m_deviceName = Api::defaultDesktopDeviceName();
+        m_store->setValue(QStringLiteral("device/name"), m_deviceName);
+    }
+
+    // 5. The opening line of every diagnostic log session.
+    appendDiagnosticLog(QStringLiteral("App opened: platform=%1 version=%2 device=%3 api=%4\n")
+                            .arg(Api::desktopPlatformLabel(), Api::desktopAppVersion(), m_deviceName, m_apiBaseUrl));
+
+    // 6. Stored session.
+    restoreStoredSession();
+
+    // 7.-9. Catalogue defaults, then local settings over their defaults.
+    restoreCatalogueDefaults();
+    loadLocalSettings();
+
+    // 10. Connections.
+    connect(m_engine, &SingBoxProcessManager::lastErrorChanged, this, &AppController::lastErrorChanged);
+    connect(m_engine, &SingBoxProcessManager::recentLogChanged, this, &AppController::recentLogChanged);
+    connect(m_engine, &SingBoxProcessManager::runningChanged, this, &AppController::onEngineRunningChanged);
+    connect(m_connectionTimeoutGuard, &QTimer::timeout, this, &AppController::onConnectionTimeout);
+    connect(m_trafficTimer, &QTimer::timeout, this, &AppController::onTrafficTimer);
+    connect(m_orderPollTimer, &QTimer::timeout, this, &AppController::pollPendingOrders);
+    connect(m_eventReconnectTimer, &QTimer::timeout, this, &AppController::startEventStreamIfNeeded);
+
+    // 11. Deferred start-up task.
+    QTimer::singleShot(0, this, &AppController::runDeferredStartup);
+
+    // 12.
+    rebuildConfigPreview();
+}
+
+AppController::~AppController() = default;
+
+void AppController::runDeferredStartup()
+{
+    m_engine->prepareMacVpnEnvironment();
+    if (!m_loggedIn || m_authToken.isEmpty())
+        return;
+    startBootstrapAsync(
+        [this](bool success) {
+            if (success) {
+                QTimer::singleShot(0, this, &AppController::refreshRemoteConfigPreview);
+                return;
+            }
+            clearLocalAuthSession(QStringLiteral("登录状态已失效，请重新登录。"));
+        },
+        false);
+}
+
+void AppController::onEngineRunningChanged()
+{
+    if (!m_engine->running() && (m_vpnPhase == QLatin1String("connected") || m_vpnPhase == QLatin1String("disconnecting"))) {
+        resetRuntimeTrafficStatistics();
+        setVpnPhase(QStringLiteral("disconnected"), QStringLiteral("未连接"));
+    }
+    Q_EMIT connectedChanged();
+}
+
+void AppController::appendDiagnosticLog(const QString &line)
+{
+    m_engine->appendDiagnosticLog(line);
+}
+
+// --- property readers ------------------------------------------------------
+
+bool AppController::connected() const
+{
+    return m_vpnPhase == QLatin1String("connected");
+}
+
+QString AppController::statusText() const
+{
+    return trText(m_statusText);
+}
+
+QString AppController::loadingText() const
+{
+    return trText(m_loadingText);
+}
+
+QString AppController::apiError() const
+{
+    return trText(m_apiError);
+}
+
+QString AppController::toastMessage() const
+{
+    return trText(m_toastMessage);
+}
+
+QString AppController::membershipDialogMessage() const
+{
+    return trText(m_membershipDialogMessage);
+}
+
+QString AppController::desktopPlatformLabel() const
+{
+    return Api::desktopPlatformLabel();
+}
+
+int AppController::mtu() const
+{
+    return m_settings.value(QStringLiteral("mtu"), 1400).toInt();
+}
+
+QString AppController::dnsPrimary() const
+{
+    return m_settings.value(QStringLiteral("dnsPrimary"), QStringLiteral("1.1.1.1")).toString();
+}
+
+QString AppController::dnsFallback() const
+{
+    return m_settings.value(QStringLiteral("dnsFallback"), QStringLiteral("8.8.8.8")).toString();
+}
+
+QString AppController::lastError() const
+{
+    return m_engine->lastError();
+}
+
+QString AppController::recentLog() const
+{
+    return m_engine->recentLog();
+}
+
+// --- simple state ------------------------------------------------------------
+
+void AppController::setCurrentPage(const QString &page)
+{
+    if (page == m_currentPage)
+        return;
+    m_currentPage = page;
+    Q_EMIT currentPageChanged();
+}
+
+void AppController::setBusy(bool value)
+{
+    if (value == m_busy)
+        return;
+    m_busy = value;
+    Q_EMIT busyChanged();
+}
+
+void AppController::updateToastMessage(const QString &text)
+{
+    if (text == m_toastMessage) {
+        // The same toast again is shown again; an empty one stays hidden.
+        if (!text.isEmpty())
+            Q_EMIT toastMessageChanged();
+        return;
+    }
+    m_toastMessage = text;
+    Q_EMIT toastMessageChanged();
+}
+
+void AppController::showApiErrorMessage(const QString &message)
+{
+    const QString trimmed = message.trimmed();
+    if (trimmed.isEmpty() && m_toastMessage.isEmpty())
+        return;
+    if (trimmed != m_toastMessage)
+        m_toastMessage = trimmed;
+    Q_EMIT toastMessageChanged();
+}
+
+void AppController::clearToastMessage()
+{
+    if (m_toastMessage.isEmpty())
+        return;
+    m_toastMessage.clear();
+    Q_EMIT toastMessageChanged();
+}
+
+void AppController::updateApiError(const QString &text)
+{
+    if (text == m_apiError)
+        return;
+    m_apiError = text;
+    Q_EMIT apiErrorChanged();
+}
+
+void AppController::setStatusText(const QString &text)
+{
+    if (text == m_statusText)
+        return;
+    m_statusText = text;
+    Q_EMIT statusTextChanged();
+}
+
+void AppController::setVpnPhase(const QString &phase, const QString &status)
+{
+    const bool wasConnected = connected();
+    if (phase != m_vpnPhase) {
+        m_vpnPhase = phase;
+        Q_EMIT vpnPhaseChanged();
+    }
+    setStatusText(status);
+    if (wasConnected != connected())
+        Q_EMIT connectedChanged();
+}
+
+void AppController::copyText(const QString &text)
+{
+    if (text.trimmed().isEmpty())
+        return;
+    if (QClipboard *clipboard = QGuiApplication::clipboard())
+        clipboard->setText(text);
+}
+
+// --- navigation ----------------------------------------------------------------
+
+void AppController::navigate(const QString &page)
+{
+    const QString target = page.trimmed();
+    if (m_loggedIn) {
+        if (target == QLatin1String("billing")) {
+            refreshExperienceSection(QStringLiteral("billing"));
+        } else if (target == QLatin1String("profile")) {
+            startBootstrapAsync([](bool) {}, false);
+            refreshProfileExperienceAsync();
+        } else if (target == QLatin1String("devices")) {
+            refreshExperienceSection(QStringLiteral("devices"));
+        } else if (target == QLatin1String("invite")) {
+            refreshExperienceSection(QStringLiteral("invite"));
+        } else if (target == QLatin1String("messages")) {
+            refreshExperienceSection(QStringLiteral("messages"));
+        } else if (target == QLatin1String("supportChat")) {
+            refreshSupportChat();
+        } else if (isCataloguePage(target) && !m_bootstrapReady) {
+            startBootstrapAsync([](bool) {}, true);
+        }
+    }
+    setCurrentPage(target);
+}
+
+// --- language ------------------------------------------------------------------
+
+QVariantList AppController::languageOptions() const
+{
+    return I18n::languageOptions(m_language);
+}
+
+void AppController::setLanguage(const QString &language)
+{
+    const QString normalized = I18n::normalizedDesktopLanguage(language);
+    if (normalized == m_language)
+        return;
+    m_language = normalized;
+    m_store->setValue(QStringLiteral("settings/language"), m_language);
+    Q_EMIT languageChanged();
+    Q_EMIT statusTextChanged();
+    Q_EMIT apiErrorChanged();
+    Q_EMIT toastMessageChanged();
+    Q_EMIT loadingTextChanged();
+}
+
+QString AppController::trText(const QString &key) const
+{
+    return I18n::translateText(m_language, key);
+}

@@ -1,0 +1,5 @@
+#include "appcontroller.h"
+
+// Diagnostic upload and log clearing come with the diagnostics work.
+void AppController::uploadDiagnosticLog() {}
+void AppController::clearCachedLogs() {}

@@ -1,0 +1,4 @@
+#include "appcontroller.h"
+
+// The realtime event stream comes with the events work.
+void AppController::startEventStreamIfNeeded() {}

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QString>
+
+// How this operating system does the few things the client cannot do portably.
+// Nothing above this layer tests the operating system itself.
+namespace Platform {
+
+// The label shown in diagnostics ("Windows", "Linux").
+QString platformLabel();
+
+// The platform word sent to the server ("windows", "linux").
+QString platformWord();
+
+// The shared data directory used by the client and the tunnel service:
+// "ProgramData" + "/Quillet" when that variable is set (blank counts as unset),
+// otherwise the system's fixed location.
+QString sharedDataDirectory();
+
+// The fixed shared data directory used when "ProgramData" is unset or blank.
+QString fallbackSharedDataDirectory();
+
+// A modal error box for a start-up failure; falls back to standard error when
+// no display is available.
+void showFatalMessage(const QString &title, const QString &text);
+
+} // namespace Platform

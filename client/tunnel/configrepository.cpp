@@ -1,0 +1,6 @@
+#include "configrepository.h"
+
+ConfigRepository::ConfigRepository(QObject *parent)
+    : QObject(parent)
+{
+}

@@ -1,0 +1,49 @@
+#include "testenvironment.h"
+
+#include <QDir>
+#include <QSettings>
+#include <QStandardPaths>
+
+TestEnvironment::TestEnvironment()
+{
+    m_hadProgramData = qEnvironmentVariableIsSet("ProgramData");
+    m_oldProgramData = qgetenv("ProgramData");
+
+    QDir(m_dir.path()).mkpath(QStringLiteral("ProgramData"));
+    QDir(m_dir.path()).mkpath(QStringLiteral("config"));
+    QDir(m_dir.path()).mkpath(QStringLiteral("home"));
+    qputenv("ProgramData", programData().toLocal8Bit());
+    qputenv("XDG_CONFIG_HOME", path(QStringLiteral("config")).toLocal8Bit());
+    qputenv("XDG_DATA_HOME", path(QStringLiteral("home/.local/share")).toLocal8Bit());
+    qputenv("XDG_CACHE_HOME", path(QStringLiteral("home/.cache")).toLocal8Bit());
+    QStandardPaths::setTestModeEnabled(true);
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, path(QStringLiteral("config")));
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, path(QStringLiteral("config")));
+    clearSettings();
+}
+
+TestEnvironment::~TestEnvironment()
+{
+    clearSettings();
+    if (m_hadProgramData)
+        qputenv("ProgramData", m_oldProgramData);
+    else
+        qunsetenv("ProgramData");
+}
+
+QString TestEnvironment::programData() const
+{
+    return path(QStringLiteral("ProgramData"));
+}
+
+QString TestEnvironment::path(const QString &relative) const
+{
+    return QDir(m_dir.path()).filePath(relative);
+}
+
+void TestEnvironment::clearSettings()
+{
+    QSettings store(QStringLiteral("Quillet"), QStringLiteral("岚舟"));
+    store.clear();
+    store.sync();
+}
