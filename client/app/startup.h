@@ -32,7 +32,6 @@ class QuitEventFilter : public QObject
 public:
     using QObject::QObject;
 
-protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 };
 

@@ -16,6 +16,8 @@ TestEnvironment::TestEnvironment()
     qputenv("XDG_CONFIG_HOME", path(QStringLiteral("config")).toLocal8Bit());
     qputenv("XDG_DATA_HOME", path(QStringLiteral("home/.local/share")).toLocal8Bit());
     qputenv("XDG_CACHE_HOME", path(QStringLiteral("home/.cache")).toLocal8Bit());
+    // A closed loopback port: requests fail at once instead of waiting on DNS.
+    qputenv("TARN_API_BASE_URL", "http://127.0.0.1:9");
     QStandardPaths::setTestModeEnabled(true);
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, path(QStringLiteral("config")));
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, path(QStringLiteral("config")));

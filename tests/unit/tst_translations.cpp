@@ -1,4 +1,192 @@
+#include "i18n/builtintables.h"
+#include "i18n/translations.h"
+
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QtTest>
-class Placeholder : public QObject { Q_OBJECT private Q_SLOTS: void nothing() {} };
-QTEST_GUILESS_MAIN(Placeholder)
+
+class TranslationsTest : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void normalize_data();
+    void normalize();
+    void effectiveLanguage_data();
+    void effectiveLanguage();
+    void acceptLanguage_data();
+    void acceptLanguage();
+    void followSystemLabel_data();
+    void followSystemLabel();
+    void blankKeysUnchanged();
+    void fileStageFallsBackToEnglish();
+    void recordStageAnswersWhenFileLacksText();
+    void unknownTextReturnsSource();
+    void languageOptionsOrder();
+    void resourceFileHasAllLanguages();
+};
+
+void TranslationsTest::normalize_data()
+{
+    QTest::addColumn<QString>("input");
+    QTest::addColumn<QString>("expected");
+
+    QTest::newRow("empty") << QString() << QString();
+    QTest::newRow("blank") << QStringLiteral("  ") << QString();
+    QTest::newRow("system any case") << QStringLiteral(" SyStEm ") << QString();
+    QTest::newRow("taiwan underscore upper") << QStringLiteral("ZH_TW") << QStringLiteral("zh-Hant");
+    QTest::newRow("hong kong") << QStringLiteral("zh_HK") << QStringLiteral("zh-Hant");
+    QTest::newRow("macau") << QStringLiteral("zh-MO") << QStringLiteral("zh-Hant");
+    QTest::newRow("hant script") << QStringLiteral("zh-Hant-TW") << QStringLiteral("zh-Hant");
+    QTest::newRow("mainland") << QStringLiteral("zh_CN") << QStringLiteral("zh-Hans");
+    QTest::newRow("bare zh") << QStringLiteral("zh") << QStringLiteral("zh-Hans");
+    QTest::newRow("russian locale") << QStringLiteral("ru_RU") << QStringLiteral("ru");
+    QTest::newRow("french canada") << QStringLiteral("fr_CA") << QStringLiteral("fr");
+    QTest::newRow("korean") << QStringLiteral("ko_KR") << QStringLiteral("ko");
+    QTest::newRow("japanese") << QStringLiteral("ja") << QStringLiteral("ja");
+    QTest::newRow("portuguese") << QStringLiteral("pt_BR") << QStringLiteral("en");
+    QTest::newRow("english") << QStringLiteral("en_US") << QStringLiteral("en");
+    QTest::newRow("C locale") << QStringLiteral("C") << QStringLiteral("en");
+}
+
+void TranslationsTest::normalize()
+{
+    QFETCH(QString, input);
+    QFETCH(QString, expected);
+    QCOMPARE(I18n::normalizedDesktopLanguage(input), expected);
+}
+
+void TranslationsTest::effectiveLanguage_data()
+{
+    QTest::addColumn<QString>("stored");
+    QTest::addColumn<QString>("systemLocale");
+    QTest::addColumn<QString>("expected");
+
+    QTest::newRow("stored wins") << QStringLiteral("fr") << QStringLiteral("ja_JP") << QStringLiteral("fr");
+    QTest::newRow("follow japanese system") << QString() << QStringLiteral("ja_JP") << QStringLiteral("ja");
+    QTest::newRow("follow taiwan system") << QString() << QStringLiteral("zh_TW") << QStringLiteral("zh-Hant");
+    QTest::newRow("unsupported system") << QString() << QStringLiteral("de_DE") << QStringLiteral("en");
+    QTest::newRow("empty system name") << QString() << QString() << QStringLiteral("en");
+}
+
+void TranslationsTest::effectiveLanguage()
+{
+    QFETCH(QString, stored);
+    QFETCH(QString, systemLocale);
+    QFETCH(QString, expected);
+    QCOMPARE(I18n::effectiveDesktopLanguage(stored, systemLocale), expected);
+}
+
+void TranslationsTest::acceptLanguage_data()
+{
+    QTest::addColumn<QString>("stored");
+    QTest::addColumn<QString>("expected");
+
+    QTest::newRow("simplified") << QStringLiteral("zh-Hans") << QStringLiteral("zh-CN");
+    QTest::newRow("traditional") << QStringLiteral("zh-Hant") << QStringLiteral("zh-TW");
+    QTest::newRow("english") << QStringLiteral("en") << QStringLiteral("en");
+    QTest::newRow("russian") << QStringLiteral("ru") << QStringLiteral("ru");
+    QTest::newRow("french") << QStringLiteral("fr") << QStringLiteral("fr");
+    QTest::newRow("korean") << QStringLiteral("ko") << QStringLiteral("ko");
+    QTest::newRow("japanese") << QStringLiteral("ja") << QStringLiteral("ja");
+}
+
+void TranslationsTest::acceptLanguage()
+{
+    QFETCH(QString, stored);
+    QFETCH(QString, expected);
+    QCOMPARE(I18n::acceptLanguageForDesktopLanguage(stored), expected);
+}
+
+void TranslationsTest::followSystemLabel_data()
+{
+    QTest::addColumn<QString>("stored");
+    QTest::addColumn<QString>("expected");
+
+    QTest::newRow("zh-Hans") << QStringLiteral("zh-Hans") << QStringLiteral("跟随系统");
+    QTest::newRow("zh-Hant") << QStringLiteral("zh-Hant") << QStringLiteral("跟隨系統");
+    QTest::newRow("ru") << QStringLiteral("ru") << QStringLiteral("Системный");
+    QTest::newRow("fr") << QStringLiteral("fr") << QStringLiteral("Système");
+    QTest::newRow("ko") << QStringLiteral("ko") << QStringLiteral("시스템");
+    QTest::newRow("ja") << QStringLiteral("ja") << QStringLiteral("システム");
+    QTest::newRow("en") << QStringLiteral("en") << QStringLiteral("System");
+}
+
+void TranslationsTest::followSystemLabel()
+{
+    QFETCH(QString, stored);
+    QFETCH(QString, expected);
+    QCOMPARE(I18n::translateText(stored, QStringLiteral("跟随系统")), expected);
+}
+
+void TranslationsTest::blankKeysUnchanged()
+{
+    QCOMPARE(I18n::translateText(QStringLiteral("en"), QString()), QString());
+    QCOMPARE(I18n::translateText(QStringLiteral("en"), QStringLiteral("  ")), QStringLiteral("  "));
+}
+
+void TranslationsTest::fileStageFallsBackToEnglish()
+{
+    // Find a text whose entry exists in English but is missing (or blank) in another
+    // language; the file stage must then answer in English. Build the case from
+    // the shipped file so the test does not depend on any one entry.
+    QFile file(QStringLiteral(":/i18n/tarn_i18n.json"));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QJsonObject root = QJsonDocument::fromJson(file.readAll()).object();
+    const QJsonObject english = root.value(QStringLiteral("en")).toObject();
+    QVERIFY(!english.isEmpty());
+    const QString text = english.begin().key();
+    const QString inEnglish = english.begin().value().toString();
+
+    QCOMPARE(I18n::jsonTranslatedTextForLanguage(QStringLiteral("xx"), text), inEnglish);
+    QCOMPARE(I18n::jsonTranslatedTextForLanguage(QStringLiteral("en"), QStringLiteral("不存在的文本")), QString());
+}
+
+void TranslationsTest::recordStageAnswersWhenFileLacksText()
+{
+    int count = 0;
+    const I18n::TranslationRecord *records = I18n::builtinRecords(&count);
+    QVERIFY(count > 0);
+    const QString source = QString::fromUtf8(records[0].source);
+    if (!I18n::jsonTranslatedTextForLanguage(QStringLiteral("ko"), source).isEmpty())
+        QSKIP("the first record is also in the file");
+    QCOMPARE(I18n::translatedTextForLanguage(QStringLiteral("ko"), source), QString::fromUtf8(records[0].ko));
+    QCOMPARE(I18n::translatedTextForLanguage(QStringLiteral("zh-Hant"), source), QString::fromUtf8(records[0].zhHant));
+    QCOMPARE(I18n::translatedTextForLanguage(QStringLiteral("zh-Hans"), source), source);
+}
+
+void TranslationsTest::unknownTextReturnsSource()
+{
+    const QString text = QStringLiteral("这段文字没有任何译文");
+    for (const QString &language : I18n::targetLanguages())
+        QCOMPARE(I18n::translatedTextForLanguage(language, text), text);
+}
+
+void TranslationsTest::languageOptionsOrder()
+{
+    const QVariantList options = I18n::languageOptions(QStringLiteral("en"));
+    QStringList ids;
+    for (const QVariant &option : options)
+        ids << option.toMap().value(QStringLiteral("id")).toString();
+    QCOMPARE(ids, (QStringList{QString(), "zh-Hans", "zh-Hant", "en", "ru", "fr", "ko", "ja"}));
+    const QVariantMap first = options.first().toMap();
+    QCOMPARE(first.value(QStringLiteral("nativeName")).toString(), QStringLiteral("System"));
+    QCOMPARE(first.value(QStringLiteral("detail")).toString(), QStringLiteral("System default"));
+    QCOMPARE(options.at(2).toMap().value(QStringLiteral("nativeName")).toString(), QStringLiteral("繁體中文"));
+}
+
+void TranslationsTest::resourceFileHasAllLanguages()
+{
+    QFile file(QStringLiteral(":/i18n/tarn_i18n.json"));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QJsonParseError error;
+    const QJsonDocument document = QJsonDocument::fromJson(file.readAll(), &error);
+    QCOMPARE(error.error, QJsonParseError::NoError);
+    const QJsonObject root = document.object();
+    for (const char *language : {"zh-Hans", "zh-Hant", "en", "ru", "fr", "ko", "ja"})
+        QVERIFY2(root.value(QLatin1String(language)).isObject(), language);
+}
+
+QTEST_APPLESS_MAIN(TranslationsTest)
 #include "tst_translations.moc"

@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# The main job: installs what is missing, builds, starts the local development
+# backend with demo data and opens the client pointed at it.
+set -euo pipefail
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+build="${QUILLET_BUILD_DIR:-$root/build}"
+"$root/scripts/install-deps.sh"
+"$root/scripts/build.sh"
+
+state="${QUILLET_RUN_DIR:-$root/.run}"
+mkdir -p "$state/devserver"
+pids=()
+cleanup() { for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done; }
+trap cleanup EXIT
+
+if [ -x "$build/bin/quillet-devserver" ]; then
+  rm -f "$state/devserver.port"
+  "$build/bin/quillet-devserver" --dev --demo --data-dir "$state/devserver" --port-file "$state/devserver.port" \
+    2> >(tee "$state/devserver.log" >&2) &
+  pids+=($!)
+  for _ in $(seq 1 100); do [ -s "$state/devserver.port" ] && break; sleep 0.1; done
+  port="$(cat "$state/devserver.port")"
+  export TARN_API_BASE_URL="http://127.0.0.1:$port"
+  echo "Development backend: $TARN_API_BASE_URL (log: $state/devserver.log)"
+  echo "Demo accounts: demo@quillet.dev / Quillet-demo-2026 (member), trial@quillet.dev / Quillet-trial-2026"
+fi
+
+if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
+  # No desktop session (a server or CI machine): give the client a virtual screen.
+  export DISPLAY=:97
+  Xvfb "$DISPLAY" -screen 0 1400x900x24 -nolisten tcp >/dev/null 2>&1 &
+  pids+=($!)
+  sleep 1
+  echo "No display found: the client runs on the virtual screen $DISPLAY (see scripts/screenshot.sh)."
+fi
+
+"$build/bin/quillet-desktop" "$@"
