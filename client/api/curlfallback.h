@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QByteArray>
+#include <QNetworkReply>
+#include <QString>
+#include <QStringList>
+
+// The system curl program as a second transport over HTTP/1.1, for the failures
+// that Qt's HTTP stack has with some proxies and middleboxes.
+namespace Api {
+
+// Whether a failed Qt exchange is worth repeating with curl: time-outs and
+// transport-level breakage, never an HTTP error answer.
+bool shouldRetryApiWithCurl(bool timedOut, QNetworkReply::NetworkError error, int status, const QString &errorText);
+
+struct CurlProcessResult
+{
+    QByteArray body;
+    int status = 0;
+    QString error; // empty when curl reported nothing wrong
+};
+
+// Splits curl's output at the last status marker written by the "-w" format.
+CurlProcessResult parseCurlProcessResult(const QByteArray &standardOutput, const QString &standardError,
+                                         int exitCode);
+
+// Everything curl is told on its command line. None of it is secret: the
+// command line of a process is readable by every local user.
+struct CurlRequest
+{
+    QString method;
+    QString url;
+    QString acceptLanguage;
+    QString contentType;
+    QString platform;
+    QString appVersion;
+    QString userAgent;
+};
+
+// The curl config text that carries the credentials, to be read from a private
+// file ("-K"). The token goes as "oauth2-bearer", which curl sends only to the
+// host of the original URL when it follows a redirect. Empty without a token.
+QByteArray curlCredentialConfig(const QString &token, const QString &deviceId);
+
+// The argument list for one request; credentialConfigPath names the file
+// holding curlCredentialConfig, or is empty when there is none.
+QStringList curlArguments(const CurlRequest &request, const QString &credentialConfigPath);
+
+} // namespace Api
