@@ -1,7 +1,11 @@
 #include "appcontroller.h"
 
 #include "api/backendcontract.h"
+#include "model/catalogdefaults.h"
+#include "model/devicessection.h"
+#include "model/membershiprules.h"
 
+#include <QDateTime>
 #include <QSettings>
 
 namespace {
@@ -18,30 +22,46 @@ QVariantMap defaultLocalSettings()
     };
 }
 
-QVariantMap defaultDashboard()
+QString normalizedRoutingMode(const QVariant &value)
 {
-    QVariantList hourly;
-    for (int i = 0; i < 24; ++i)
-        hourly << 0;
+    return value.toString().trimmed().toLower() == QLatin1String("global") ? QStringLiteral("global")
+                                                                           : QStringLiteral("smart");
+}
+
+QVariantMap planRecord(const QVariantMap &source)
+{
+    const int deviceCount = source.value(QStringLiteral("devices")).toInt();
     return QVariantMap{
-        {QStringLiteral("todayUsageHourlyBytes"), hourly},
-        {QStringLiteral("uploadHistory"), QVariantList()},
-        {QStringLiteral("downloadHistory"), QVariantList()},
+        {QStringLiteral("id"), source.value(QStringLiteral("id")).toString()},
+        {QStringLiteral("name"), source.value(QStringLiteral("name")).toString()},
+        {QStringLiteral("price"), source.value(QStringLiteral("price")).toString()},
+        {QStringLiteral("billing"), source.value(QStringLiteral("billing")).toString()},
+        {QStringLiteral("description"), source.value(QStringLiteral("description")).toString()},
+        {QStringLiteral("devices"), CatalogDefaults::deviceAllowanceLabel(deviceCount)},
+        {QStringLiteral("deviceCount"), deviceCount},
+        {QStringLiteral("featured"), source.value(QStringLiteral("featured")).toBool()},
+        {QStringLiteral("highlights"), source.value(QStringLiteral("highlights")).toList()},
     };
 }
 
 } // namespace
 
+// --- built-in state -------------------------------------------------------------
+
 void AppController::restoreCatalogueDefaults()
 {
-    // The built-in catalogue arrives with the bootstrap work; the shape is fixed here.
-    m_nodes.clear();
+    m_nodes = CatalogDefaults::defaultNodes();
     m_nodeCountries.clear();
-    m_plans.clear();
-    m_dashboard = defaultDashboard();
-    m_preferences = QVariantMap{{QStringLiteral("network"),
-                                 QVariantMap{{QStringLiteral("routing_mode"), QStringLiteral("smart")}}}};
-    m_connectivitySettings.clear();
+    m_plans = CatalogDefaults::defaultPlans();
+    m_dashboard = CatalogDefaults::defaultDashboard();
+    m_todayUsageBytes = 0;
+    m_todayUsageHourlyBytes = m_dashboard.value(QStringLiteral("todayUsageHourlyBytes")).toList();
+    m_todaySessions = 0;
+    m_todayOnlineSeconds = 0;
+    m_uploadHistory = CatalogDefaults::emptyTrafficHistory();
+    m_downloadHistory = CatalogDefaults::emptyTrafficHistory();
+    m_preferences = CatalogDefaults::defaultRemotePreferences();
+    m_connectivitySettings = CatalogDefaults::defaultConnectivitySettings();
 }
 
 void AppController::loadLocalSettings()
@@ -52,6 +72,7 @@ void AppController::loadLocalSettings()
         if (m_store->contains(storeKey))
             it.value() = m_store->value(storeKey);
     }
+    // Lower-cased only: a stored value with blanks is not "global".
     const QString routing = m_settings.value(QStringLiteral("routingMode")).toString().toLower();
     const QString mode = routing == QLatin1String("global") ? QStringLiteral("global") : QStringLiteral("smart");
     m_settings.insert(QStringLiteral("routingMode"), mode);
@@ -60,18 +81,338 @@ void AppController::loadLocalSettings()
     m_preferences.insert(QStringLiteral("network"), network);
 }
 
-void AppController::startBootstrapAsync(std::function<void(bool)> completion, bool showLoading)
+// --- bootstrap -----------------------------------------------------------------------
+
+void AppController::loadBootstrapAsync(std::function<void(bool)> completion, bool showLoading)
 {
-    // Applying the answer comes with the bootstrap work; the request itself is real.
-    requestJsonAsync(QStringLiteral("GET"), QString::fromLatin1(Backend::Path::kBootstrap), QVariantMap(), true,
-                     [completion](const QVariantMap &, bool success) {
-                         if (completion)
-                             completion(success);
-                     },
-                     showLoading);
+    if (completion)
+        m_bootstrapWaiters.append(std::move(completion));
+    // Later callers join the request in flight.
+    if (m_bootstrapInFlight)
+        return;
+    m_bootstrapInFlight = true;
+    requestJsonAsync(
+        QStringLiteral("GET"), QString::fromLatin1(Backend::Path::kBootstrap), QVariantMap(), true,
+        [this](const QVariantMap &response, bool success) {
+            const bool ok = success && !response.isEmpty();
+            if (ok) {
+                applyBootstrapResponse(response);
+                startNodeTelemetryRefresh();
+            }
+            m_bootstrapInFlight = false;
+            const QList<std::function<void(bool)>> waiters = std::exchange(m_bootstrapWaiters, {});
+            for (const auto &waiter : waiters)
+                waiter(ok);
+        },
+        showLoading);
 }
 
-void AppController::refreshExperienceSection(const QString &) {}
-void AppController::refreshProfileExperienceAsync() {}
-void AppController::setSetting(const QString &, const QVariant &) {}
-void AppController::setPreference(const QString &, const QString &, const QVariant &) {}
+void AppController::loadBootstrap()
+{
+    const QVariantMap response =
+        requestJson(QStringLiteral("GET"), QString::fromLatin1(Backend::Path::kBootstrap), QVariantMap(), true);
+    if (response.isEmpty())
+        return;
+    applyBootstrapResponse(response);
+    startNodeTelemetryRefresh();
+}
+
+void AppController::applyBootstrapResponse(const QVariantMap &response)
+{
+    // 1. Account summary and trial state.
+    const QVariantMap user = response.value(QStringLiteral("user")).toMap();
+    if (!user.isEmpty()) {
+        m_authEmail = user.value(QStringLiteral("email")).toString();
+        m_activePlanName = user.value(QStringLiteral("active_plan_name")).toString().trimmed();
+        m_membershipLabel = user.value(QStringLiteral("membership_label")).toString().trimmed();
+        m_planType = user.value(QStringLiteral("plan_type")).toString().trimmed();
+        m_planExpiresAt = user.value(QStringLiteral("plan_expires_at")).toString();
+        m_hasActiveMembership = user.value(QStringLiteral("membership_active")).toBool();
+        updateTrialClaimStatus(Membership::normalizedTrialClaimStatus(user, QVariantMap()));
+    }
+
+    // 2. Catalogue: countries are always replaced, an empty node list keeps the nodes.
+    applyNodeSnapshot(response.value(QStringLiteral("nodes")).toList(),
+                      response.value(QStringLiteral("node_countries")).toList());
+
+    // 3. Plans.
+    QVariantList plans;
+    for (const QVariant &entry : response.value(QStringLiteral("plans")).toList())
+        plans << planRecord(entry.toMap());
+    if (!plans.isEmpty()) {
+        m_plans = plans;
+        Q_EMIT plansChanged();
+    }
+
+    // 4. Dashboard.
+    const QVariantMap dashboard = response.value(QStringLiteral("dashboard")).toMap();
+    if (!dashboard.isEmpty()) {
+        m_todayUsageBytes = dashboard.value(QStringLiteral("today_usage_bytes")).toLongLong();
+        m_todayUsageHourlyBytes = dashboard.value(QStringLiteral("today_usage_hourly_bytes")).toList();
+        m_todaySessions = dashboard.value(QStringLiteral("today_sessions")).toInt();
+        m_todayOnlineSeconds = dashboard.value(QStringLiteral("today_online_seconds")).toInt();
+        m_uploadHistory = CatalogDefaults::emptyTrafficHistory();
+        m_downloadHistory = CatalogDefaults::emptyTrafficHistory();
+        m_dashboard = QVariantMap{
+            {QStringLiteral("todayUsage"), dashboard.value(QStringLiteral("today_usage")).toString()},
+            {QStringLiteral("todayUsageBytes"), m_todayUsageBytes},
+            {QStringLiteral("todayUsageHourlyBytes"), m_todayUsageHourlyBytes},
+            {QStringLiteral("downloadHistory"), m_downloadHistory},
+            {QStringLiteral("uploadHistory"), m_uploadHistory},
+            {QStringLiteral("todaySessions"), m_todaySessions},
+            {QStringLiteral("todayOnlineSeconds"), m_todayOnlineSeconds},
+            {QStringLiteral("upload"), dashboard.value(QStringLiteral("upload")).toString()},
+            {QStringLiteral("download"), dashboard.value(QStringLiteral("download")).toString()},
+            {QStringLiteral("uptime"), dashboard.value(QStringLiteral("uptime")).toString()},
+            {QStringLiteral("securityScore"), dashboard.value(QStringLiteral("security")).toInt()},
+        };
+        Q_EMIT dashboardChanged();
+    }
+
+    // 5. Preferences: the local routing mode wins over the server's.
+    QVariantMap preferences = response.value(QStringLiteral("preferences")).toMap();
+    if (!preferences.isEmpty()) {
+        const QVariant stored = m_store->value(QStringLiteral("settings/routingMode"),
+                                               m_settings.value(QStringLiteral("routingMode"), QStringLiteral("smart")));
+        const QString mode = normalizedRoutingMode(stored);
+        QVariantMap network = preferences.value(QStringLiteral("network")).toMap();
+        network.insert(QStringLiteral("routing_mode"), mode);
+        preferences.insert(QStringLiteral("network"), network);
+        m_preferences = preferences;
+        m_settings.insert(QStringLiteral("routingMode"), mode);
+        m_store->setValue(QStringLiteral("settings/routingMode"), mode);
+        Q_EMIT settingsChanged();
+        Q_EMIT preferencesChanged();
+    }
+
+    // 6.-8. Experience, support, connectivity.
+    const QVariantMap experience = response.value(QStringLiteral("experience")).toMap();
+    if (!experience.isEmpty()) {
+        m_experience = experience;
+        Q_EMIT experienceChanged();
+        syncPendingOrderPolling(
+            experience.value(QStringLiteral("billing")).toMap().value(QStringLiteral("orders")).toList());
+    }
+    const QVariantMap support = response.value(QStringLiteral("support")).toMap();
+    if (!support.isEmpty()) {
+        m_support = support;
+        Q_EMIT supportChanged();
+    }
+    const QVariantMap connectivity = response.value(QStringLiteral("connectivity")).toMap();
+    if (!connectivity.isEmpty()) {
+        QVariantMap merged = CatalogDefaults::defaultConnectivitySettings();
+        for (auto it = connectivity.constBegin(); it != connectivity.constEnd(); ++it)
+            merged.insert(it.key(), it.value());
+        m_connectivitySettings = merged;
+    }
+
+    // 9. Selected node: the server's choice when it names a listed node, else the first node.
+    const QString requested = user.value(QStringLiteral("selected_node_id")).toString();
+    bool requestedListed = false;
+    for (const QVariant &node : std::as_const(m_nodes)) {
+        if (!requested.isEmpty() && node.toMap().value(QStringLiteral("id")).toString() == requested) {
+            requestedListed = true;
+            break;
+        }
+    }
+    if (requestedListed)
+        m_selectedNodeId = requested;
+    else
+        m_selectedNodeId = m_nodes.isEmpty() ? QString() : m_nodes.first().toMap().value(QStringLiteral("id")).toString();
+
+    // 10.-14. Plan, expiry and the membership verdict.
+    const QVariantMap billing = m_experience.value(QStringLiteral("billing")).toMap();
+    QString planId = user.value(QStringLiteral("active_plan_id")).toString().trimmed();
+    if (planId.isEmpty())
+        planId = Membership::inferredPlanIdFromBilling(billing, m_plans);
+    QString expiry = user.value(QStringLiteral("plan_expires_at")).toString().trimmed();
+    if (expiry.isEmpty())
+        expiry = billing.value(QStringLiteral("next_renewal")).toString().trimmed();
+    const bool active = m_hasActiveMembership || Membership::membershipExpiryStillValid(expiry)
+        || Membership::billingStatusImpliesActiveMembership(billing, planId);
+    m_selectedPlanId = planId;
+    if (m_planType.compare(QLatin1String("trial"), Qt::CaseInsensitive) == 0) {
+        if (m_activePlanName.trimmed().isEmpty())
+            m_activePlanName = QStringLiteral("体验会员");
+        if (m_membershipLabel.trimmed().isEmpty())
+            m_membershipLabel = QStringLiteral("体验会员");
+    }
+    m_planExpiresAt = expiry;
+    m_hasActiveMembership = active;
+    m_bootstrapReady = !m_nodes.isEmpty();
+
+    // 15.-17.
+    if (m_loggedIn && !m_authToken.isEmpty())
+        persistLocalAuthSession();
+    startEventStreamIfNeeded();
+    Q_EMIT selectedNodeChanged();
+    Q_EMIT currentPlanChanged();
+    Q_EMIT authChanged();
+    rebuildConfigPreview();
+}
+
+void AppController::updateTrialClaimStatus(const QVariantMap &status)
+{
+    if (status == m_trialClaimStatus)
+        return;
+    m_trialClaimStatus = status;
+    Q_EMIT trialClaimStatusChanged();
+}
+
+// --- local settings and remote preferences -------------------------------------------
+
+void AppController::setSetting(const QString &key, const QVariant &value)
+{
+    const QVariant stored = key == QLatin1String("routingMode") ? QVariant(normalizedRoutingMode(value)) : value;
+    if (m_settings.contains(key) && m_settings.value(key) == stored)
+        return;
+    m_settings.insert(key, stored);
+    m_store->setValue(QStringLiteral("settings/%1").arg(key), stored);
+    Q_EMIT settingsChanged();
+    persistRemotePreferences();
+    refreshRemoteConfigPreview();
+    if (key == QLatin1String("routingMode"))
+        synchronizeRuntimeRoutingMode();
+}
+
+void AppController::setPreference(const QString &section, const QString &key, const QVariant &value)
+{
+    QVariantMap preferences = m_preferences.isEmpty() ? CatalogDefaults::defaultRemotePreferences() : m_preferences;
+    QVariantMap sectionMap = preferences.value(section).toMap();
+    if (sectionMap.contains(key) && sectionMap.value(key) == value)
+        return;
+    sectionMap.insert(key, value);
+    preferences.insert(section, sectionMap);
+    m_preferences = preferences;
+    Q_EMIT preferencesChanged();
+
+    const bool routing = section == QLatin1String("network") && key == QLatin1String("routing_mode");
+    if (routing) {
+        const QString mode = normalizedRoutingMode(value);
+        sectionMap.insert(key, mode);
+        m_preferences.insert(section, sectionMap);
+        m_settings.insert(QStringLiteral("routingMode"), mode);
+        m_store->setValue(QStringLiteral("settings/routingMode"), mode);
+        Q_EMIT settingsChanged();
+    }
+    persistRemotePreferences();
+    refreshRemoteConfigPreview();
+    if (routing)
+        synchronizeRuntimeRoutingMode();
+}
+
+void AppController::persistRemotePreferences()
+{
+    if (!m_loggedIn)
+        return;
+    const QVariantMap defaults = CatalogDefaults::defaultRemotePreferences();
+    const QVariantMap preferences = m_preferences.isEmpty() ? defaults : m_preferences;
+    auto section = [&](const QString &name) {
+        const QVariantMap current = preferences.value(name).toMap();
+        return current.isEmpty() ? defaults.value(name).toMap() : current;
+    };
+    QVariantMap network = section(QStringLiteral("network"));
+    network.insert(QStringLiteral("routing_mode"), normalizedRoutingMode(m_settings.value(QStringLiteral("routingMode"))));
+    const QVariantMap body{
+        {QStringLiteral("network"), network},
+        {QStringLiteral("account"), section(QStringLiteral("account"))},
+        {QStringLiteral("appearance"), section(QStringLiteral("appearance"))},
+        {QStringLiteral("help"), section(QStringLiteral("help"))},
+    };
+    const QVariantMap response =
+        requestJson(QStringLiteral("POST"), QString::fromLatin1(Backend::Path::kPreferences), body, true);
+    if (response.isEmpty())
+        return;
+    m_preferences = response;
+    Q_EMIT preferencesChanged();
+}
+
+// --- experience sections ----------------------------------------------------------------
+
+void AppController::refreshExperienceSectionAsync(const QString &section, const QString &path,
+                                                  std::function<QVariantMap(const QVariantMap &)> normalize,
+                                                  bool showLoading)
+{
+    if (!m_loggedIn || m_authToken.isEmpty() || section.isEmpty() || path.isEmpty())
+        return;
+    const QString gate = QStringLiteral("section:%1").arg(section);
+    if (!beginRefreshGate(gate))
+        return;
+    requestJsonAsync(
+        QStringLiteral("GET"), path, QVariantMap(), true,
+        [this, gate, section, normalize](const QVariantMap &response, bool success) {
+            endRefreshGate(gate);
+            if (!success || response.isEmpty())
+                return;
+            const QVariantMap stored = normalize ? normalize(response) : response;
+            m_experience.insert(section, stored);
+            Q_EMIT experienceChanged();
+            if (section == QLatin1String("billing"))
+                applyBillingSectionFollowUp(stored);
+        },
+        showLoading);
+}
+
+void AppController::applyBillingSectionFollowUp(const QVariantMap &billing)
+{
+    syncPendingOrderPolling(billing.value(QStringLiteral("orders")).toList());
+    QString planId = m_selectedPlanId;
+    if (planId.isEmpty())
+        planId = Membership::inferredPlanIdFromBilling(billing, m_plans);
+    QString expiry = m_planExpiresAt.trimmed();
+    if (expiry.isEmpty())
+        expiry = billing.value(QStringLiteral("next_renewal")).toString().trimmed();
+    const bool active = m_hasActiveMembership || Membership::membershipExpiryStillValid(expiry)
+        || Membership::billingStatusImpliesActiveMembership(billing, planId);
+    if (planId == m_selectedPlanId && expiry == m_planExpiresAt && active == m_hasActiveMembership)
+        return;
+    m_selectedPlanId = planId;
+    m_planExpiresAt = expiry;
+    m_hasActiveMembership = active;
+    persistLocalAuthSession();
+    Q_EMIT currentPlanChanged();
+    Q_EMIT authChanged();
+}
+
+void AppController::refreshBillingExperienceAsync()
+{
+    refreshExperienceSectionAsync(QStringLiteral("billing"), QString::fromLatin1(Backend::Path::kBilling), nullptr,
+                                  true);
+}
+
+void AppController::refreshInviteExperienceAsync()
+{
+    refreshExperienceSectionAsync(QStringLiteral("invite"), QString::fromLatin1(Backend::Path::kInvite), nullptr, true);
+}
+
+void AppController::refreshDevicesExperienceAsync()
+{
+    refreshExperienceSectionAsync(
+        QStringLiteral("devices"), QString::fromLatin1(Backend::Path::kDevices),
+        [this](const QVariantMap &section) {
+            const int quota = DevicesSection::planQuotaFromBilling(m_experience.value(QStringLiteral("billing")).toMap(),
+                                                                   m_plans);
+            return DevicesSection::normalized(section, quota, currentClientDevice(), QDateTime::currentDateTime());
+        },
+        true);
+}
+
+void AppController::refreshMessagesExperienceAsync()
+{
+    refreshExperienceSectionAsync(QStringLiteral("messages"), QString::fromLatin1(Backend::Path::kMessages), nullptr,
+                                  true);
+}
+
+void AppController::refreshSpeedExperienceAsync()
+{
+    refreshExperienceSectionAsync(QStringLiteral("speed"), QString::fromLatin1(Backend::Path::kSpeed), nullptr, true);
+}
+
+void AppController::refreshProfileExperienceAsync()
+{
+    refreshBillingExperienceAsync();
+    refreshDevicesExperienceAsync();
+    refreshInviteExperienceAsync();
+    refreshMessagesExperienceAsync();
+    refreshSpeedExperienceAsync();
+}

@@ -10,6 +10,7 @@
 #include <QGuiApplication>
 #include <QNetworkAccessManager>
 #include <QNetworkProxy>
+#include <QProcess>
 #include <QSettings>
 #include <QTimer>
 #include <QUuid>
@@ -99,14 +100,22 @@ AppController::AppController(QObject *parent)
     rebuildConfigPreview();
 }
 
-AppController::~AppController() = default;
+AppController::~AppController()
+{
+    // Probes still running (a ping) end with the controller rather than outlive it.
+    for (QProcess *process : findChildren<QProcess *>()) {
+        process->disconnect(this);
+        process->kill();
+        process->waitForFinished(200);
+    }
+}
 
 void AppController::runDeferredStartup()
 {
     m_engine->prepareMacVpnEnvironment();
     if (!m_loggedIn || m_authToken.isEmpty())
         return;
-    startBootstrapAsync(
+    loadBootstrapAsync(
         [this](bool success) {
             if (success) {
                 QTimer::singleShot(0, this, &AppController::refreshRemoteConfigPreview);
@@ -284,20 +293,20 @@ void AppController::navigate(const QString &page)
     const QString target = page.trimmed();
     if (m_loggedIn) {
         if (target == QLatin1String("billing")) {
-            refreshExperienceSection(QStringLiteral("billing"));
+            refreshBillingExperienceAsync();
         } else if (target == QLatin1String("profile")) {
-            startBootstrapAsync([](bool) {}, false);
+            loadBootstrapAsync([](bool) {}, false);
             refreshProfileExperienceAsync();
         } else if (target == QLatin1String("devices")) {
-            refreshExperienceSection(QStringLiteral("devices"));
+            refreshDevicesExperienceAsync();
         } else if (target == QLatin1String("invite")) {
-            refreshExperienceSection(QStringLiteral("invite"));
+            refreshInviteExperienceAsync();
         } else if (target == QLatin1String("messages")) {
-            refreshExperienceSection(QStringLiteral("messages"));
+            refreshMessagesExperienceAsync();
         } else if (target == QLatin1String("supportChat")) {
             refreshSupportChat();
         } else if (isCataloguePage(target) && !m_bootstrapReady) {
-            startBootstrapAsync([](bool) {}, true);
+            loadBootstrapAsync([](bool) {}, true);
         }
     }
     setCurrentPage(target);

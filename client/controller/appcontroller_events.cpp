@@ -2,3 +2,4 @@
 
 // The realtime event stream comes with the events work.
 void AppController::startEventStreamIfNeeded() {}
+void AppController::stopEventStream() {}

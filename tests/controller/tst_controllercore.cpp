@@ -1,4 +1,5 @@
 #include "controller/appcontroller.h"
+#include "i18n/translations.h"
 #include "tunnel/singboxprocessmanager.h"
 #include "testenvironment.h"
 
@@ -42,6 +43,9 @@ private Q_SLOTS:
     void engineExitWhileConnectedDisconnects();
     void engineExitWhileDisconnectedOnlyNotifies();
     void openingLineIsLogged();
+    void planTexts_data();
+    void planTexts();
+    void membershipDialogSignals();
 
 private:
     TestEnvironment m_env;
@@ -297,8 +301,11 @@ void ControllerCoreTest::languageChangeRetranslatesWithoutTouchingStoredText()
     QCOMPARE(store().value(QStringLiteral("settings/language")).toString(), QStringLiteral("en"));
     for (QSignalSpy *spy : {&language, &status, &apiError, &toast, &loading})
         QCOMPARE(spy->count(), 1);
-    QCOMPARE(controller.statusText(), QStringLiteral("Sign in to sync your Quillet nodes"));
-    QCOMPARE(controller.toastMessage(), QStringLiteral("Signed out"));
+    const QString statusSource = QStringLiteral("登录后同步你的岚舟节点");
+    QCOMPARE(controller.statusText(), I18n::translateText(QStringLiteral("en"), statusSource));
+    QVERIFY(controller.statusText() != statusSource);
+    QCOMPARE(controller.toastMessage(), I18n::translateText(QStringLiteral("en"), QStringLiteral("已退出登录")));
+    QVERIFY(!controller.toastMessage().contains(QStringLiteral("退出")));
 
     controller.setLanguage(QStringLiteral("zh_CN"));
     QCOMPARE(controller.statusText(), QStringLiteral("登录后同步你的岚舟节点"));
@@ -353,6 +360,54 @@ void ControllerCoreTest::openingLineIsLogged()
                  QStringLiteral("App opened: platform=Linux version=0.9.0 device=%1 api=%2\n")
                      .arg(controller.deviceName(), controller.apiBaseUrl())),
              qPrintable(controller.recentLog()));
+}
+
+void ControllerCoreTest::planTexts_data()
+{
+    QTest::addColumn<QVariantMap>("user");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("status");
+
+    QTest::newRow("nothing bought") << QVariantMap{{"email", "a@b.c"}} << "未购买套餐" << "未购买套餐";
+    QTest::newRow("active trial without label")
+        << QVariantMap{{"email", "a@b.c"}, {"plan_type", "Trial"}, {"membership_active", true}, {"active_plan_id", "trial"}}
+        << "体验会员" << "续费日期待同步";
+    QTest::newRow("expired plan") << QVariantMap{{"email", "a@b.c"}, {"active_plan_id", "pro-yearly"}, {"plan_expires_at", "2020-01-01T00:00:00Z"}}
+                                  << "季付" << "已过期";
+    QTest::newRow("inactive without expiry") << QVariantMap{{"email", "a@b.c"}, {"active_plan_id", "pro-yearly"}, {"active_plan_name", " Pro "}}
+                                             << "Pro" << "套餐待同步";
+    QTest::newRow("unknown plan id") << QVariantMap{{"email", "a@b.c"}, {"active_plan_id", "gone"}} << "套餐待同步" << "套餐待同步";
+    QTest::newRow("active with expiry") << QVariantMap{{"email", "a@b.c"}, {"active_plan_id", "pro-yearly"}, {"membership_active", true},
+                                                       {"plan_expires_at", "2031-05-04T10:00:00Z"}}
+                                        << "季付" << QDateTime(QDate(2031, 5, 4), QTime(10, 0), Qt::UTC).toLocalTime().toString("yyyy-MM-dd");
+}
+
+void ControllerCoreTest::planTexts()
+{
+    QFETCH(QVariantMap, user);
+    QFETCH(QString, name);
+    QFETCH(QString, status);
+    AppController controller;
+    controller.applyBootstrapResponse(QVariantMap{{QStringLiteral("user"), user}});
+    QCOMPARE(controller.currentPlanName(), name);
+    QCOMPARE(controller.currentPlanStatusText(), status);
+}
+
+void ControllerCoreTest::membershipDialogSignals()
+{
+    AppController controller;
+    QSignalSpy message(&controller, &AppController::membershipDialogMessageChanged);
+    QSignalSpy visible(&controller, &AppController::membershipDialogVisibleChanged);
+    controller.showMembershipDialog(QStringLiteral("  "));
+    QCOMPARE(controller.membershipDialogMessage(), QStringLiteral("当前账号暂无有效会员资质，请先购买套餐后再连接。"));
+    controller.showMembershipDialog(QString());
+    QCOMPARE(message.count(), 1);
+    QCOMPARE(visible.count(), 1);
+    controller.dismissMembershipDialog();
+    controller.dismissMembershipDialog();
+    QVERIFY(!controller.membershipDialogVisible());
+    QCOMPARE(message.count(), 2);
+    QCOMPARE(visible.count(), 2);
 }
 
 QTEST_MAIN(ControllerCoreTest)

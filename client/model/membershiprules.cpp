@@ -1,0 +1,134 @@
+#include "membershiprules.h"
+
+#include <QRegularExpression>
+#include <QStringList>
+
+namespace Membership {
+
+namespace {
+
+QString normalizedStatus(const QVariant &value)
+{
+    return value.toString().trimmed().toLower();
+}
+
+// The first source name present in either map, trial map first for each name.
+QVariant firstPresent(const QVariantMap &trial, const QVariantMap &base, const QStringList &names)
+{
+    for (const QString &name : names) {
+        if (trial.contains(name))
+            return trial.value(name);
+        if (base.contains(name))
+            return base.value(name);
+    }
+    return QVariant();
+}
+
+bool hasZone(const QString &text)
+{
+    static const QRegularExpression zone(QStringLiteral("(Z|[+-]\\d\\d(:?\\d\\d)?)$"));
+    const int timeStart = text.indexOf(QLatin1Char('T'));
+    return timeStart >= 0 && zone.match(text.mid(timeStart)).hasMatch();
+}
+
+} // namespace
+
+QVariantMap normalizedTrialClaimStatus(const QVariantMap &base, const QVariantMap &trial)
+{
+    const QVariantMap source = trial.isEmpty() ? base.value(QStringLiteral("trial_claim")).toMap() : trial;
+    auto boolValue = [&](const QStringList &names) { return firstPresent(source, base, names).toBool(); };
+    auto textValue = [&](const QStringList &names) { return firstPresent(source, base, names).toString(); };
+    return QVariantMap{
+        {QStringLiteral("enabled"), boolValue({QStringLiteral("enabled"), QStringLiteral("trial_enabled")})},
+        {QStringLiteral("duration_minutes"),
+         firstPresent(source, base, {QStringLiteral("trial_duration_minutes"), QStringLiteral("duration_minutes")}).toInt()},
+        {QStringLiteral("can_claim"),
+         boolValue({QStringLiteral("trial_can_claim"), QStringLiteral("canClaim"), QStringLiteral("can_claim")})},
+        {QStringLiteral("paid_member"),
+         boolValue({QStringLiteral("trial_paid_member"), QStringLiteral("paidMember"), QStringLiteral("paid_member")})},
+        {QStringLiteral("claimed_today"),
+         boolValue({QStringLiteral("trial_claimed_today"), QStringLiteral("claimedToday"), QStringLiteral("claimed_today")})},
+        {QStringLiteral("claim_date"),
+         textValue({QStringLiteral("trial_claim_date"), QStringLiteral("claimDate"), QStringLiteral("claim_date")})},
+        {QStringLiteral("next_reset_at"),
+         textValue({QStringLiteral("trial_next_reset_at"), QStringLiteral("nextResetAt"), QStringLiteral("next_reset_at")})},
+        {QStringLiteral("started_at"),
+         textValue({QStringLiteral("trial_started_at"), QStringLiteral("startedAt"), QStringLiteral("started_at")})},
+        {QStringLiteral("expires_at"),
+         textValue({QStringLiteral("trial_expires_at"), QStringLiteral("expiresAt"), QStringLiteral("expires_at")})},
+    };
+}
+
+bool billingStatusImpliesPurchase(const QString &status)
+{
+    const QString s = status.trimmed().toLower();
+    return s == QLatin1String("paid") || s == QLatin1String("active") || s == QLatin1String("settled");
+}
+
+bool billingStatusImpliesActiveMembership(const QVariantMap &billing, const QString &planId)
+{
+    const QVariantList orders = billing.value(QStringLiteral("orders")).toList();
+    for (const QVariant &entry : orders) {
+        const QVariantMap order = entry.toMap();
+        if (normalizedStatus(order.value(QStringLiteral("status"))) != QLatin1String("active"))
+            continue;
+        const QString orderPlan = order.value(QStringLiteral("plan_id")).toString().trimmed();
+        if (planId.isEmpty() || orderPlan.isEmpty() || orderPlan == planId)
+            return true;
+    }
+    return false;
+}
+
+QString inferredPlanIdFromBilling(const QVariantMap &billing, const QVariantList &plans)
+{
+    for (const QVariant &entry : billing.value(QStringLiteral("orders")).toList()) {
+        const QVariantMap order = entry.toMap();
+        const QString planId = order.value(QStringLiteral("plan_id")).toString().trimmed();
+        if (billingStatusImpliesPurchase(order.value(QStringLiteral("status")).toString()) && !planId.isEmpty())
+            return planId;
+    }
+    QVariantList records = billing.value(QStringLiteral("records")).toList();
+    if (records.isEmpty())
+        records = billing.value(QStringLiteral("items")).toList();
+    for (const QVariant &entry : records) {
+        const QVariantMap record = entry.toMap();
+        const QString title = record.value(QStringLiteral("title")).toString().trimmed().toLower();
+        if (!billingStatusImpliesPurchase(record.value(QStringLiteral("status")).toString()) || title.isEmpty())
+            continue;
+        // The first purchase record decides; an exact id or name beats a name inside the title.
+        QString contained;
+        for (const QVariant &planEntry : plans) {
+            const QVariantMap plan = planEntry.toMap();
+            const QString id = plan.value(QStringLiteral("id")).toString().trimmed();
+            const QString name = plan.value(QStringLiteral("name")).toString().trimmed().toLower();
+            if (id == title || (!name.isEmpty() && name == title))
+                return id;
+            if (contained.isEmpty() && !name.isEmpty() && title.contains(name))
+                contained = id;
+        }
+        if (!contained.isEmpty())
+            return contained;
+        return QString();
+    }
+    return QString();
+}
+
+bool membershipExpiryStillValid(const QString &expiry, const QDate &today)
+{
+    const QString text = expiry.trimmed();
+    if (text.isEmpty())
+        return false;
+    const QDateTime parsed = QDateTime::fromString(text, Qt::ISODateWithMs);
+    if (!parsed.isValid())
+        return false;
+    const QDateTime startOfToday = hasZone(text) ? QDateTime(today, QTime(0, 0), Qt::UTC)
+                                                 : QDateTime(today, QTime(0, 0), Qt::LocalTime);
+    return parsed >= startOfToday;
+}
+
+bool membershipExpiryStillValid(const QString &expiry)
+{
+    return membershipExpiryStillValid(expiry, QDate::currentDate());
+}
+
+} // namespace Membership
