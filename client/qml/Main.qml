@@ -77,6 +77,39 @@ ApplicationWindow {
     property string dismissedTrialPromptDate: ""
     property var supportComposerAttachments: []
 
+    // Server address for the sign-in calls, editable behind a toggle on the auth page.
+    property string apiBaseUrl: ""
+    property bool authServerFieldVisible: false
+    // The address the last verification code went to; a code counts as sent only for it.
+    property string authCodeEmail: ""
+    // E-mail and code of the last registration code the server accepted.
+    property string authVerifiedKey: ""
+    // Form message of the auth page, kept as source text so it follows the language.
+    property string authNoticeKey: ""
+    property string authNoticeArg: ""
+    property bool authNoticeIsError: true
+    property string policyDialogKind: ""
+    property bool deleteAccountDialogVisible: false
+    property var deviceRevokeTarget: null
+    property string serverCountryKey: ""
+    property string copiedKey: ""
+
+    // What the pages list; plain bindings to the controller.
+    property var nodeList: hasController ? appController.nodes : []
+    property var countryList: hasController ? appController.nodeCountries : []
+    property var experienceData: hasController ? appController.experience : ({})
+
+    readonly property string clientVersion: Qt.application.version.length > 0 ? Qt.application.version : "0.9.0"
+    readonly property bool controllerBusy: hasController && (appController.busy || appController.networkLoading)
+    readonly property bool authCodeSent: authCodeEmail.length > 0 && authCodeEmail === authEmail.trim()
+    readonly property string routingMode: {
+        if (!hasController)
+            return "smart"
+        var preferences = appController.preferences || {}
+        var network = preferences["network"] || {}
+        return String(network["routing_mode"] || "").trim().toLowerCase() === "global" ? "global" : "smart"
+    }
+
     // The page whose component the content loader currently shows.
     property string shownPage: ""
 
@@ -123,6 +156,40 @@ ApplicationWindow {
         { "key": "language", "label": "语言" },
         { "key": "about", "label": "关于" }
     ]
+    readonly property var accountTabs: [
+        { "key": "overview", "label": "账户概览" },
+        { "key": "password", "label": "修改密码" }
+    ]
+    readonly property var loginMethods: [
+        { "key": "password", "label": "密码登录" },
+        { "key": "code", "label": "验证码登录" }
+    ]
+    readonly property var routingChoices: [
+        { "key": "smart", "label": "仅国外链接", "detail": "国内链接直连，国外链接加速" },
+        { "key": "global", "label": "所有链接", "detail": "所有链接统一经过当前节点" }
+    ]
+    readonly property var serverSortModes: [
+        { "key": "latency", "label": "按延迟" },
+        { "key": "name", "label": "按名称" }
+    ]
+    readonly property var policyDocuments: ({
+        "terms": {
+            "title": "用户协议",
+            "paragraphs": [
+                "欢迎使用岚舟。注册或登录即表示你已阅读并同意本协议。岚舟为你提供网络加速与隐私保护服务，具体内容以客户端中的实际展示为准。",
+                "请妥善保管账号与密码，不得转让、出租或与他人共用账号。使用本服务时须遵守所在地的法律法规，不得借此从事违法活动或破坏网络安全。",
+                "套餐时长与可用设备数以购买时的说明为准。违反本协议的，我们可以暂停或终止服务。本协议更新后继续使用，即视为接受更新后的内容。"
+            ]
+        },
+        "privacy": {
+            "title": "隐私政策",
+            "paragraphs": [
+                "我们只收集提供服务所必需的信息：注册邮箱、设备名称与平台、登录时间，以及订单与支付状态。",
+                "我们不记录你访问的网站内容和浏览历史。诊断日志只在你主动上传时发送，仅用于排查连接问题。",
+                "我们不会向第三方出售你的信息。你可以随时在设置中申请注销账号，注销后相关数据将被删除。"
+            ]
+        }
+    })
 
     readonly property string accountName: {
         if (!hasController || !appController.loggedIn)
@@ -219,6 +286,401 @@ ApplicationWindow {
         appController.navigate(page)
     }
 
+    // --- small readers for the tolerant server maps
+
+    function textOf(value) {
+        return value === undefined || value === null ? "" : String(value).trim()
+    }
+
+    function firstText(map, keys) {
+        if (!map)
+            return ""
+        for (var i = 0; i < keys.length; ++i) {
+            var text = textOf(map[keys[i]])
+            if (text.length > 0)
+                return text
+        }
+        return ""
+    }
+
+    // The first value that is a number or starts with digits; -1 when none is.
+    function firstCount(map, keys) {
+        if (!map)
+            return -1
+        for (var i = 0; i < keys.length; ++i) {
+            var value = map[keys[i]]
+            if (typeof value === "number" && isFinite(value))
+                return Math.floor(value)
+            var digits = /^\s*(\d+)/.exec(textOf(value))
+            if (digits)
+                return parseInt(digits[1], 10)
+        }
+        return -1
+    }
+
+    function isTrue(value) {
+        return value === true || value === 1 || String(value).toLowerCase() === "true"
+    }
+
+    // A section of the experience map, or null while it has not arrived.
+    function experienceSection(name) {
+        var data = experienceData
+        var section = data ? data[name] : undefined
+        if (!section || typeof section !== "object" || Object.keys(section).length === 0)
+            return null
+        return section
+    }
+
+    function markCopied(key, text) {
+        if (!hasController || textOf(text).length === 0)
+            return
+        appController.copyText(text)
+        copiedKey = key
+        copiedTimer.restart()
+    }
+
+    // --- authentication page
+
+    function authCodePurpose() {
+        if (authMode === "reg")
+            return "register"
+        if (authMode === "forgot")
+            return "reset"
+        if (authMode === "login" && authLoginMethod === "code")
+            return "login"
+        return "auth"
+    }
+
+    function showAuthNotice(key, arg, isError) {
+        authNoticeIsError = isError
+        authNoticeKey = key
+        authNoticeArg = arg
+        return false
+    }
+
+    function switchAuthMode(mode, method) {
+        authMode = mode
+        if (method)
+            authLoginMethod = method
+        authRegisterStage = "form"
+        authForgotStage = "verify"
+        authPassword = ""
+        authPasswordConfirm = ""
+        authCode = ""
+        authCodeEmail = ""
+        authVerifiedKey = ""
+        authNoticeKey = ""
+    }
+
+    // Hands the typed server address to the controller; false when it cannot be a URL,
+    // in which case the controller has already put its own message in apiError.
+    function applyApiBaseUrl() {
+        var url = apiBaseUrl.trim()
+        if (url.length === 0)
+            url = appController.apiBaseUrl
+        appController.setApiBaseUrl(url)
+        if (!/^https?:\/\//.test(url))
+            url = "https://" + url
+        return /^https?:\/\/[^\/?#\s]+/.test(url.replace(/\/+$/, ""))
+    }
+
+    function startAuthCodeCooldown() {
+        authCodeCooldownRemaining = authCodeCooldownSeconds
+        authCooldownTimer.restart()
+    }
+
+    function sendAuthCode() {
+        if (!hasController)
+            return false
+        if (authCodeCooldownRemaining > 0)
+            return showAuthNotice("请 %1 秒后再重新发送验证码。", String(authCodeCooldownRemaining), true)
+        var email = authEmail.trim()
+        if (email.indexOf("@") < 0)
+            return showAuthNotice("请先输入有效的邮箱地址。", "", true)
+        authNoticeKey = ""
+        if (!applyApiBaseUrl())
+            return false
+        var result = appController.sendVerificationCode(email, authCodePurpose())
+        if (!result || String(result).length === 0)
+            return false
+        authCodeEmail = email
+        authVerifiedKey = ""
+        startAuthCodeCooldown()
+        showAuthNotice("验证码已发送至 %1。", email, false)
+        return true
+    }
+
+    function submitAuth() {
+        if (!hasController || controllerBusy)
+            return
+        authNoticeKey = ""
+        var email = authEmail.trim()
+        var code = authCode.trim()
+        if (!authAgreementAccepted) {
+            showAuthNotice("请先勾选用户协议与隐私政策。", "", true)
+            return
+        }
+        if (authMode === "login" && authLoginMethod === "code") {
+            if (!authCodeSent) {
+                showAuthNotice("请先获取验证码。", "", true)
+                return
+            }
+            if (code.length !== 6) {
+                showAuthNotice("请输入 6 位验证码。", "", true)
+                return
+            }
+            if (applyApiBaseUrl())
+                appController.signInWithCode(email, code)
+            return
+        }
+        if (authMode === "reg" && authRegisterStage === "form") {
+            if (email.indexOf("@") < 0) {
+                showAuthNotice("请输入有效的注册邮箱。", "", true)
+                return
+            }
+            if (authPassword.length < 8) {
+                showAuthNotice("注册密码至少需要 8 位。", "", true)
+                return
+            }
+            // A code still fresh for this address is reused instead of asking for another.
+            if ((authCodeSent && authCodeCooldownRemaining > 0) || sendAuthCode())
+                authRegisterStage = "verify"
+            return
+        }
+        if (authMode === "forgot" && authForgotStage === "verify") {
+            if (!authCodeSent) {
+                showAuthNotice("请先获取邮箱验证码。", "", true)
+                return
+            }
+            if (code.length !== 6) {
+                showAuthNotice("请输入 6 位邮箱验证码。", "", true)
+                return
+            }
+            if (!appController.verifyCode(email, "reset", code)) {
+                if (appController.apiError.length === 0)
+                    showAuthNotice("验证码错误，请重新输入。", "", true)
+                return
+            }
+            authForgotStage = "reset"
+            authPassword = ""
+            authPasswordConfirm = ""
+            showAuthNotice("邮箱验证成功，请设置新密码。", "", false)
+            return
+        }
+        if (!applyApiBaseUrl())
+            return
+        if (authMode === "reg") {
+            if (!authCodeSent || code.length !== 6) {
+                showAuthNotice("请先完成邮箱验证码校验。", "", true)
+                return
+            }
+            var verifiedKey = email + "\n" + code
+            if (authVerifiedKey !== verifiedKey) {
+                if (!appController.verifyCode(email, "reg", code)) {
+                    showAuthNotice("请完成邮箱验证码校验后再注册。", "", true)
+                    return
+                }
+                authVerifiedKey = verifiedKey
+            }
+            appController.registerAccount(email, authPassword, email.split("@")[0], code, authInviteCode.trim())
+            return
+        }
+        if (authMode === "forgot") {
+            if (authPassword.length < 8) {
+                showAuthNotice("新密码至少需要 8 位。", "", true)
+                return
+            }
+            if (authPassword !== authPasswordConfirm) {
+                showAuthNotice("两次输入的新密码不一致。", "", true)
+                return
+            }
+            appController.resetPassword(email, authPassword, code)
+            if (appController.apiError.length === 0) {
+                switchAuthMode("login", "password")
+                showAuthNotice("密码已重置，请使用新密码登录。", "", false)
+            }
+            return
+        }
+        appController.signIn(email, authPassword)
+    }
+
+    // --- servers page
+
+    function latencyColor(latency) {
+        var value = Number(latency)
+        if (!isFinite(value) || value <= 0)
+            return "#9d8374"
+        return value > 80 ? "#ff9f0a" : "#2db05d"
+    }
+
+    function qualityColor(score, label) {
+        var value = Number(score)
+        if (!isFinite(value))
+            value = 0
+        var text = textOf(label)
+        if (value >= 80 || text.indexOf("极佳") >= 0 || text.indexOf("优秀") >= 0)
+            return "#34c759"
+        if (value >= 60 || text.indexOf("良好") >= 0 || text.indexOf("推荐") >= 0)
+            return "#4f8fff"
+        if (value >= 40 || text.indexOf("一般") >= 0)
+            return "#f36c62"
+        return "#d77a50"
+    }
+
+    function latencyText(latency) {
+        var value = Number(latency)
+        return isFinite(value) && value > 0 ? Math.round(value) + " ms" : t("待测")
+    }
+
+    function latencySortValue(latency) {
+        var value = Number(latency)
+        return isFinite(value) && value > 0 ? value : 999999
+    }
+
+    function countryKey(country) {
+        return country ? firstText(country, ["id", "countryCode", "name", "country"]) : ""
+    }
+
+    function countryCode(country) {
+        return country ? textOf(country["countryCode"]).toLowerCase() : ""
+    }
+
+    function localizedName(item) {
+        return item ? t(firstText(item, ["name", "country", "countryCode", "id"])) : ""
+    }
+
+    function sortCatalogue(list, mode) {
+        var items = []
+        for (var i = 0; i < (list ? list.length : 0); ++i) {
+            if (list[i])
+                items.push(list[i])
+        }
+        items.sort(function(a, b) {
+            if (mode === "latency") {
+                var difference = latencySortValue(a["latency"]) - latencySortValue(b["latency"])
+                if (difference !== 0)
+                    return difference
+            }
+            return localizedName(a).localeCompare(localizedName(b))
+        })
+        return items
+    }
+
+    // The country's nodes: its listed ids first, then every node with its country code.
+    function countryNodes(country) {
+        var nodes = nodeList || []
+        var result = []
+        if (!country)
+            return result
+        var byId = {}
+        for (var i = 0; i < nodes.length; ++i) {
+            var id = nodes[i] ? textOf(nodes[i]["id"]) : ""
+            if (id.length > 0 && byId[id] === undefined)
+                byId[id] = nodes[i]
+        }
+        var seen = {}
+        var ids = country["nodeIds"] || []
+        for (var j = 0; j < ids.length; ++j) {
+            var listed = textOf(ids[j])
+            if (byId[listed] !== undefined && !seen[listed]) {
+                seen[listed] = true
+                result.push(byId[listed])
+            }
+        }
+        var code = countryCode(country)
+        if (code.length > 0) {
+            for (var k = 0; k < nodes.length; ++k) {
+                var node = nodes[k]
+                var nodeId = node ? textOf(node["id"]) : ""
+                if (nodeId.length > 0 && !seen[nodeId] && textOf(node["countryCode"]).toLowerCase() === code) {
+                    seen[nodeId] = true
+                    result.push(node)
+                }
+            }
+        }
+        return result
+    }
+
+    function countryNodeCount(country) {
+        var counted = firstCount(country, ["nodeCount"])
+        return counted > 0 ? counted : countryNodes(country).length
+    }
+
+    function countryHoldsNode(country, nodeId) {
+        var id = textOf(nodeId)
+        if (!country || id.length === 0)
+            return false
+        if (textOf(country["bestNodeId"]) === id)
+            return true
+        var ids = country["nodeIds"] || []
+        for (var i = 0; i < ids.length; ++i) {
+            if (textOf(ids[i]) === id)
+                return true
+        }
+        var code = countryCode(country)
+        if (code.length === 0)
+            return false
+        var nodes = nodeList || []
+        for (var j = 0; j < nodes.length; ++j) {
+            if (nodes[j] && textOf(nodes[j]["id"]) === id)
+                return textOf(nodes[j]["countryCode"]).toLowerCase() === code
+        }
+        return false
+    }
+
+    function countrySmartSelected(country) {
+        return hasController && appController.nodeSelectionMode !== "fixed"
+                && countryHoldsNode(country, appController.selectedNodeId)
+    }
+
+    // The node a country's smart entry selects: its first listed node, else its best node.
+    function countrySmartNodeId(country) {
+        var ids = country ? (country["nodeIds"] || []) : []
+        for (var i = 0; i < ids.length; ++i) {
+            if (textOf(ids[i]).length > 0)
+                return textOf(ids[i])
+        }
+        var best = country ? textOf(country["bestNodeId"]) : ""
+        if (best.length > 0)
+            return best
+        var nodes = countryNodes(country)
+        if (nodes.length > 0)
+            return textOf(nodes[0]["id"])
+        return country ? textOf(country["id"]) : ""
+    }
+
+    function countryMatchesQuery(country, query) {
+        var needle = textOf(query).toLowerCase()
+        if (needle.length === 0)
+            return true
+        var haystack = [localizedName(country), country["name"], country["country"], country["countryCode"], country["region"]]
+        var nodes = countryNodes(country)
+        for (var i = 0; i < nodes.length; ++i)
+            haystack.push(localizedName(nodes[i]), nodes[i]["name"], nodes[i]["region"], t(textOf(nodes[i]["region"])))
+        for (var j = 0; j < haystack.length; ++j) {
+            if (textOf(haystack[j]).toLowerCase().indexOf(needle) >= 0)
+                return true
+        }
+        return false
+    }
+
+    function nodeUsable(node) {
+        return node && !isTrue(node["disabled"]) && textOf(node["status"]).toLowerCase() !== "offline"
+    }
+
+    function selectCountrySmart(country) {
+        var id = countrySmartNodeId(country)
+        serverCountryKey = countryKey(country)
+        if (hasController)
+            appController.selectNodeWithMode(id, "smart")
+    }
+
+    function selectFixedNode(node) {
+        if (!hasController || !node || isTrue(node["disabled"]))
+            return
+        appController.selectNodeWithMode(textOf(node["id"]), "fixed")
+    }
+
     function toggleMaximize() {
         if (window.visibility === Window.Maximized)
             window.showNormal()
@@ -267,6 +729,8 @@ ApplicationWindow {
     }
 
     Component.onCompleted: {
+        if (hasController)
+            apiBaseUrl = appController.apiBaseUrl
         showPage(topPage)
         if (hasController && appController.toastMessage.length > 0)
             toastTimer.restart()
@@ -281,6 +745,35 @@ ApplicationWindow {
         sequence: "Escape"
         enabled: window.closeDialogVisible
         onActivated: window.closeDialogVisible = false
+    }
+
+    Shortcut {
+        sequence: "Escape"
+        enabled: !window.closeDialogVisible
+                 && (window.policyDialogKind.length > 0 || window.deleteAccountDialogVisible || window.deviceRevokeTarget !== null)
+        onActivated: {
+            window.policyDialogKind = ""
+            window.deleteAccountDialogVisible = false
+            window.deviceRevokeTarget = null
+        }
+    }
+
+    Timer {
+        id: authCooldownTimer
+        interval: 1000
+        repeat: true
+        onTriggered: {
+            window.authCodeCooldownRemaining = Math.max(0, window.authCodeCooldownRemaining - 1)
+            if (window.authCodeCooldownRemaining === 0)
+                stop()
+        }
+    }
+
+    // How long a copy button says "copied".
+    Timer {
+        id: copiedTimer
+        interval: 1600
+        onTriggered: window.copiedKey = ""
     }
 
     // --- building blocks
@@ -335,6 +828,7 @@ ApplicationWindow {
         rightPadding: 22
         font.pixelSize: 14
         font.weight: Font.DemiBold
+        opacity: enabled ? 1 : 0.55
 
         background: Rectangle {
             radius: 13
@@ -430,6 +924,454 @@ ApplicationWindow {
                     spacing: 10
                 }
             }
+        }
+    }
+
+    // A rounded surface card; its children stack in a column inside the padding.
+    component Card: Rectangle {
+        id: card
+        default property alias cardContent: cardColumn.data
+        property int padding: 26
+        property alias spacing: cardColumn.spacing
+
+        Layout.fillWidth: true
+        implicitHeight: cardColumn.implicitHeight + padding * 2
+        radius: 22
+        color: window.surfaceColor
+        border.color: window.dividerColor
+        border.width: 1
+
+        ColumnLayout {
+            id: cardColumn
+            anchors.left: parent.left
+            anchors.right: parent.right
+            anchors.top: parent.top
+            anchors.margins: card.padding
+            spacing: 14
+        }
+    }
+
+    component FormField: TextField {
+        id: field
+        Layout.fillWidth: true
+        implicitHeight: 46
+        leftPadding: 14
+        rightPadding: 14
+        font.pixelSize: 14
+        color: window.primaryTextColor
+        placeholderTextColor: "#7d8382"
+        selectionColor: window.accentColor
+        selectedTextColor: "#ffffff"
+        selectByMouse: true
+
+        background: Rectangle {
+            radius: 12
+            color: field.enabled ? window.elevatedColor : "#232728"
+            border.width: 1
+            border.color: field.activeFocus ? window.accentColor : (field.hovered ? "#4a5051" : window.dividerColor)
+        }
+    }
+
+    component FieldCaption: Label {
+        Layout.fillWidth: true
+        color: window.secondaryTextColor
+        font.pixelSize: 12
+        font.weight: Font.DemiBold
+        elide: Text.ElideRight
+    }
+
+    // Plain text that acts as a link.
+    component LinkText: Label {
+        id: link
+        signal activated()
+        color: linkArea.containsMouse ? "#ff8a80" : "#f08a82"
+        font.pixelSize: 13
+        font.weight: Font.DemiBold
+
+        MouseArea {
+            id: linkArea
+            anchors.fill: parent
+            anchors.margins: -4
+            hoverEnabled: true
+            cursorShape: Qt.PointingHandCursor
+            onClicked: link.activated()
+        }
+    }
+
+    // A row of pill tabs; options are maps with "key" and "label" (source text).
+    component SegmentedTabs: Rectangle {
+        id: segments
+        property var options: []
+        property string current: ""
+        property bool stretch: false
+        signal picked(string key)
+
+        implicitWidth: segmentRow.implicitWidth + 8
+        implicitHeight: 42
+        radius: 14
+        color: "#1d2122"
+        border.color: window.dividerColor
+        border.width: 1
+
+        Row {
+            id: segmentRow
+            anchors.centerIn: parent
+            spacing: 2
+
+            Repeater {
+                model: segments.options
+
+                Rectangle {
+                    id: segment
+                    readonly property bool selected: segments.current === modelData.key
+                    width: segments.stretch
+                           ? (segments.width - 8 - segmentRow.spacing * (segments.options.length - 1)) / Math.max(1, segments.options.length)
+                           : segmentLabel.implicitWidth + 30
+                    height: segments.height - 8
+                    radius: 11
+                    color: selected ? window.accentSoftColor : (segmentArea.containsMouse ? window.elevatedColor : "transparent")
+                    border.width: selected ? 1 : 0
+                    border.color: "#64433f"
+
+                    Label {
+                        id: segmentLabel
+                        anchors.centerIn: parent
+                        width: Math.min(implicitWidth, segment.width - 12)
+                        text: window.t(modelData.label)
+                        color: segment.selected ? "#f08a82" : window.secondaryTextColor
+                        font.pixelSize: 13
+                        font.weight: Font.DemiBold
+                        elide: Text.ElideRight
+                    }
+
+                    MouseArea {
+                        id: segmentArea
+                        anchors.fill: parent
+                        hoverEnabled: true
+                        cursorShape: Qt.PointingHandCursor
+                        onClicked: segments.picked(modelData.key)
+                    }
+                }
+            }
+        }
+    }
+
+    component RadioMark: Rectangle {
+        property bool checked: false
+        implicitWidth: 20
+        implicitHeight: 20
+        radius: 10
+        color: "transparent"
+        border.width: 2
+        border.color: checked ? window.accentColor : "#5a6061"
+
+        Rectangle {
+            anchors.centerIn: parent
+            width: 10
+            height: 10
+            radius: 5
+            color: window.accentColor
+            visible: parent.checked
+        }
+    }
+
+    // One radio-style choice with a title and a line of detail.
+    component ChoiceRow: Rectangle {
+        id: choice
+        property string title: ""
+        property string detail: ""
+        property bool current: false
+        signal activated()
+
+        Layout.fillWidth: true
+        implicitHeight: Math.max(70, choiceColumn.implicitHeight + 28)
+        radius: 16
+        color: current ? "#2f2928" : (choiceArea.containsMouse ? window.elevatedColor : "#202425")
+        border.width: 1
+        border.color: current ? window.accentColor : (choiceArea.containsMouse ? "#4a5051" : window.dividerColor)
+
+        RowLayout {
+            anchors.fill: parent
+            anchors.leftMargin: 18
+            anchors.rightMargin: 16
+            spacing: 14
+
+            Rectangle {
+                Layout.preferredWidth: 20
+                Layout.preferredHeight: 20
+                radius: 10
+                color: "transparent"
+                border.width: 2
+                border.color: choice.current ? window.accentColor : "#5a6061"
+
+                Rectangle {
+                    anchors.centerIn: parent
+                    width: 10
+                    height: 10
+                    radius: 5
+                    color: window.accentColor
+                    visible: choice.current
+                }
+            }
+
+            ColumnLayout {
+                id: choiceColumn
+                Layout.fillWidth: true
+                spacing: 3
+
+                Label {
+                    Layout.fillWidth: true
+                    text: choice.title
+                    color: window.primaryTextColor
+                    font.pixelSize: 15
+                    font.weight: Font.DemiBold
+                    elide: Text.ElideRight
+                }
+
+                Label {
+                    Layout.fillWidth: true
+                    visible: text.length > 0
+                    text: choice.detail
+                    color: window.secondaryTextColor
+                    font.pixelSize: 12
+                    wrapMode: Text.Wrap
+                }
+            }
+
+            InfoBadge {
+                visible: choice.current
+                label: window.t("当前使用")
+            }
+        }
+
+        MouseArea {
+            id: choiceArea
+            anchors.fill: parent
+            hoverEnabled: true
+            cursorShape: Qt.PointingHandCursor
+            onClicked: choice.activated()
+        }
+    }
+
+    // What a list shows before its data exists.
+    component EmptyState: Rectangle {
+        id: empty
+        property string title: ""
+        property string detail: ""
+        property string iconName: "list"
+
+        Layout.fillWidth: true
+        implicitHeight: emptyColumn.implicitHeight + 64
+        radius: 22
+        color: window.surfaceColor
+        border.color: window.dividerColor
+        border.width: 1
+
+        ColumnLayout {
+            id: emptyColumn
+            anchors.centerIn: parent
+            width: parent.width - 64
+            spacing: 10
+
+            Rectangle {
+                Layout.alignment: Qt.AlignHCenter
+                Layout.preferredWidth: 48
+                Layout.preferredHeight: 48
+                radius: 24
+                color: window.accentSoftColor
+
+                LineIcon {
+                    anchors.centerIn: parent
+                    width: 20
+                    height: 20
+                    name: empty.iconName
+                    iconColor: "#f08a82"
+                }
+            }
+
+            Label {
+                Layout.fillWidth: true
+                horizontalAlignment: Text.AlignHCenter
+                text: empty.title
+                color: window.primaryTextColor
+                font.pixelSize: 16
+                font.weight: Font.DemiBold
+                wrapMode: Text.Wrap
+            }
+
+            Label {
+                Layout.fillWidth: true
+                visible: text.length > 0
+                horizontalAlignment: Text.AlignHCenter
+                text: empty.detail
+                color: window.secondaryTextColor
+                font.pixelSize: 13
+                wrapMode: Text.Wrap
+            }
+        }
+    }
+
+    // Shows the controller's message once it changes while the page is open, so an
+    // old message from another page does not greet the user here.
+    component ApiErrorNote: Rectangle {
+        id: note
+        property string shownText: ""
+        property string seenLanguage: ""
+
+        Layout.fillWidth: true
+        visible: shownText.length > 0
+        implicitHeight: noteLabel.implicitHeight + 22
+        radius: 14
+        color: "#2f2625"
+        border.color: "#64433f"
+        border.width: 1
+
+        Component.onCompleted: seenLanguage = window.hasController ? appController.language : ""
+
+        Label {
+            id: noteLabel
+            anchors.left: parent.left
+            anchors.right: parent.right
+            anchors.verticalCenter: parent.verticalCenter
+            anchors.leftMargin: 16
+            anchors.rightMargin: 16
+            text: note.shownText
+            color: "#f4b0a9"
+            font.pixelSize: 13
+            wrapMode: Text.Wrap
+        }
+
+        Connections {
+            target: window.hasController ? appController : null
+
+            function onApiErrorChanged() {
+                var language = appController.language
+                if (language !== note.seenLanguage) {
+                    // A language switch re-sends the old message; only re-translate one already shown.
+                    note.seenLanguage = language
+                    if (note.shownText.length === 0)
+                        return
+                }
+                note.shownText = appController.apiError
+            }
+        }
+    }
+
+    component Spinner: Canvas {
+        id: spinner
+        property color strokeColor: "#ffffff"
+        implicitWidth: 18
+        implicitHeight: 18
+        onStrokeColorChanged: requestPaint()
+        onPaint: {
+            var ctx = getContext("2d")
+            ctx.reset()
+            ctx.lineWidth = 2
+            ctx.lineCap = "round"
+            ctx.strokeStyle = spinner.strokeColor
+            ctx.beginPath()
+            ctx.arc(width / 2, height / 2, Math.min(width, height) / 2 - 2, 0, Math.PI * 1.4, false)
+            ctx.stroke()
+        }
+
+        RotationAnimation on rotation {
+            running: spinner.visible
+            loops: Animation.Infinite
+            from: 0
+            to: 360
+            duration: 900
+        }
+    }
+
+    // Five rising bars; bar i lights when the score reaches (i + 1) * 20.
+    component QualityBars: Item {
+        id: bars
+        property int score: 0
+        property color barColor: window.successColor
+        implicitWidth: 5 * 4 + 4 * 2
+        implicitHeight: 16
+
+        Repeater {
+            model: 5
+
+            Rectangle {
+                x: index * 6
+                y: bars.height - height
+                width: 4
+                height: 4 + index * 3
+                radius: 1
+                color: bars.score >= (index + 1) * 20 ? bars.barColor : "#3b4142"
+            }
+        }
+    }
+
+    // A small tile with a caption above a value.
+    component InfoTile: Rectangle {
+        id: tile
+        property string title: ""
+        property string value: ""
+
+        Layout.fillWidth: true
+        implicitHeight: tileColumn.implicitHeight + 30
+        radius: 16
+        color: "#202425"
+        border.color: window.dividerColor
+        border.width: 1
+
+        ColumnLayout {
+            id: tileColumn
+            anchors.left: parent.left
+            anchors.right: parent.right
+            anchors.verticalCenter: parent.verticalCenter
+            anchors.leftMargin: 18
+            anchors.rightMargin: 18
+            spacing: 5
+
+            Label {
+                Layout.fillWidth: true
+                text: tile.title
+                color: window.secondaryTextColor
+                font.pixelSize: 12
+                elide: Text.ElideRight
+            }
+
+            Label {
+                Layout.fillWidth: true
+                text: tile.value.length > 0 ? tile.value : "—"
+                color: window.primaryTextColor
+                font.pixelSize: 16
+                font.weight: Font.DemiBold
+                elide: Text.ElideRight
+            }
+        }
+    }
+
+    // A short code (country code, platform initial) in a rounded chip.
+    component CodeChip: Rectangle {
+        id: chip
+        property string code: ""
+        property bool highlighted: false
+        implicitWidth: 40
+        implicitHeight: 40
+        radius: 12
+        color: highlighted ? window.accentSoftColor : window.elevatedColor
+        border.color: highlighted ? "#64433f" : window.dividerColor
+        border.width: 1
+
+        Label {
+            anchors.centerIn: parent
+            visible: chip.code.length > 0
+            text: chip.code
+            color: chip.highlighted ? "#f08a82" : window.primaryTextColor
+            font.pixelSize: 13
+            font.weight: Font.Bold
+        }
+
+        LineIcon {
+            anchors.centerIn: parent
+            visible: chip.code.length === 0
+            name: "globe"
+            iconColor: chip.highlighted ? "#f08a82" : window.secondaryTextColor
         }
     }
 
@@ -1087,7 +2029,503 @@ ApplicationWindow {
 
     Component {
         id: serversPageComponent
-        PlaceholderPage { pageKey: "servers" }
+
+        Item {
+            id: serversPage
+
+            // The country list's scroll position is what the window remembers for this page.
+            property alias contentY: countryView.contentY
+            readonly property real contentHeight: countryView.contentHeight + height - countryView.height
+
+            readonly property var visibleCountries: {
+                var sorted = window.sortCatalogue(window.countryList, window.serverSortMode)
+                var query = window.serverSearchQuery
+                var result = []
+                for (var i = 0; i < sorted.length; ++i) {
+                    if (window.countryMatchesQuery(sorted[i], query))
+                        result.push(sorted[i])
+                }
+                return result
+            }
+            readonly property var chosenCountry: {
+                var list = window.countryList || []
+                var key = window.serverCountryKey
+                if (key.length > 0) {
+                    for (var i = 0; i < list.length; ++i) {
+                        if (list[i] && window.countryKey(list[i]) === key)
+                            return list[i]
+                    }
+                }
+                var selected = window.hasController ? appController.selectedNodeId : ""
+                for (var j = 0; j < list.length; ++j) {
+                    if (list[j] && window.countryHoldsNode(list[j], selected))
+                        return list[j]
+                }
+                return visibleCountries.length > 0 ? visibleCountries[0] : null
+            }
+            readonly property string chosenKey: window.countryKey(chosenCountry)
+            // Without any country groups the right side lists the whole catalogue.
+            readonly property var chosenNodes: chosenCountry
+                                               ? window.sortCatalogue(window.countryNodes(chosenCountry), window.serverSortMode)
+                                               : ((window.countryList || []).length === 0 ? window.sortCatalogue(window.nodeList, window.serverSortMode) : [])
+
+            ColumnLayout {
+                anchors.fill: parent
+                anchors.leftMargin: 40
+                anchors.rightMargin: 40
+                anchors.topMargin: 32
+                anchors.bottomMargin: 28
+                spacing: 20
+
+                RowLayout {
+                    Layout.fillWidth: true
+                    spacing: 12
+
+                    PageHeading {
+                        text: window.t("节点")
+                    }
+
+                    Item { Layout.fillWidth: true }
+
+                    Label {
+                        visible: text.length > 0
+                        text: window.hasController && appController.currentNodeName.length > 0
+                              ? window.t("当前节点：%1").arg(window.t(appController.currentNodeName)) : ""
+                        color: window.secondaryTextColor
+                        font.pixelSize: 13
+                        elide: Text.ElideRight
+                        Layout.maximumWidth: 360
+                    }
+
+                    InfoBadge {
+                        label: window.hasController && appController.nodeSelectionMode === "fixed" ? window.t("指定节点") : window.t("智能匹配")
+                    }
+                }
+
+                ApiErrorNote {}
+
+                RowLayout {
+                    Layout.fillWidth: true
+                    Layout.fillHeight: true
+                    spacing: 20
+
+                    Rectangle {
+                        Layout.preferredWidth: 360
+                        Layout.fillHeight: true
+                        radius: 22
+                        color: window.surfaceColor
+                        border.color: window.dividerColor
+                        border.width: 1
+
+                        ColumnLayout {
+                            anchors.fill: parent
+                            anchors.margins: 18
+                            spacing: 12
+
+                            FormField {
+                                text: window.serverSearchQuery
+                                placeholderText: window.t("搜索国家 / 城市 ...")
+                                onTextChanged: window.serverSearchQuery = text
+                            }
+
+                            RowLayout {
+                                Layout.fillWidth: true
+                                spacing: 8
+
+                                Label {
+                                    Layout.fillWidth: true
+                                    text: window.t("%1 个国家/地区").arg(serversPage.visibleCountries.length)
+                                    color: window.tertiaryTextColor
+                                    font.pixelSize: 12
+                                    elide: Text.ElideRight
+                                }
+
+                                SegmentedTabs {
+                                    implicitHeight: 36
+                                    options: window.serverSortModes
+                                    current: window.serverSortMode
+                                    onPicked: function(key) { window.serverSortMode = key }
+                                }
+                            }
+
+                            ListView {
+                                id: countryView
+                                Layout.fillWidth: true
+                                Layout.fillHeight: true
+                                visible: serversPage.visibleCountries.length > 0
+                                clip: true
+                                spacing: 6
+                                boundsBehavior: Flickable.StopAtBounds
+                                model: serversPage.visibleCountries
+                                ScrollBar.vertical: ScrollBar { policy: ScrollBar.AsNeeded }
+
+                                delegate: Rectangle {
+                                    id: countryRow
+                                    readonly property bool chosen: window.countryKey(modelData) === serversPage.chosenKey
+                                    readonly property bool smart: window.countrySmartSelected(modelData)
+                                    width: countryView.width
+                                    height: 62
+                                    radius: 16
+                                    color: chosen ? "#2f2928" : (countryArea.containsMouse ? window.elevatedColor : "transparent")
+                                    border.width: chosen ? 1 : 0
+                                    border.color: "#7a4a45"
+
+                                    RowLayout {
+                                        anchors.fill: parent
+                                        anchors.leftMargin: 12
+                                        anchors.rightMargin: 14
+                                        spacing: 12
+
+                                        CodeChip {
+                                            code: window.firstText(modelData, ["countryCode", "name", "id"]).substring(0, 2).toUpperCase()
+                                            highlighted: countryRow.smart
+                                        }
+
+                                        ColumnLayout {
+                                            Layout.fillWidth: true
+                                            spacing: 2
+
+                                            RowLayout {
+                                                Layout.fillWidth: true
+                                                spacing: 6
+
+                                                Label {
+                                                    Layout.fillWidth: true
+                                                    text: window.localizedName(modelData)
+                                                    color: window.primaryTextColor
+                                                    font.pixelSize: 14
+                                                    font.weight: Font.DemiBold
+                                                    elide: Text.ElideRight
+                                                }
+
+                                                Rectangle {
+                                                    visible: countryRow.smart
+                                                    Layout.preferredWidth: 8
+                                                    Layout.preferredHeight: 8
+                                                    radius: 4
+                                                    color: window.accentColor
+                                                }
+                                            }
+
+                                            Label {
+                                                Layout.fillWidth: true
+                                                text: window.t("%1 个节点").arg(window.countryNodeCount(modelData))
+                                                color: window.secondaryTextColor
+                                                font.pixelSize: 12
+                                                elide: Text.ElideRight
+                                            }
+                                        }
+
+                                        ColumnLayout {
+                                            spacing: 3
+
+                                            Label {
+                                                Layout.alignment: Qt.AlignRight
+                                                text: window.latencyText(modelData["latency"])
+                                                color: window.latencyColor(modelData["latency"])
+                                                font.pixelSize: 13
+                                                font.weight: Font.DemiBold
+                                            }
+
+                                            QualityBars {
+                                                Layout.alignment: Qt.AlignRight
+                                                score: Number(modelData["qualityScore"]) || 0
+                                                barColor: window.qualityColor(modelData["qualityScore"], modelData["quality"])
+                                            }
+                                        }
+                                    }
+
+                                    MouseArea {
+                                        id: countryArea
+                                        anchors.fill: parent
+                                        hoverEnabled: true
+                                        cursorShape: Qt.PointingHandCursor
+                                        onClicked: window.serverCountryKey = window.countryKey(modelData)
+                                    }
+                                }
+                            }
+
+                            EmptyState {
+                                visible: serversPage.visibleCountries.length === 0
+                                Layout.fillHeight: true
+                                color: "transparent"
+                                border.width: 0
+                                iconName: "globe"
+                                title: (window.countryList || []).length === 0 ? window.t("暂无可用国家") : window.t("没有找到匹配的国家或城市")
+                                detail: (window.countryList || []).length === 0 ? window.t("节点列表同步后会显示在这里。") : window.t("换个关键词再试试。")
+                            }
+                        }
+                    }
+
+                    Rectangle {
+                        Layout.fillWidth: true
+                        Layout.fillHeight: true
+                        radius: 22
+                        color: window.surfaceColor
+                        border.color: window.dividerColor
+                        border.width: 1
+
+                        ColumnLayout {
+                            anchors.fill: parent
+                            anchors.margins: 22
+                            spacing: 14
+
+                            RowLayout {
+                                Layout.fillWidth: true
+                                spacing: 14
+
+                                CodeChip {
+                                    implicitWidth: 48
+                                    implicitHeight: 48
+                                    code: serversPage.chosenCountry
+                                          ? window.firstText(serversPage.chosenCountry, ["countryCode", "name", "id"]).substring(0, 2).toUpperCase()
+                                          : ""
+                                }
+
+                                ColumnLayout {
+                                    Layout.fillWidth: true
+                                    spacing: 3
+
+                                    Label {
+                                        Layout.fillWidth: true
+                                        text: serversPage.chosenCountry ? window.localizedName(serversPage.chosenCountry) : window.t("全部节点")
+                                        color: window.primaryTextColor
+                                        font.pixelSize: 20
+                                        font.weight: Font.Bold
+                                        elide: Text.ElideRight
+                                    }
+
+                                    Label {
+                                        Layout.fillWidth: true
+                                        text: window.t("%1 个节点").arg(serversPage.chosenNodes.length)
+                                        color: window.secondaryTextColor
+                                        font.pixelSize: 13
+                                        elide: Text.ElideRight
+                                    }
+                                }
+                            }
+
+                            Rectangle {
+                                id: smartEntry
+                                readonly property bool selected: window.countrySmartSelected(serversPage.chosenCountry)
+                                visible: serversPage.chosenCountry !== null
+                                Layout.fillWidth: true
+                                Layout.preferredHeight: 74
+                                radius: 16
+                                color: selected ? "#2f2928" : (smartArea.containsMouse ? window.elevatedColor : "#202425")
+                                border.width: 1
+                                border.color: selected ? window.accentColor : (smartArea.containsMouse ? "#4a5051" : window.dividerColor)
+
+                                RowLayout {
+                                    anchors.fill: parent
+                                    anchors.leftMargin: 16
+                                    anchors.rightMargin: 18
+                                    spacing: 14
+
+                                    RadioMark { checked: smartEntry.selected }
+
+                                    Rectangle {
+                                        Layout.preferredWidth: 38
+                                        Layout.preferredHeight: 38
+                                        radius: 12
+                                        color: window.accentSoftColor
+
+                                        LineIcon {
+                                            anchors.centerIn: parent
+                                            name: "bolt"
+                                            iconColor: "#f08a82"
+                                        }
+                                    }
+
+                                    ColumnLayout {
+                                        Layout.fillWidth: true
+                                        spacing: 3
+
+                                        Label {
+                                            Layout.fillWidth: true
+                                            text: window.t("智能匹配节点")
+                                            color: window.primaryTextColor
+                                            font.pixelSize: 15
+                                            font.weight: Font.DemiBold
+                                            elide: Text.ElideRight
+                                        }
+
+                                        Label {
+                                            Layout.fillWidth: true
+                                            text: window.t("自动选择该地区延迟最低的可用节点")
+                                            color: window.secondaryTextColor
+                                            font.pixelSize: 12
+                                            elide: Text.ElideRight
+                                        }
+                                    }
+
+                                    ColumnLayout {
+                                        spacing: 3
+
+                                        Label {
+                                            Layout.alignment: Qt.AlignRight
+                                            text: serversPage.chosenCountry ? window.latencyText(serversPage.chosenCountry["latency"]) : ""
+                                            color: window.latencyColor(serversPage.chosenCountry ? serversPage.chosenCountry["latency"] : 0)
+                                            font.pixelSize: 14
+                                            font.weight: Font.DemiBold
+                                        }
+
+                                        Label {
+                                            Layout.alignment: Qt.AlignRight
+                                            text: serversPage.chosenCountry ? window.t(window.textOf(serversPage.chosenCountry["quality"])) : ""
+                                            color: serversPage.chosenCountry
+                                                   ? window.qualityColor(serversPage.chosenCountry["qualityScore"], serversPage.chosenCountry["quality"])
+                                                   : window.secondaryTextColor
+                                            font.pixelSize: 12
+                                        }
+                                    }
+                                }
+
+                                MouseArea {
+                                    id: smartArea
+                                    anchors.fill: parent
+                                    hoverEnabled: true
+                                    cursorShape: Qt.PointingHandCursor
+                                    onClicked: window.selectCountrySmart(serversPage.chosenCountry)
+                                }
+                            }
+
+                            SectionLabel {
+                                visible: serversPage.chosenNodes.length > 0
+                                Layout.topMargin: 4
+                                text: window.t("指定节点")
+                            }
+
+                            ListView {
+                                id: nodeView
+                                Layout.fillWidth: true
+                                Layout.fillHeight: true
+                                visible: serversPage.chosenNodes.length > 0
+                                clip: true
+                                spacing: 8
+                                boundsBehavior: Flickable.StopAtBounds
+                                model: serversPage.chosenNodes
+                                ScrollBar.vertical: ScrollBar { policy: ScrollBar.AsNeeded }
+
+                                delegate: Rectangle {
+                                    id: nodeRow
+                                    readonly property string nodeId: window.textOf(modelData["id"])
+                                    readonly property bool usable: window.nodeUsable(modelData)
+                                    readonly property bool selectable: !window.isTrue(modelData["disabled"])
+                                    readonly property bool selected: window.hasController && appController.nodeSelectionMode === "fixed"
+                                                                     && appController.selectedNodeId === nodeId
+                                    readonly property string quality: window.textOf(modelData["quality"])
+                                    readonly property string highlight: window.textOf(modelData["highlight"])
+                                    width: nodeView.width
+                                    height: 66
+                                    radius: 16
+                                    opacity: usable ? 1 : 0.55
+                                    color: selected ? "#2f2928" : (nodeArea.containsMouse && selectable ? window.elevatedColor : "#202425")
+                                    border.width: 1
+                                    border.color: selected ? window.accentColor : (nodeArea.containsMouse && selectable ? "#4a5051" : window.dividerColor)
+
+                                    RowLayout {
+                                        anchors.fill: parent
+                                        anchors.leftMargin: 16
+                                        anchors.rightMargin: 18
+                                        spacing: 14
+
+                                        RadioMark { checked: nodeRow.selected }
+
+                                        ColumnLayout {
+                                            Layout.fillWidth: true
+                                            spacing: 3
+
+                                            Item {
+                                                Layout.fillWidth: true
+                                                implicitHeight: Math.max(nodeNameLabel.implicitHeight, highlightBadge.implicitHeight)
+
+                                                Label {
+                                                    id: nodeNameLabel
+                                                    anchors.verticalCenter: parent.verticalCenter
+                                                    width: Math.min(implicitWidth, parent.width - (highlightBadge.visible ? highlightBadge.width + 8 : 0))
+                                                    text: window.localizedName(modelData)
+                                                    color: window.primaryTextColor
+                                                    font.pixelSize: 14
+                                                    font.weight: Font.DemiBold
+                                                    elide: Text.ElideRight
+                                                }
+
+                                                InfoBadge {
+                                                    id: highlightBadge
+                                                    anchors.verticalCenter: parent.verticalCenter
+                                                    x: nodeNameLabel.width + 8
+                                                    visible: nodeRow.highlight.length > 0 && nodeRow.highlight !== nodeRow.quality
+                                                    implicitHeight: 22
+                                                    label: window.t(nodeRow.highlight)
+                                                }
+                                            }
+
+                                            Label {
+                                                Layout.fillWidth: true
+                                                visible: text.length > 0
+                                                text: window.t(window.textOf(modelData["region"]))
+                                                color: window.secondaryTextColor
+                                                font.pixelSize: 12
+                                                elide: Text.ElideRight
+                                            }
+                                        }
+
+                                        ColumnLayout {
+                                            spacing: 4
+
+                                            Label {
+                                                Layout.alignment: Qt.AlignRight
+                                                text: window.latencyText(modelData["latency"])
+                                                color: window.latencyColor(modelData["latency"])
+                                                font.pixelSize: 14
+                                                font.weight: Font.DemiBold
+                                            }
+
+                                            RowLayout {
+                                                Layout.alignment: Qt.AlignRight
+                                                spacing: 8
+
+                                                Label {
+                                                    visible: nodeRow.quality.length > 0
+                                                    text: window.t(nodeRow.quality)
+                                                    color: window.qualityColor(modelData["qualityScore"], nodeRow.quality)
+                                                    font.pixelSize: 12
+                                                }
+
+                                                QualityBars {
+                                                    score: Number(modelData["qualityScore"]) || 0
+                                                    barColor: window.qualityColor(modelData["qualityScore"], nodeRow.quality)
+                                                }
+                                            }
+                                        }
+                                    }
+
+                                    MouseArea {
+                                        id: nodeArea
+                                        anchors.fill: parent
+                                        hoverEnabled: true
+                                        enabled: nodeRow.selectable
+                                        cursorShape: Qt.PointingHandCursor
+                                        onClicked: window.selectFixedNode(modelData)
+                                    }
+                                }
+                            }
+
+                            EmptyState {
+                                visible: serversPage.chosenNodes.length === 0
+                                Layout.fillHeight: true
+                                color: "transparent"
+                                border.width: 0
+                                iconName: "globe"
+                                title: serversPage.chosenCountry ? window.t("该地区暂无可用节点") : window.t("暂无节点")
+                                detail: window.t("节点列表同步后会显示在这里。")
+                            }
+                        }
+                    }
+                }
+            }
+        }
     }
 
     Component {
@@ -1112,7 +2550,228 @@ ApplicationWindow {
 
     Component {
         id: devicesPageComponent
-        PlaceholderPage { pageKey: "devices" }
+
+        PageFlickable {
+            id: devicesPage
+
+            readonly property var section: window.experienceSection("devices")
+            readonly property var items: {
+                var list = section ? section["items"] : undefined
+                return list && list.length !== undefined ? list : []
+            }
+            readonly property int usedCount: window.firstCount(section, ["used"])
+            readonly property int limitCount: window.firstCount(section, ["limit"])
+            readonly property string quotaText: {
+                if (!section)
+                    return ""
+                var capacity = window.textOf(section["capacity"])
+                // The controller composes this text itself; rebuild it so it is translated.
+                var counted = /^(\d+)\s*\/\s*(\d+)\s*台设备$/.exec(capacity)
+                if (counted)
+                    return window.t("%1 / %2 台设备").arg(counted[1]).arg(counted[2])
+                if (capacity.length > 0)
+                    return window.t(capacity)
+                if (limitCount >= 1)
+                    return window.t("%1 / %2 台设备").arg(Math.max(usedCount, 1)).arg(limitCount)
+                return ""
+            }
+            readonly property string alertText: section ? window.textOf(section["alert"]) : ""
+
+            RowLayout {
+                Layout.fillWidth: true
+                spacing: 12
+
+                PageHeading {
+                    text: window.t("设备管理")
+                }
+
+                Item { Layout.fillWidth: true }
+
+                ActionButton {
+                    visible: window.hasController && appController.loggedIn
+                    enabled: !window.controllerBusy
+                    text: window.t("刷新")
+                    onClicked: appController.navigate("devices")
+                }
+            }
+
+            ApiErrorNote {}
+
+            EmptyState {
+                visible: !devicesPage.section
+                iconName: "list"
+                title: window.t("暂无设备信息")
+                detail: window.t("登录的设备会在同步后显示在这里。")
+            }
+
+            Card {
+                visible: devicesPage.section !== null
+                spacing: 12
+
+                RowLayout {
+                    Layout.fillWidth: true
+                    spacing: 16
+
+                    ColumnLayout {
+                        Layout.fillWidth: true
+                        spacing: 4
+
+                        Label {
+                            text: window.t("设备额度")
+                            color: window.secondaryTextColor
+                            font.pixelSize: 13
+                        }
+
+                        Label {
+                            Layout.fillWidth: true
+                            text: devicesPage.quotaText.length > 0 ? devicesPage.quotaText : "—"
+                            color: window.primaryTextColor
+                            font.pixelSize: 24
+                            font.weight: Font.Bold
+                            elide: Text.ElideRight
+                        }
+                    }
+
+                    Label {
+                        Layout.maximumWidth: 320
+                        text: window.t("同一账号可同时登录的设备数量由当前套餐决定。")
+                        color: window.tertiaryTextColor
+                        font.pixelSize: 12
+                        wrapMode: Text.Wrap
+                        horizontalAlignment: Text.AlignRight
+                    }
+                }
+
+                Rectangle {
+                    visible: devicesPage.limitCount >= 1
+                    Layout.fillWidth: true
+                    Layout.preferredHeight: 8
+                    radius: 4
+                    color: window.elevatedColor
+
+                    Rectangle {
+                        width: parent.width * Math.min(1, Math.max(0, devicesPage.usedCount) / Math.max(1, devicesPage.limitCount))
+                        height: parent.height
+                        radius: 4
+                        color: devicesPage.usedCount >= devicesPage.limitCount ? "#ff9f0a" : window.accentColor
+                    }
+                }
+
+                Rectangle {
+                    visible: devicesPage.alertText.length > 0
+                    Layout.fillWidth: true
+                    Layout.topMargin: 4
+                    implicitHeight: alertLabel.implicitHeight + 22
+                    radius: 14
+                    color: "#33291f"
+                    border.color: "#5c4526"
+                    border.width: 1
+
+                    Label {
+                        id: alertLabel
+                        anchors.left: parent.left
+                        anchors.right: parent.right
+                        anchors.verticalCenter: parent.verticalCenter
+                        anchors.leftMargin: 16
+                        anchors.rightMargin: 16
+                        text: window.t(devicesPage.alertText)
+                        color: "#ffc46b"
+                        font.pixelSize: 13
+                        wrapMode: Text.Wrap
+                    }
+                }
+            }
+
+            Repeater {
+                model: devicesPage.items
+
+                Rectangle {
+                    id: deviceRow
+                    readonly property var device: modelData || ({})
+                    readonly property bool current: window.isTrue(device["current"])
+                    readonly property string deviceId: window.firstText(device, ["id", "device_id"])
+                    readonly property string deviceName: window.firstText(device, ["name", "device_name"])
+                    readonly property string platform: window.firstText(device, ["platform", "device_platform"])
+                    readonly property string location: window.firstText(device, ["location", "device_location"])
+                    readonly property string lastSeen: window.firstText(device, ["last_seen", "last_seen_at"])
+
+                    Layout.fillWidth: true
+                    implicitHeight: 84
+                    radius: 20
+                    color: window.surfaceColor
+                    border.color: current ? "#7a4a45" : window.dividerColor
+                    border.width: 1
+
+                    RowLayout {
+                        anchors.fill: parent
+                        anchors.leftMargin: 20
+                        anchors.rightMargin: 20
+                        spacing: 16
+
+                        CodeChip {
+                            implicitWidth: 46
+                            implicitHeight: 46
+                            highlighted: deviceRow.current
+                            code: deviceRow.platform.length > 0 ? deviceRow.platform.charAt(0).toUpperCase() : "?"
+                        }
+
+                        ColumnLayout {
+                            Layout.fillWidth: true
+                            spacing: 4
+
+                            Item {
+                                Layout.fillWidth: true
+                                implicitHeight: Math.max(deviceNameLabel.implicitHeight, currentBadge.implicitHeight)
+
+                                Label {
+                                    id: deviceNameLabel
+                                    anchors.verticalCenter: parent.verticalCenter
+                                    width: Math.min(implicitWidth, parent.width - (currentBadge.visible ? currentBadge.width + 8 : 0))
+                                    text: deviceRow.deviceName.length > 0 ? deviceRow.deviceName : window.t("未命名设备")
+                                    color: window.primaryTextColor
+                                    font.pixelSize: 15
+                                    font.weight: Font.DemiBold
+                                    elide: Text.ElideRight
+                                }
+
+                                InfoBadge {
+                                    id: currentBadge
+                                    anchors.verticalCenter: parent.verticalCenter
+                                    x: deviceNameLabel.width + 8
+                                    visible: deviceRow.current
+                                    implicitHeight: 22
+                                    label: window.t("当前设备")
+                                }
+                            }
+
+                            Label {
+                                Layout.fillWidth: true
+                                text: {
+                                    var parts = []
+                                    if (deviceRow.platform.length > 0)
+                                        parts.push(window.t(deviceRow.platform))
+                                    if (deviceRow.location.length > 0)
+                                        parts.push(window.t(deviceRow.location))
+                                    if (deviceRow.lastSeen.length > 0)
+                                        parts.push(window.t("最近在线：%1").arg(deviceRow.lastSeen))
+                                    return parts.join("  ·  ")
+                                }
+                                color: window.secondaryTextColor
+                                font.pixelSize: 12
+                                elide: Text.ElideRight
+                            }
+                        }
+
+                        ActionButton {
+                            visible: !deviceRow.current
+                            enabled: !window.controllerBusy && deviceRow.deviceId.length > 0
+                            text: window.t("下线")
+                            onClicked: window.deviceRevokeTarget = { "id": deviceRow.deviceId, "name": deviceRow.deviceName }
+                        }
+                    }
+                }
+            }
+        }
     }
 
     Component {
@@ -1127,7 +2786,182 @@ ApplicationWindow {
 
     Component {
         id: invitePageComponent
-        PlaceholderPage { pageKey: "invite" }
+
+        PageFlickable {
+            id: invitePage
+
+            readonly property var section: window.experienceSection("invite")
+            readonly property string inviteCode: window.firstText(section, ["code", "invite_code", "inviteCode"])
+            readonly property string inviteLink: window.firstText(section, ["link", "invite_link", "inviteLink", "url", "share_url"])
+            readonly property int invitedCount: window.firstCount(section, ["invited_count", "invite_count", "invitedCount", "invited"])
+            readonly property int rewardDays: window.firstCount(section, ["reward_days", "rewarded_days", "rewardDays", "bonus_days"])
+            readonly property string description: window.firstText(section, ["description", "rules", "tip"])
+            readonly property bool hasInvite: inviteCode.length > 0 || inviteLink.length > 0
+
+            PageHeading {
+                text: window.t("邀请有礼")
+            }
+
+            EmptyState {
+                visible: !invitePage.hasInvite
+                iconName: "gift"
+                title: window.t("暂无邀请信息")
+                detail: window.t("你的邀请码和邀请链接会在同步后显示在这里。")
+            }
+
+            Card {
+                visible: invitePage.hasInvite
+                spacing: 16
+
+                RowLayout {
+                    Layout.fillWidth: true
+                    spacing: 14
+
+                    Rectangle {
+                        Layout.preferredWidth: 46
+                        Layout.preferredHeight: 46
+                        radius: 15
+                        color: window.accentSoftColor
+
+                        LineIcon {
+                            anchors.centerIn: parent
+                            width: 20
+                            height: 20
+                            name: "gift"
+                            iconColor: "#f08a82"
+                        }
+                    }
+
+                    ColumnLayout {
+                        Layout.fillWidth: true
+                        spacing: 3
+
+                        Label {
+                            Layout.fillWidth: true
+                            text: window.t("邀请好友一起使用岚舟")
+                            color: window.primaryTextColor
+                            font.pixelSize: 18
+                            font.weight: Font.Bold
+                            wrapMode: Text.Wrap
+                        }
+
+                        Label {
+                            Layout.fillWidth: true
+                            text: invitePage.description.length > 0 ? window.t(invitePage.description)
+                                                                    : window.t("好友使用你的邀请码注册后，你可以获得会员奖励时长。")
+                            color: window.secondaryTextColor
+                            font.pixelSize: 13
+                            wrapMode: Text.Wrap
+                        }
+                    }
+                }
+
+                Rectangle {
+                    visible: invitePage.inviteCode.length > 0
+                    Layout.fillWidth: true
+                    implicitHeight: 78
+                    radius: 16
+                    color: "#202425"
+                    border.color: window.dividerColor
+                    border.width: 1
+
+                    RowLayout {
+                        anchors.fill: parent
+                        anchors.leftMargin: 20
+                        anchors.rightMargin: 16
+                        spacing: 14
+
+                        ColumnLayout {
+                            Layout.fillWidth: true
+                            spacing: 2
+
+                            Label {
+                                text: window.t("我的邀请码")
+                                color: window.secondaryTextColor
+                                font.pixelSize: 12
+                            }
+
+                            Label {
+                                Layout.fillWidth: true
+                                text: invitePage.inviteCode
+                                color: "#f08a82"
+                                font.pixelSize: 24
+                                font.weight: Font.Bold
+                                font.letterSpacing: 2
+                                elide: Text.ElideRight
+                            }
+                        }
+
+                        ActionButton {
+                            primary: true
+                            text: window.copiedKey === "invite-code" ? window.t("已复制") : window.t("复制邀请码")
+                            onClicked: window.markCopied("invite-code", invitePage.inviteCode)
+                        }
+                    }
+                }
+
+                Rectangle {
+                    visible: invitePage.inviteLink.length > 0
+                    Layout.fillWidth: true
+                    implicitHeight: 70
+                    radius: 16
+                    color: "#202425"
+                    border.color: window.dividerColor
+                    border.width: 1
+
+                    RowLayout {
+                        anchors.fill: parent
+                        anchors.leftMargin: 20
+                        anchors.rightMargin: 16
+                        spacing: 14
+
+                        ColumnLayout {
+                            Layout.fillWidth: true
+                            spacing: 2
+
+                            Label {
+                                text: window.t("邀请链接")
+                                color: window.secondaryTextColor
+                                font.pixelSize: 12
+                            }
+
+                            Label {
+                                Layout.fillWidth: true
+                                text: invitePage.inviteLink
+                                color: window.primaryTextColor
+                                font.pixelSize: 14
+                                elide: Text.ElideMiddle
+                            }
+                        }
+
+                        ActionButton {
+                            text: window.copiedKey === "invite-link" ? window.t("已复制") : window.t("复制链接")
+                            onClicked: window.markCopied("invite-link", invitePage.inviteLink)
+                        }
+                    }
+                }
+            }
+
+            RowLayout {
+                visible: invitePage.hasInvite && (invitePage.invitedCount >= 0 || invitePage.rewardDays >= 0)
+                Layout.fillWidth: true
+                spacing: 16
+
+                StatCard {
+                    visible: invitePage.invitedCount >= 0
+                    Layout.fillWidth: true
+                    title: window.t("已邀请好友")
+                    value: window.t("%1 人").arg(Math.max(0, invitePage.invitedCount))
+                }
+
+                StatCard {
+                    visible: invitePage.rewardDays >= 0
+                    Layout.fillWidth: true
+                    title: window.t("已获得奖励")
+                    value: window.t("%1 天").arg(Math.max(0, invitePage.rewardDays))
+                }
+            }
+        }
     }
 
     Component {
@@ -1187,6 +3021,8 @@ ApplicationWindow {
                 }
             }
 
+            ApiErrorNote {}
+
             Rectangle {
                 Layout.fillWidth: true
                 Layout.preferredHeight: settingsCardColumn.implicitHeight + 56
@@ -1214,6 +3050,352 @@ ApplicationWindow {
                         color: window.primaryTextColor
                         font.pixelSize: 18
                         font.weight: Font.Bold
+                    }
+
+                    ColumnLayout {
+                        visible: window.settingsTab === "account"
+                        Layout.fillWidth: true
+                        spacing: 18
+
+                        SegmentedTabs {
+                            options: window.accountTabs
+                            current: window.accountTab
+                            onPicked: function(key) { window.accountTab = key }
+                        }
+
+                        ColumnLayout {
+                            visible: window.accountTab === "overview"
+                            Layout.fillWidth: true
+                            spacing: 16
+
+                            RowLayout {
+                                Layout.fillWidth: true
+                                spacing: 14
+
+                                Rectangle {
+                                    Layout.preferredWidth: 52
+                                    Layout.preferredHeight: 52
+                                    radius: 26
+                                    color: window.accentSoftColor
+                                    border.color: "#64433f"
+                                    border.width: 1
+
+                                    Label {
+                                        anchors.centerIn: parent
+                                        text: window.accountName.length > 0 ? window.accountName.charAt(0).toUpperCase() : ""
+                                        color: "#f08a82"
+                                        font.pixelSize: 20
+                                        font.weight: Font.Bold
+                                    }
+                                }
+
+                                ColumnLayout {
+                                    Layout.fillWidth: true
+                                    spacing: 3
+
+                                    Label {
+                                        Layout.fillWidth: true
+                                        text: window.hasController && appController.authEmail.length > 0 ? appController.authEmail : window.t("未登录")
+                                        color: window.primaryTextColor
+                                        font.pixelSize: 17
+                                        font.weight: Font.DemiBold
+                                        elide: Text.ElideRight
+                                    }
+
+                                    Label {
+                                        Layout.fillWidth: true
+                                        text: window.t("登录邮箱")
+                                        color: window.secondaryTextColor
+                                        font.pixelSize: 12
+                                    }
+                                }
+
+                                InfoBadge {
+                                    label: {
+                                        if (!window.hasController)
+                                            return ""
+                                        if (appController.hasActiveMembership)
+                                            return appController.currentPlanName === "体验会员" ? window.t("体验会员") : window.t("会员有效")
+                                        return appController.currentPlanStatusText === "已过期" ? window.t("已过期") : window.t("未开通会员")
+                                    }
+                                }
+                            }
+
+                            GridLayout {
+                                Layout.fillWidth: true
+                                columns: 2
+                                columnSpacing: 12
+                                rowSpacing: 12
+
+                                InfoTile {
+                                    title: window.t("当前套餐")
+                                    value: window.hasController ? window.t(appController.currentPlanName) : ""
+                                }
+
+                                InfoTile {
+                                    title: window.hasController && appController.hasActiveMembership ? window.t("到期时间") : window.t("会员状态")
+                                    value: window.hasController ? window.t(appController.currentPlanStatusText) : ""
+                                }
+                            }
+
+                            RowLayout {
+                                Layout.fillWidth: true
+                                spacing: 10
+
+                                ActionButton {
+                                    primary: true
+                                    text: window.t("前往充值")
+                                    onClicked: window.navigateTo("plans")
+                                }
+
+                                ActionButton {
+                                    text: window.t("退出登录")
+                                    onClicked: {
+                                        if (window.hasController)
+                                            appController.signOut()
+                                    }
+                                }
+                            }
+
+                            Rectangle {
+                                Layout.fillWidth: true
+                                Layout.topMargin: 6
+                                Layout.preferredHeight: 1
+                                color: window.dividerColor
+                            }
+
+                            RowLayout {
+                                Layout.fillWidth: true
+                                spacing: 16
+
+                                ColumnLayout {
+                                    Layout.fillWidth: true
+                                    spacing: 4
+
+                                    Label {
+                                        Layout.fillWidth: true
+                                        text: window.t("注销账号")
+                                        color: window.primaryTextColor
+                                        font.pixelSize: 15
+                                        font.weight: Font.DemiBold
+                                    }
+
+                                    Label {
+                                        Layout.fillWidth: true
+                                        text: window.t("注销后账号、套餐时长和设备记录都会被删除，且无法恢复。")
+                                        color: window.secondaryTextColor
+                                        font.pixelSize: 12
+                                        wrapMode: Text.Wrap
+                                    }
+                                }
+
+                                ActionButton {
+                                    text: window.t("注销账号")
+                                    onClicked: window.deleteAccountDialogVisible = true
+                                }
+                            }
+                        }
+
+                        ColumnLayout {
+                            id: passwordForm
+                            visible: window.accountTab === "password"
+                            Layout.fillWidth: true
+                            Layout.maximumWidth: 460
+                            spacing: 6
+
+                            property string noticeKey: ""
+
+                            function submit() {
+                                noticeKey = ""
+                                if (currentPasswordField.text.length === 0) {
+                                    noticeKey = "请输入当前密码。"
+                                    return
+                                }
+                                if (newPasswordField.text.length < 8) {
+                                    noticeKey = "新密码至少需要 8 位。"
+                                    return
+                                }
+                                if (newPasswordField.text !== confirmPasswordField.text) {
+                                    noticeKey = "两次输入的新密码不一致。"
+                                    return
+                                }
+                                if (!window.hasController)
+                                    return
+                                appController.changePassword(currentPasswordField.text, newPasswordField.text)
+                                currentPasswordField.clear()
+                                newPasswordField.clear()
+                                confirmPasswordField.clear()
+                            }
+
+                            FieldCaption { text: window.t("当前密码") }
+
+                            FormField {
+                                id: currentPasswordField
+                                echoMode: TextInput.Password
+                                placeholderText: window.t("请输入当前密码")
+                                onAccepted: passwordForm.submit()
+                            }
+
+                            FieldCaption {
+                                Layout.topMargin: 8
+                                text: window.t("新密码")
+                            }
+
+                            FormField {
+                                id: newPasswordField
+                                echoMode: TextInput.Password
+                                placeholderText: window.t("至少 8 位")
+                                onAccepted: passwordForm.submit()
+                            }
+
+                            FieldCaption {
+                                Layout.topMargin: 8
+                                text: window.t("确认新密码")
+                            }
+
+                            FormField {
+                                id: confirmPasswordField
+                                echoMode: TextInput.Password
+                                placeholderText: window.t("再次输入新密码")
+                                onAccepted: passwordForm.submit()
+                            }
+
+                            Label {
+                                Layout.fillWidth: true
+                                Layout.topMargin: 6
+                                visible: passwordForm.noticeKey.length > 0
+                                text: window.t(passwordForm.noticeKey)
+                                color: "#f4b0a9"
+                                font.pixelSize: 13
+                                wrapMode: Text.Wrap
+                            }
+
+                            Label {
+                                Layout.fillWidth: true
+                                Layout.topMargin: 6
+                                text: window.t("修改成功后需要使用新密码重新登录。")
+                                color: window.tertiaryTextColor
+                                font.pixelSize: 12
+                                wrapMode: Text.Wrap
+                            }
+
+                            ActionButton {
+                                Layout.topMargin: 8
+                                primary: true
+                                enabled: !window.controllerBusy
+                                text: window.t("修改密码")
+                                onClicked: passwordForm.submit()
+                            }
+                        }
+                    }
+
+                    ColumnLayout {
+                        visible: window.settingsTab === "routing"
+                        Layout.fillWidth: true
+                        spacing: 12
+
+                        Repeater {
+                            model: window.routingChoices
+
+                            ChoiceRow {
+                                title: window.t(modelData.label)
+                                detail: window.t(modelData.detail)
+                                current: window.routingMode === modelData.key
+                                onActivated: {
+                                    if (window.hasController)
+                                        appController.setPreference("network", "routing_mode", modelData.key)
+                                }
+                            }
+                        }
+
+                        Label {
+                            Layout.fillWidth: true
+                            text: window.t("切换后立即生效；已连接时会自动应用到当前连接。")
+                            color: window.tertiaryTextColor
+                            font.pixelSize: 13
+                            wrapMode: Text.Wrap
+                        }
+                    }
+
+                    ColumnLayout {
+                        visible: window.settingsTab === "about"
+                        Layout.fillWidth: true
+                        spacing: 18
+
+                        RowLayout {
+                            Layout.fillWidth: true
+                            spacing: 20
+
+                            StatCard {
+                                Layout.preferredWidth: 240
+                                title: window.t("岚舟")
+                                value: window.t("版本 %1").arg(window.clientVersion)
+                                caption: window.hasController ? appController.desktopPlatformLabel : ""
+                                diagnosticUploadEnabled: true
+                                onDiagnosticUploadRequested: {
+                                    if (window.hasController)
+                                        appController.uploadDiagnosticLog()
+                                }
+                            }
+
+                            ColumnLayout {
+                                Layout.fillWidth: true
+                                spacing: 10
+
+                                Label {
+                                    Layout.fillWidth: true
+                                    text: window.t("遇到连接问题时，可以上传诊断日志，帮助我们更快定位原因。")
+                                    color: window.secondaryTextColor
+                                    font.pixelSize: 13
+                                    wrapMode: Text.Wrap
+                                }
+
+                                RowLayout {
+                                    spacing: 10
+
+                                    ActionButton {
+                                        text: window.copiedKey === "version" ? window.t("已复制") : window.t("复制版本号")
+                                        onClicked: window.markCopied("version", window.t("版本 %1").arg(window.clientVersion))
+                                    }
+
+                                    ActionButton {
+                                        primary: true
+                                        text: window.t("上传诊断日志")
+                                        onClicked: {
+                                            if (window.hasController)
+                                                appController.uploadDiagnosticLog()
+                                        }
+                                    }
+                                }
+                            }
+                        }
+
+                        Rectangle {
+                            Layout.fillWidth: true
+                            Layout.preferredHeight: 1
+                            color: window.dividerColor
+                        }
+
+                        Label {
+                            text: window.t("协议与政策")
+                            color: window.primaryTextColor
+                            font.pixelSize: 15
+                            font.weight: Font.DemiBold
+                        }
+
+                        RowLayout {
+                            spacing: 10
+
+                            ActionButton {
+                                text: window.t("用户协议")
+                                onClicked: window.policyDialogKind = "terms"
+                            }
+
+                            ActionButton {
+                                text: window.t("隐私政策")
+                                onClicked: window.policyDialogKind = "privacy"
+                            }
+                        }
                     }
 
                     GridLayout {
@@ -1327,90 +3509,504 @@ ApplicationWindow {
         PageFlickable {
             id: authPage
 
+            readonly property bool codeLogin: window.authMode === "login" && window.authLoginMethod === "code"
+            readonly property bool registerVerify: window.authMode === "reg" && window.authRegisterStage === "verify"
+            readonly property bool forgotReset: window.authMode === "forgot" && window.authForgotStage === "reset"
+            readonly property bool showEmail: !registerVerify && !forgotReset
+            readonly property bool showPassword: (window.authMode === "login" && !codeLogin)
+                                                 || (window.authMode === "reg" && !registerVerify) || forgotReset
+            readonly property bool showCode: codeLogin || registerVerify || (window.authMode === "forgot" && !forgotReset)
+            readonly property string submitLabel: {
+                if (window.authMode === "reg")
+                    return registerVerify ? window.t("注册并登录") : window.t("下一步")
+                if (window.authMode === "forgot")
+                    return forgotReset ? window.t("重置密码") : window.t("验证邮箱")
+                return window.t("登录")
+            }
+
             Item {
                 Layout.fillWidth: true
-                Layout.preferredHeight: Math.max(520, authPage.height - 64)
+                Layout.preferredHeight: Math.max(authFormCard.implicitHeight, authPage.height - 64)
 
-                Rectangle {
-                    width: 520
-                    height: 520
-                    radius: 260
-                    x: parent.width / 2 - 420
-                    y: parent.height / 2 - 330
-                    color: window.accentColor
-                    opacity: 0.05
-                }
+                RowLayout {
+                    anchors.fill: parent
+                    spacing: 28
 
-                Rectangle {
-                    width: 360
-                    height: 360
-                    radius: 180
-                    x: parent.width / 2 + 80
-                    y: parent.height / 2 - 40
-                    color: "#fa8a3c"
-                    opacity: 0.045
-                }
+                    Rectangle {
+                        Layout.fillWidth: true
+                        Layout.fillHeight: true
+                        radius: 30
+                        color: window.surfaceColor
+                        border.color: window.dividerColor
+                        border.width: 1
 
-                Rectangle {
-                    anchors.centerIn: parent
-                    width: 460
-                    height: brandColumn.implicitHeight + 96
-                    radius: 30
-                    color: window.surfaceColor
-                    border.color: window.dividerColor
-                    border.width: 1
-
-                    ColumnLayout {
-                        id: brandColumn
-                        anchors.centerIn: parent
-                        width: parent.width - 80
-                        spacing: 14
-
-                        Image {
-                            Layout.alignment: Qt.AlignHCenter
-                            source: "qrc:/assets/logo.png"
-                            Layout.preferredWidth: 88
-                            Layout.preferredHeight: 88
-                            sourceSize.width: 176
-                            sourceSize.height: 176
-                            smooth: true
-                            mipmap: true
-                        }
-
-                        Label {
-                            Layout.alignment: Qt.AlignHCenter
-                            Layout.topMargin: 6
-                            text: window.t("岚舟")
-                            color: window.primaryTextColor
-                            font.pixelSize: 36
-                            font.weight: Font.Bold
-                        }
-
-                        Label {
-                            Layout.alignment: Qt.AlignHCenter
-                            text: window.t("一键启程 · 畅连世界")
-                            color: "#f08a82"
-                            font.pixelSize: 15
-                            font.weight: Font.DemiBold
+                        // Soft glows kept inside the card so its rounded corners stay clean.
+                        Rectangle {
+                            width: Math.min(parent.width, parent.height) * 0.46
+                            height: width
+                            radius: width / 2
+                            x: parent.width - width - 24
+                            y: 24
+                            color: window.accentColor
+                            opacity: 0.05
                         }
 
                         Rectangle {
-                            Layout.alignment: Qt.AlignHCenter
-                            Layout.topMargin: 6
-                            Layout.preferredWidth: 48
-                            Layout.preferredHeight: 3
-                            radius: 1.5
-                            color: window.accentSoftColor
+                            width: Math.min(parent.width, parent.height) * 0.3
+                            height: width
+                            radius: width / 2
+                            x: parent.width * 0.5
+                            y: parent.height - height - 24
+                            color: "#fa8a3c"
+                            opacity: 0.045
                         }
 
-                        Label {
-                            Layout.fillWidth: true
-                            Layout.topMargin: 4
-                            horizontalAlignment: Text.AlignHCenter
-                            text: window.t("登录后同步你的岚舟节点")
-                            color: window.secondaryTextColor
-                            font.pixelSize: 14
-                            wrapMode: Text.Wrap
+                        ColumnLayout {
+                            anchors.left: parent.left
+                            anchors.right: parent.right
+                            anchors.verticalCenter: parent.verticalCenter
+                            anchors.leftMargin: 48
+                            anchors.rightMargin: 48
+                            spacing: 14
+
+                            Image {
+                                source: "qrc:/assets/logo.png"
+                                Layout.preferredWidth: 80
+                                Layout.preferredHeight: 80
+                                sourceSize.width: 160
+                                sourceSize.height: 160
+                                smooth: true
+                                mipmap: true
+                            }
+
+                            Label {
+                                Layout.topMargin: 6
+                                text: window.t("岚舟")
+                                color: window.primaryTextColor
+                                font.pixelSize: 36
+                                font.weight: Font.Bold
+                            }
+
+                            Label {
+                                Layout.fillWidth: true
+                                text: window.t("一键启程 · 畅连世界")
+                                color: "#f08a82"
+                                font.pixelSize: 16
+                                font.weight: Font.DemiBold
+                                wrapMode: Text.Wrap
+                            }
+
+                            Rectangle {
+                                Layout.topMargin: 4
+                                Layout.preferredWidth: 48
+                                Layout.preferredHeight: 3
+                                radius: 1.5
+                                color: window.accentSoftColor
+                            }
+
+                            Label {
+                                Layout.fillWidth: true
+                                text: window.hasController && appController.statusText.length > 0
+                                      ? appController.statusText : window.t("登录后同步你的岚舟节点")
+                                color: window.secondaryTextColor
+                                font.pixelSize: 14
+                                wrapMode: Text.Wrap
+                            }
+
+                            Repeater {
+                                model: [
+                                    { "icon": "globe", "text": "全球节点，智能选择低延迟线路" },
+                                    { "icon": "bolt", "text": "一键连接，稳定加速" },
+                                    { "icon": "user", "text": "一个账号，多台设备同时在线" }
+                                ]
+
+                                RowLayout {
+                                    Layout.fillWidth: true
+                                    Layout.topMargin: index === 0 ? 22 : 4
+                                    spacing: 12
+
+                                    Rectangle {
+                                        Layout.preferredWidth: 34
+                                        Layout.preferredHeight: 34
+                                        radius: 11
+                                        color: window.elevatedColor
+                                        border.color: window.dividerColor
+                                        border.width: 1
+
+                                        LineIcon {
+                                            anchors.centerIn: parent
+                                            name: modelData.icon
+                                            iconColor: "#f08a82"
+                                        }
+                                    }
+
+                                    Label {
+                                        Layout.fillWidth: true
+                                        text: window.t(modelData.text)
+                                        color: window.primaryTextColor
+                                        font.pixelSize: 14
+                                        elide: Text.ElideRight
+                                    }
+                                }
+                            }
+                        }
+                    }
+
+                    Rectangle {
+                        id: authFormCard
+                        Layout.preferredWidth: 452
+                        Layout.fillHeight: true
+                        implicitHeight: formColumn.implicitHeight + 64
+                        radius: 30
+                        color: window.surfaceColor
+                        border.color: window.dividerColor
+                        border.width: 1
+
+                        ColumnLayout {
+                            id: formColumn
+                            anchors.left: parent.left
+                            anchors.right: parent.right
+                            anchors.verticalCenter: parent.verticalCenter
+                            anchors.leftMargin: 40
+                            anchors.rightMargin: 40
+                            spacing: 12
+
+                            Label {
+                                Layout.fillWidth: true
+                                text: window.authMode === "reg" ? window.t("注册账号")
+                                                                : (window.authMode === "forgot" ? window.t("重置密码") : window.t("欢迎回来"))
+                                color: window.primaryTextColor
+                                font.pixelSize: 26
+                                font.weight: Font.Bold
+                                elide: Text.ElideRight
+                            }
+
+                            Label {
+                                Layout.fillWidth: true
+                                Layout.bottomMargin: 4
+                                text: {
+                                    var email = window.authEmail.trim()
+                                    if (window.authMode === "reg")
+                                        return authPage.registerVerify ? window.t("请输入发送至 %1 的 6 位验证码完成注册。").arg(email)
+                                                                       : window.t("使用邮箱注册岚舟账号")
+                                    if (window.authMode === "forgot")
+                                        return authPage.forgotReset ? window.t("为 %1 设置新的登录密码。").arg(email)
+                                                                    : window.t("验证邮箱后即可设置新密码")
+                                    return authPage.codeLogin ? window.t("使用邮箱验证码快速登录") : window.t("使用邮箱和密码登录岚舟")
+                                }
+                                color: window.secondaryTextColor
+                                font.pixelSize: 13
+                                wrapMode: Text.Wrap
+                            }
+
+                            SegmentedTabs {
+                                visible: window.authMode === "login"
+                                Layout.fillWidth: true
+                                Layout.bottomMargin: 4
+                                stretch: true
+                                options: window.loginMethods
+                                current: window.authLoginMethod
+                                onPicked: function(key) {
+                                    if (key !== window.authLoginMethod)
+                                        window.switchAuthMode("login", key)
+                                }
+                            }
+
+                            ColumnLayout {
+                                visible: authPage.showEmail
+                                Layout.fillWidth: true
+                                spacing: 6
+
+                                FieldCaption { text: window.t("邮箱") }
+
+                                FormField {
+                                    text: window.authEmail
+                                    placeholderText: "name@example.com"
+                                    inputMethodHints: Qt.ImhEmailCharactersOnly | Qt.ImhNoAutoUppercase
+                                    onTextChanged: window.authEmail = text
+                                    onAccepted: window.submitAuth()
+                                }
+                            }
+
+                            ColumnLayout {
+                                visible: authPage.showPassword
+                                Layout.fillWidth: true
+                                spacing: 6
+
+                                FieldCaption { text: authPage.forgotReset ? window.t("新密码") : window.t("密码") }
+
+                                FormField {
+                                    text: window.authPassword
+                                    echoMode: TextInput.Password
+                                    placeholderText: window.authMode === "login" ? window.t("请输入密码") : window.t("至少 8 位")
+                                    onTextChanged: window.authPassword = text
+                                    onAccepted: window.submitAuth()
+                                }
+                            }
+
+                            ColumnLayout {
+                                visible: authPage.forgotReset
+                                Layout.fillWidth: true
+                                spacing: 6
+
+                                FieldCaption { text: window.t("确认新密码") }
+
+                                FormField {
+                                    text: window.authPasswordConfirm
+                                    echoMode: TextInput.Password
+                                    placeholderText: window.t("再次输入新密码")
+                                    onTextChanged: window.authPasswordConfirm = text
+                                    onAccepted: window.submitAuth()
+                                }
+                            }
+
+                            ColumnLayout {
+                                visible: authPage.showCode
+                                Layout.fillWidth: true
+                                spacing: 6
+
+                                FieldCaption { text: window.t("验证码") }
+
+                                RowLayout {
+                                    Layout.fillWidth: true
+                                    spacing: 10
+
+                                    FormField {
+                                        text: window.authCode
+                                        placeholderText: window.t("6 位验证码")
+                                        inputMethodHints: Qt.ImhDigitsOnly
+                                        onTextChanged: window.authCode = text
+                                        onAccepted: window.submitAuth()
+                                    }
+
+                                    ActionButton {
+                                        Layout.preferredWidth: 136
+                                        implicitHeight: 46
+                                        leftPadding: 10
+                                        rightPadding: 10
+                                        font.pixelSize: 13
+                                        enabled: !window.controllerBusy
+                                        text: window.authCodeCooldownRemaining > 0
+                                              ? window.t("%1 秒后重发").arg(window.authCodeCooldownRemaining)
+                                              : (window.authCodeSent ? window.t("重新发送") : window.t("获取验证码"))
+                                        onClicked: window.sendAuthCode()
+                                    }
+                                }
+                            }
+
+                            ColumnLayout {
+                                visible: window.authMode === "reg" && !authPage.registerVerify
+                                Layout.fillWidth: true
+                                spacing: 6
+
+                                FieldCaption { text: window.t("邀请码（选填）") }
+
+                                FormField {
+                                    text: window.authInviteCode
+                                    placeholderText: window.t("没有可不填")
+                                    onTextChanged: window.authInviteCode = text
+                                    onAccepted: window.submitAuth()
+                                }
+                            }
+
+                            RowLayout {
+                                Layout.fillWidth: true
+                                Layout.topMargin: 2
+                                spacing: 10
+
+                                CheckBox {
+                                    id: agreementBox
+                                    implicitWidth: 18
+                                    implicitHeight: 18
+                                    padding: 0
+                                    checked: window.authAgreementAccepted
+                                    onToggled: window.authAgreementAccepted = checked
+
+                                    indicator: Rectangle {
+                                        implicitWidth: 18
+                                        implicitHeight: 18
+                                        x: agreementBox.leftPadding
+                                        y: (agreementBox.height - height) / 2
+                                        radius: 5
+                                        color: agreementBox.checked ? window.accentColor : "transparent"
+                                        border.width: agreementBox.checked ? 0 : 1.5
+                                        border.color: agreementBox.hovered ? "#7a8081" : "#5a6061"
+
+                                        Canvas {
+                                            anchors.fill: parent
+                                            visible: agreementBox.checked
+                                            onPaint: {
+                                                var ctx = getContext("2d")
+                                                ctx.reset()
+                                                ctx.strokeStyle = "#ffffff"
+                                                ctx.lineWidth = 2
+                                                ctx.lineCap = "round"
+                                                ctx.lineJoin = "round"
+                                                ctx.beginPath()
+                                                ctx.moveTo(width * 0.26, height * 0.52)
+                                                ctx.lineTo(width * 0.44, height * 0.7)
+                                                ctx.lineTo(width * 0.76, height * 0.32)
+                                                ctx.stroke()
+                                            }
+                                        }
+                                    }
+
+                                    contentItem: Item {
+                                        implicitWidth: 0
+                                        implicitHeight: 18
+                                    }
+                                }
+
+                                Label {
+                                    id: agreementLabel
+                                    Layout.fillWidth: true
+                                    textFormat: Text.StyledText
+                                    wrapMode: Text.Wrap
+                                    color: window.secondaryTextColor
+                                    linkColor: "#f08a82"
+                                    font.pixelSize: 12
+                                    text: window.t("我已阅读并同意《%1》和《%2》")
+                                          .arg("<a href=\"terms\">" + window.t("用户协议") + "</a>")
+                                          .arg("<a href=\"privacy\">" + window.t("隐私政策") + "</a>")
+                                    onLinkActivated: function(link) { window.policyDialogKind = link }
+
+                                    MouseArea {
+                                        anchors.fill: parent
+                                        acceptedButtons: Qt.NoButton
+                                        cursorShape: agreementLabel.hoveredLink.length > 0 ? Qt.PointingHandCursor : Qt.ArrowCursor
+                                    }
+                                }
+                            }
+
+                            ActionButton {
+                                Layout.fillWidth: true
+                                Layout.topMargin: 4
+                                implicitHeight: 48
+                                primary: true
+                                enabled: !window.controllerBusy
+                                opacity: window.controllerBusy ? 0.8 : 1
+                                text: window.controllerBusy
+                                      ? (window.hasController && appController.loadingText.length > 0 ? appController.loadingText : window.t("请稍候…"))
+                                      : authPage.submitLabel
+                                onClicked: window.submitAuth()
+
+                                Spinner {
+                                    visible: window.controllerBusy
+                                    anchors.left: parent.left
+                                    anchors.leftMargin: 18
+                                    anchors.verticalCenter: parent.verticalCenter
+                                }
+                            }
+
+                            Label {
+                                Layout.fillWidth: true
+                                visible: window.authNoticeKey.length > 0
+                                text: {
+                                    var message = window.t(window.authNoticeKey)
+                                    return message.indexOf("%1") >= 0 ? message.arg(window.authNoticeArg) : message
+                                }
+                                color: window.authNoticeIsError ? "#f4b0a9" : window.successColor
+                                font.pixelSize: 13
+                                wrapMode: Text.Wrap
+                            }
+
+                            Label {
+                                Layout.fillWidth: true
+                                visible: text.length > 0
+                                text: window.hasController ? appController.apiError : ""
+                                color: "#f4b0a9"
+                                font.pixelSize: 13
+                                wrapMode: Text.Wrap
+                            }
+
+                            RowLayout {
+                                Layout.fillWidth: true
+                                Layout.topMargin: 2
+                                spacing: 12
+
+                                LinkText {
+                                    visible: window.authMode === "login"
+                                    text: window.t("注册账号")
+                                    onActivated: window.switchAuthMode("reg", "")
+                                }
+
+                                LinkText {
+                                    visible: authPage.registerVerify || authPage.forgotReset
+                                    text: window.t("返回上一步")
+                                    onActivated: {
+                                        window.authNoticeKey = ""
+                                        if (window.authMode === "reg")
+                                            window.authRegisterStage = "form"
+                                        else
+                                            window.authForgotStage = "verify"
+                                    }
+                                }
+
+                                Item { Layout.fillWidth: true }
+
+                                LinkText {
+                                    visible: window.authMode === "login"
+                                    text: window.t("忘记密码？")
+                                    onActivated: window.switchAuthMode("forgot", "")
+                                }
+
+                                LinkText {
+                                    visible: window.authMode !== "login"
+                                    text: window.t("返回登录")
+                                    onActivated: window.switchAuthMode("login", "password")
+                                }
+                            }
+
+                            Rectangle {
+                                Layout.fillWidth: true
+                                Layout.topMargin: 6
+                                Layout.preferredHeight: 1
+                                color: window.dividerColor
+                            }
+
+                            Item {
+                                Layout.fillWidth: true
+                                Layout.preferredHeight: serverToggleRow.implicitHeight
+
+                                Row {
+                                    id: serverToggleRow
+                                    spacing: 6
+
+                                    Label {
+                                        anchors.verticalCenter: parent.verticalCenter
+                                        text: window.t("服务器地址")
+                                        color: serverToggleArea.containsMouse ? window.secondaryTextColor : "#7d8382"
+                                        font.pixelSize: 12
+                                    }
+
+                                    LineIcon {
+                                        anchors.verticalCenter: parent.verticalCenter
+                                        width: 12
+                                        height: 12
+                                        name: window.authServerFieldVisible ? "chevron-up" : "chevron-down"
+                                        iconColor: "#7d8382"
+                                    }
+                                }
+
+                                MouseArea {
+                                    id: serverToggleArea
+                                    width: serverToggleRow.width
+                                    height: serverToggleRow.height
+                                    hoverEnabled: true
+                                    cursorShape: Qt.PointingHandCursor
+                                    onClicked: window.authServerFieldVisible = !window.authServerFieldVisible
+                                }
+                            }
+
+                            FormField {
+                                visible: window.authServerFieldVisible
+                                implicitHeight: 40
+                                font.pixelSize: 13
+                                text: window.apiBaseUrl
+                                placeholderText: "https://"
+                                inputMethodHints: Qt.ImhUrlCharactersOnly | Qt.ImhNoAutoUppercase
+                                onTextChanged: window.apiBaseUrl = text
+                            }
                         }
                     }
                 }
@@ -1431,6 +4027,19 @@ ApplicationWindow {
 
     Connections {
         target: window.hasController ? appController : null
+
+        function onApiBaseUrlChanged() {
+            window.apiBaseUrl = appController.apiBaseUrl
+        }
+
+        // A new session starts the auth page afresh next time; the e-mail stays for convenience.
+        function onLoggedInChanged() {
+            if (!appController.loggedIn)
+                return
+            window.switchAuthMode("login", "password")
+            window.authInviteCode = ""
+            window.deviceRevokeTarget = null
+        }
 
         function onToastMessageChanged() {
             if (appController.toastMessage.length > 0) {
@@ -1496,6 +4105,79 @@ ApplicationWindow {
             primary: true
             text: window.t("关闭界面")
             onClicked: window.confirmClose()
+        }
+    }
+
+    ModalLayer {
+        id: policyDialog
+        readonly property var policy: window.policyDocuments[window.policyDialogKind]
+        z: 90
+        visible: policy !== undefined
+        heading: policy ? window.t(policy.title) : ""
+        message: {
+            if (!policy)
+                return ""
+            var paragraphs = []
+            for (var i = 0; i < policy.paragraphs.length; ++i)
+                paragraphs.push(window.t(policy.paragraphs[i]))
+            return paragraphs.join("\n\n")
+        }
+
+        ActionButton {
+            primary: true
+            text: window.t("我知道了")
+            onClicked: window.policyDialogKind = ""
+        }
+    }
+
+    ModalLayer {
+        id: deleteAccountDialog
+        z: 90
+        visible: window.deleteAccountDialogVisible
+        heading: window.t("注销账号")
+        message: window.t("注销后账号、套餐时长和设备记录都会被删除，且无法恢复。")
+        detail: window.t("确定要申请注销当前账号吗？")
+
+        ActionButton {
+            text: window.t("取消")
+            onClicked: window.deleteAccountDialogVisible = false
+        }
+        ActionButton {
+            primary: true
+            text: window.t("申请注销")
+            onClicked: {
+                window.deleteAccountDialogVisible = false
+                if (window.hasController)
+                    appController.deleteAccount()
+            }
+        }
+    }
+
+    ModalLayer {
+        id: deviceRevokeDialog
+        z: 90
+        visible: window.deviceRevokeTarget !== null
+        heading: window.t("下线设备")
+        message: {
+            var target = window.deviceRevokeTarget
+            var name = target ? window.textOf(target.name) : ""
+            return name.length > 0 ? window.t("确定让“%1”下线吗？").arg(name) : window.t("确定让这台设备下线吗？")
+        }
+        detail: window.t("下线后，该设备需要重新登录才能继续使用。")
+
+        ActionButton {
+            text: window.t("取消")
+            onClicked: window.deviceRevokeTarget = null
+        }
+        ActionButton {
+            primary: true
+            text: window.t("下线")
+            onClicked: {
+                var target = window.deviceRevokeTarget
+                window.deviceRevokeTarget = null
+                if (window.hasController && target)
+                    appController.revokeDevice(window.textOf(target.id))
+            }
         }
     }
 
