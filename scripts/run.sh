@@ -13,6 +13,29 @@ pids=()
 cleanup() { for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done; }
 trap cleanup EXIT
 
+# The engine: the real sing-box when one is found, otherwise the stand-in
+# (it answers like sing-box but opens no tunnel). The client and the tunnel
+# service both take it from TARN_SINGBOX_BINARY.
+if [ -z "${TARN_SINGBOX_BINARY:-}" ] && [ -x "$build/bin/bin/sing-box" ]; then
+  export TARN_SINGBOX_BINARY="$build/bin/bin/sing-box"
+fi
+if [ -n "${TARN_SINGBOX_BINARY:-}" ]; then
+  echo "Engine: $TARN_SINGBOX_BINARY"
+elif [ -x "$build/tests-bin/sing-box" ]; then
+  export TARN_SINGBOX_BINARY="$build/tests-bin/sing-box"
+  echo "No sing-box found: the stand-in engine takes its place ($TARN_SINGBOX_BINARY); it opens no tunnel."
+  echo "To use the real engine see README, \"The engine\"."
+else
+  echo "No sing-box found and no stand-in built: connecting will fail (see README, \"The engine\")."
+fi
+# Without the systemd unit the tunnel service runs in user mode, as you, on a
+# shared data directory of its own; it ends with this run.
+if ! systemctl cat quillet-vpn.service >/dev/null 2>&1; then
+  export ProgramData="${ProgramData:-$state/ProgramData}"
+  mkdir -p "$ProgramData"
+  trap '"$build/bin/quillet-servicectl" stop QuilletVpnService >/dev/null 2>&1 || true; cleanup' EXIT
+fi
+
 if [ -x "$build/bin/quillet-devserver" ]; then
   rm -f "$state/devserver.port"
   "$build/bin/quillet-devserver" --dev --demo --data-dir "$state/devserver" --port-file "$state/devserver.port" \

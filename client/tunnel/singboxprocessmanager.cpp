@@ -1,16 +1,43 @@
 #include "singboxprocessmanager.h"
-#include "diagnosticlog.h"
 
+#include "diagnosticlog.h"
+#include "platform/servicecontrol.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFileInfo>
 #include <QProcess>
+#include <QRegularExpression>
+#include <QTimer>
+
+namespace {
+
+QString boolText(bool value)
+{
+    return value ? QStringLiteral("true") : QStringLiteral("false");
+}
+
+// The engine colours its log levels with terminal escapes even into a pipe;
+// the user and the log file get the plain words.
+QString engineOutputText(const QByteArray &bytes)
+{
+    static const QRegularExpression escapes(QStringLiteral("\\x1b\\[[0-9;]*[A-Za-z]"));
+    return QString::fromUtf8(bytes).remove(escapes).trimmed();
+}
+
+} // namespace
 
 SingBoxProcessManager::SingBoxProcessManager(QObject *parent)
     : QObject(parent)
     , m_process(new QProcess(this))
 {
     connect(m_process, &QProcess::readyReadStandardOutput, this,
-            [this] { appendLog(QString::fromUtf8(m_process->readAllStandardOutput())); });
+        [this] { appendLog(QString::fromUtf8(m_process->readAllStandardOutput())); });
     connect(m_process, &QProcess::readyReadStandardError, this,
-            [this] { appendLog(QString::fromUtf8(m_process->readAllStandardError())); });
+        [this] { appendLog(QString::fromUtf8(m_process->readAllStandardError())); });
     connect(m_process, &QProcess::stateChanged, this, &SingBoxProcessManager::runningChanged);
     connect(m_process, &QProcess::errorOccurred, this, [this](QProcess::ProcessError) {
         m_lastError = QStringLiteral("VPN 核心启动异常：%1").arg(m_process->errorString());
@@ -20,17 +47,81 @@ SingBoxProcessManager::SingBoxProcessManager(QObject *parent)
 
 bool SingBoxProcessManager::start(const QString &configPath)
 {
-    // The service start comes with the tunnel work; until then nothing can run.
-    Q_UNUSED(configPath);
-    return false;
+    const bool runningBefore = running();
+    appendLog(
+        QStringLiteral("VPN start requested. config=%1 runningBefore=%2\n").arg(configPath, boolText(runningBefore)));
+    if (runningBefore) {
+        appendLog(QStringLiteral("VPN start skipped because current runner is already active.\n"));
+        return true;
+    }
+
+    const QString binary = resolvedBinaryPath();
+    if (!m_lastError.isEmpty()) {
+        m_lastError.clear();
+        Q_EMIT lastErrorChanged();
+    }
+    const QFileInfo config(configPath);
+    appendLog(QStringLiteral("Config preflight. exists=%1 size=%2 binary=%3\n")
+                  .arg(boolText(config.exists()))
+                  .arg(config.exists() ? config.size() : 0)
+                  .arg(binary));
+
+    QProcess check;
+    check.start(binary, {QStringLiteral("check"), QStringLiteral("-c"), configPath});
+    if (!check.waitForStarted()) {
+        setLastError(QStringLiteral("无法找到或启动 VPN 核心：%1。请确认 sing-box 已打包到应用内。").arg(binary));
+        appendLog(QStringLiteral("Config check failed to start for %1\nbinary=%2\n").arg(configPath, binary));
+        return false;
+    }
+
+    if (!check.waitForFinished(m_timings.checkTimeout)) {
+        check.kill();
+        check.waitForFinished(m_timings.checkKillWait);
+        const QString errorText = engineOutputText(check.readAllStandardError());
+        const QString outputText = engineOutputText(check.readAllStandardOutput());
+        QString detail = !errorText.isEmpty() ? errorText : outputText;
+        if (detail.isEmpty())
+            detail = QStringLiteral("校验进程超过 8 秒没有完成。");
+        setLastError(QStringLiteral("sing-box 配置校验超时：%1").arg(detail));
+        appendLog(QStringLiteral("Config check timed out for %1\nstderr=%2\nstdout=%3\n")
+                      .arg(configPath, errorText, outputText));
+        return false;
+    }
+
+    if (check.exitStatus() != QProcess::NormalExit || check.exitCode() != 0) {
+        const QString errorText = engineOutputText(check.readAllStandardError());
+        const QString outputText = engineOutputText(check.readAllStandardOutput());
+        const QString detail = !errorText.isEmpty() ? errorText : outputText;
+        setLastError(detail.isEmpty() ? QStringLiteral("sing-box 配置校验失败，请检查节点协议、DNS 或 TUN 设置。")
+                                      : QStringLiteral("sing-box 配置校验失败：%1").arg(detail));
+        appendLog(QStringLiteral("Config check failed for %1\nexitStatus=%2 exitCode=%3\nstderr=%4\nstdout=%5\n")
+                      .arg(configPath)
+                      .arg(int(check.exitStatus()))
+                      .arg(check.exitCode())
+                      .arg(errorText, outputText));
+        return false;
+    }
+
+    return startWindowsService(configPath);
 }
 
 void SingBoxProcessManager::stop()
 {
+    const bool runningBefore = running();
+    appendLog(QStringLiteral("VPN stop requested. runningBefore=%1\n").arg(boolText(runningBefore)));
+    if (!runningBefore) {
+        appendLog(QStringLiteral("VPN stop skipped because runner is not active.\n"));
+        return;
+    }
+    stopWindowsService();
 }
 
 bool SingBoxProcessManager::running()
 {
+    if (QDateTime::currentMSecsSinceEpoch() - m_cachedAt > m_timings.cacheWindow - 1) {
+        m_cachedRunning = queryWindowsServiceRunning();
+        m_cachedAt = QDateTime::currentMSecsSinceEpoch();
+    }
     return m_cachedRunning;
 }
 
@@ -40,6 +131,157 @@ void SingBoxProcessManager::setBinaryPath(const QString &path)
         return;
     m_binaryPath = path;
     Q_EMIT binaryPathChanged();
+}
+
+QString SingBoxProcessManager::resolvedBinaryPath() const
+{
+    if (!m_binaryPath.isEmpty())
+        return m_binaryPath;
+    const QString fromEnvironment = QString::fromUtf8(qgetenv("TARN_SINGBOX_BINARY"));
+    if (!fromEnvironment.isEmpty())
+        return fromEnvironment;
+    // Beside the program when installed; "../../../bin" from inside a build tree's program folder.
+    const QDir programDir(QCoreApplication::applicationDirPath());
+    for (const char *relative :
+        {"bin/sing-box", "../../../bin/sing-box", "bin/sing-box.exe", "../../../bin/sing-box.exe"}) {
+        const QFileInfo candidate(programDir.filePath(QString::fromLatin1(relative)));
+        if (candidate.exists())
+            return candidate.canonicalFilePath();
+    }
+    return QStringLiteral("sing-box");
+}
+
+bool SingBoxProcessManager::startWindowsService(const QString &configPath)
+{
+    const ServiceCommandResult existence = runServiceCommand(QStringLiteral("query"), m_timings.existenceTimeout);
+    if (!existence.finished || existence.exitCode != 0) {
+        setLastError(
+            QStringLiteral("Windows 系统 VPN 服务未安装。请重新运行岚舟安装器，安装器会注册系统级 TUN 服务。"));
+        // sc.exe reports its failures on standard output.
+        const QString why
+            = existence.errorOutput.trimmed().isEmpty() ? existence.output.trimmed() : existence.errorOutput.trimmed();
+        appendLog(QStringLiteral("Windows service missing: %1\n").arg(why));
+        return false;
+    }
+
+    if (queryWindowsServiceRunning()) {
+        // The service reads the configuration only when it starts.
+        appendLog(
+            QStringLiteral("Windows service already running; restarting with active config %1\n").arg(configPath));
+        stopWindowsService();
+    }
+
+    const ServiceCommandResult startCommand = runServiceCommand(QStringLiteral("start"), m_timings.startTimeout);
+    if (!startCommand.finished) {
+        setLastError(QStringLiteral("启动 Windows 系统 VPN 服务超时，请确认服务未被安全软件拦截。"));
+        return false;
+    }
+    const QString output = startCommand.output.trimmed();
+    // 1056: "an instance of the service is already running".
+    const bool accepted = startCommand.exitCode == 0 || output.contains(QLatin1String("1056"));
+
+    if (!accepted) {
+        const bool denied = output.contains(QLatin1String("Access is denied"), Qt::CaseInsensitive)
+            || output.contains(QStringLiteral("拒绝访问")); // i18n-exempt: sc.exe's own words on Chinese Windows
+        if (denied)
+            setLastError(
+                QStringLiteral("没有权限启动 Windows 系统 VPN 服务。请重新运行安装器，或以管理员身份安装一次岚舟。"));
+        else if (!output.isEmpty())
+            setLastError(QStringLiteral("Windows 系统 VPN 服务启动失败：%1").arg(output));
+        else
+            setLastError(QStringLiteral("Windows 系统 VPN 服务启动失败。"));
+        appendLog(QStringLiteral("Windows service start failed:\n%1\n").arg(output));
+        return false;
+    }
+
+    bool reachedRunning = false;
+    for (int attempt = 0; attempt < m_timings.startPolls && !reachedRunning; ++attempt) {
+        reachedRunning = queryWindowsServiceRunning();
+        if (!reachedRunning)
+            sleepFor(m_timings.pollInterval);
+    }
+    if (!reachedRunning) {
+        setLastError(QStringLiteral("Windows 系统 VPN 服务已请求启动，但没有进入运行状态。请查看服务日志。"));
+        appendLog(QStringLiteral("Windows service did not reach RUNNING state:\n%1\n").arg(output));
+        return false;
+    }
+
+    m_cachedRunning = true;
+    m_cachedAt = QDateTime::currentMSecsSinceEpoch();
+    appendLog(QStringLiteral("Started Windows system VPN service with %1\n").arg(configPath));
+    Q_EMIT runningChanged();
+    return true;
+}
+
+void SingBoxProcessManager::stopWindowsService()
+{
+    runServiceCommand(QStringLiteral("stop"), m_timings.stopTimeout);
+
+    bool stopped = false;
+    for (int attempt = 0; attempt < m_timings.stopPolls && !stopped; ++attempt) {
+        stopped = !queryWindowsServiceRunning();
+        if (!stopped)
+            sleepFor(m_timings.pollInterval);
+    }
+    if (!stopped) {
+        appendLog(QStringLiteral("Windows system VPN service did not stop within the expected window.\n"));
+        m_cachedRunning = true;
+        m_cachedAt = QDateTime::currentMSecsSinceEpoch();
+        appendLog(QStringLiteral("Requested Windows system VPN service stop, but it is still running.\n"));
+        Q_EMIT runningChanged();
+        return;
+    }
+
+    // Time for the service to release the tunnel adapter.
+    sleepFor(m_timings.adapterReleaseDelay);
+    m_cachedRunning = false;
+    m_cachedAt = QDateTime::currentMSecsSinceEpoch();
+    appendLog(QStringLiteral("Stopped Windows system VPN service\n"));
+    Q_EMIT runningChanged();
+}
+
+bool SingBoxProcessManager::queryWindowsServiceRunning()
+{
+    const ServiceCommandResult query = runServiceCommand(QStringLiteral("query"), m_timings.queryTimeout);
+    return query.finished && query.exitCode == 0
+        && query.output.contains(QLatin1String("RUNNING"), Qt::CaseInsensitive);
+}
+
+SingBoxProcessManager::ServiceCommandResult SingBoxProcessManager::runServiceCommand(
+    const QString &verb, int waitMs) const
+{
+    ServiceCommandResult result;
+    QElapsedTimer clock;
+    clock.start();
+    QProcess process;
+    process.start(Platform::serviceControlProgram(), Platform::serviceControlArguments(verb));
+    result.started = process.waitForStarted(waitMs);
+    if (result.started) {
+        result.finished = process.waitForFinished(qMax(0, waitMs - int(clock.elapsed())));
+        if (!result.finished) {
+            process.kill();
+            process.waitForFinished(1000);
+        } else if (process.exitStatus() == QProcess::NormalExit) {
+            result.exitCode = process.exitCode();
+        }
+    }
+    result.errorOutput = QString::fromLocal8Bit(process.readAllStandardError());
+    result.output = QString::fromLocal8Bit(process.readAllStandardOutput()) + result.errorOutput;
+    return result;
+}
+
+void SingBoxProcessManager::setLastError(const QString &text)
+{
+    m_lastError = text;
+    Q_EMIT lastErrorChanged();
+}
+
+void SingBoxProcessManager::sleepFor(int ms)
+{
+    // A short nested loop keeps timers and sockets serviced; the user cannot act meanwhile.
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
 }
 
 void SingBoxProcessManager::appendLog(const QString &message)

@@ -6,7 +6,9 @@
 class QProcess;
 
 // The client's single point of control over the tunnel engine, which runs
-// inside the privileged tunnel service.
+// inside the privileged tunnel service. The service is driven through the
+// platform's service-control program (sc.exe, quillet-servicectl); start, stop
+// and their polls block the calling thread, as the connection workflow expects.
 class SingBoxProcessManager : public QObject
 {
     Q_OBJECT
@@ -20,6 +22,22 @@ public:
 
     static constexpr int kRecentLogLimit = 8000;
 
+    // Waits, polls and sleeps of the service control, in milliseconds.
+    struct Timings
+    {
+        int checkTimeout = 8000;
+        int checkKillWait = 1000;
+        int queryTimeout = 1200;
+        int existenceTimeout = 2000;
+        int startTimeout = 5000;
+        int stopTimeout = 5000;
+        int pollInterval = 500;
+        int startPolls = 12;
+        int stopPolls = 16;
+        int adapterReleaseDelay = 1200;
+        int cacheWindow = 1500;
+    };
+
     Q_INVOKABLE bool start(const QString &configPath);
     Q_INVOKABLE void stop();
 
@@ -30,11 +48,24 @@ public:
     QString lastError() const { return m_lastError; }
     QString recentLog() const { return m_recentLog; }
 
+    // The engine binary used for configuration checks.
+    QString resolvedBinaryPath() const;
+
+    // Starts (or restarts) the service and waits until it runs.
+    bool startWindowsService(const QString &configPath);
+    // Stops the service and waits until it no longer runs.
+    void stopWindowsService();
+    // One uncached state query.
+    bool queryWindowsServiceRunning();
+
     void appendLog(const QString &message);
     void appendDiagnosticLog(const QString &message) { appendLog(message); }
 
     QString macSystemTunnelStateLine() const { return QString(); }
-    void prepareMacVpnEnvironment() {}
+    void prepareMacVpnEnvironment() { }
+
+    // Tests shorten the waits so the failure paths run in a fraction of the time.
+    void setTimingsForTesting(const Timings &timings) { m_timings = timings; }
 
 Q_SIGNALS:
     void runningChanged();
@@ -43,10 +74,24 @@ Q_SIGNALS:
     void recentLogChanged();
 
 private:
+    struct ServiceCommandResult
+    {
+        bool started = false;
+        bool finished = false;
+        int exitCode = -1;
+        QString output; // standard output followed by standard error
+        QString errorOutput;
+    };
+
+    ServiceCommandResult runServiceCommand(const QString &verb, int waitMs) const;
+    void setLastError(const QString &text);
+    void sleepFor(int ms);
+
     QProcess *m_process = nullptr;
     QString m_binaryPath;
     QString m_lastError;
     QString m_recentLog;
     bool m_cachedRunning = false;
     qint64 m_cachedAt = 0;
+    Timings m_timings;
 };

@@ -1,0 +1,12 @@
+#include "servicecontrol.h"
+
+#include <QString>
+
+namespace Platform {
+
+QString defaultServiceControlProgram()
+{
+    return QStringLiteral("sc.exe");
+}
+
+} // namespace Platform

@@ -1,0 +1,287 @@
+// The tunnel service on Windows: registered with the Service Control Manager
+// as "QuilletVpnService", it runs the engine on the shared active
+// configuration and reports the engine's life as the service's state.
+
+#include "configguard.h"
+#include "servicecommon.h"
+
+#include <windows.h>
+
+#include <cwchar>
+#include <string>
+#include <vector>
+
+namespace {
+
+SERVICE_STATUS g_status {};
+SERVICE_STATUS_HANDLE g_statusHandle = nullptr;
+HANDLE g_stopEvent = nullptr;
+PROCESS_INFORMATION g_child {};
+DWORD g_checkpoint = 1;
+
+// Larger configurations are not read, let alone run.
+constexpr DWORD kMaxConfigBytes = 4 * 1024 * 1024;
+
+std::string toUtf8(const std::wstring &text)
+{
+    if (text.empty())
+        return std::string();
+    const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), int(text.size()), nullptr, 0, nullptr, nullptr);
+    std::string out(size > 0 ? size : 0, '\0');
+    if (size > 0)
+        WideCharToMultiByte(CP_UTF8, 0, text.data(), int(text.size()), &out[0], size, nullptr, nullptr);
+    return out;
+}
+
+std::wstring fromUtf8(const std::string &text)
+{
+    if (text.empty())
+        return std::wstring();
+    const int size = MultiByteToWideChar(CP_UTF8, 0, text.data(), int(text.size()), nullptr, 0);
+    std::wstring out(size > 0 ? size : 0, L'\0');
+    if (size > 0)
+        MultiByteToWideChar(CP_UTF8, 0, text.data(), int(text.size()), &out[0], size);
+    return out;
+}
+
+std::wstring moduleDirectory()
+{
+    std::vector<wchar_t> buffer(MAX_PATH);
+    while (true) {
+        const DWORD length = GetModuleFileNameW(nullptr, buffer.data(), DWORD(buffer.size()));
+        if (length == 0)
+            return L".";
+        if (length < buffer.size())
+            return QuilletService::directoryOf(std::wstring(buffer.data(), length));
+        buffer.resize(buffer.size() * 2);
+    }
+}
+
+std::wstring programDataDirectory()
+{
+    wchar_t buffer[260];
+    const DWORD length = GetEnvironmentVariableW(L"ProgramData", buffer, 260);
+    if (length == 0 || length >= 260)
+        return L"C:\\ProgramData\\Quillet";
+    return std::wstring(buffer, length) + L"\\Quillet";
+}
+
+void ensureDirectory(const std::wstring &path)
+{
+    QuilletService::forEachDirectoryPrefix(
+        path, [](const std::wstring &prefix) { CreateDirectoryW(prefix.c_str(), nullptr); });
+}
+
+void appendLog(const std::wstring &message)
+{
+    const std::wstring logs = moduleDirectory() + L"\\logs";
+    CreateDirectoryW(logs.c_str(), nullptr);
+    const std::wstring path = logs + L"\\service.log";
+    HANDLE file = CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+        nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return;
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    const std::string line
+        = QuilletService::logLinePrefix(now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond)
+        + toUtf8(message) + "\r\n";
+    DWORD written = 0;
+    WriteFile(file, line.data(), DWORD(line.size()), &written, nullptr);
+    CloseHandle(file);
+}
+
+void appendLog(const std::string &message)
+{
+    appendLog(fromUtf8(message));
+}
+
+void reportStatus(DWORD state, DWORD exitCode, DWORD waitHint)
+{
+    if (!g_statusHandle)
+        return;
+    g_status.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
+    g_status.dwCurrentState = state;
+    g_status.dwWin32ExitCode = exitCode;
+    g_status.dwWaitHint = waitHint;
+    g_status.dwControlsAccepted = state == SERVICE_RUNNING ? (SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN) : 0;
+    const bool pending = state == SERVICE_START_PENDING || state == SERVICE_STOP_PENDING;
+    g_status.dwCheckPoint = pending ? g_checkpoint++ : 0;
+    SetServiceStatus(g_statusHandle, &g_status);
+}
+
+bool readConfig(const std::wstring &path, std::string &bytes)
+{
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    LARGE_INTEGER size {};
+    bool ok = GetFileSizeEx(file, &size) && size.QuadPart <= kMaxConfigBytes;
+    if (ok) {
+        bytes.assign(size_t(size.QuadPart), '\0');
+        DWORD read = 0;
+        ok = bytes.empty() || (ReadFile(file, &bytes[0], DWORD(bytes.size()), &read, nullptr) && read == bytes.size());
+    }
+    CloseHandle(file);
+    return ok;
+}
+
+// The engine runs with the service's rights on a file the user can write: it
+// must not name files outside its working directory or start other programs.
+bool configIsSafe(const std::wstring &config)
+{
+    std::string bytes;
+    if (!readConfig(config, bytes)) {
+        appendLog(std::string(QuilletService::kConfigRefused) + "cannot read it, or it is larger than 4 MiB");
+        return false;
+    }
+    const QuilletService::ConfigVerdict verdict = QuilletService::checkEngineConfig(bytes);
+    if (!verdict.accepted)
+        appendLog(std::string(QuilletService::kConfigRefused) + verdict.reason);
+    return verdict.accepted;
+}
+
+bool fileExists(const std::wstring &path)
+{
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool startSingBoxProcess()
+{
+    const std::wstring serviceDirectory = moduleDirectory();
+    const std::wstring sharedDirectory = programDataDirectory();
+    const std::wstring engine = serviceDirectory + L"\\bin\\sing-box.exe";
+    const std::wstring config = sharedDirectory + L"\\configs\\active.json";
+    const std::wstring logs = serviceDirectory + L"\\logs";
+    const std::wstring runtime = sharedDirectory + L"\\runtime";
+
+    ensureDirectory(logs);
+    ensureDirectory(runtime);
+    if (!fileExists(engine)) {
+        appendLog(L"sing-box.exe not found: " + engine);
+        return false;
+    }
+    if (!fileExists(config)) {
+        appendLog(fromUtf8(QuilletService::kConfigNotFound) + config);
+        return false;
+    }
+    if (!configIsSafe(config))
+        return false;
+
+    const std::wstring logPath = logs + L"\\sing-box.log";
+    HANDLE logFile = CreateFileW(logPath.c_str(), FILE_APPEND_DATA,
+        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (logFile == INVALID_HANDLE_VALUE) {
+        appendLog(QuilletService::kLogOpenFailed);
+        return false;
+    }
+    SetHandleInformation(logFile, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
+    HANDLE nullDevice = CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+        FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (nullDevice != INVALID_HANDLE_VALUE)
+        SetHandleInformation(nullDevice, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
+
+    const std::wstring commandLine = QuilletService::engineCommandLine(engine, runtime, config);
+    std::vector<wchar_t> mutableCommandLine(commandLine.begin(), commandLine.end());
+    mutableCommandLine.push_back(L'\0');
+
+    STARTUPINFOW startup {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES | STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_HIDE;
+    startup.hStdInput = nullDevice != INVALID_HANDLE_VALUE ? nullDevice : nullptr;
+    startup.hStdOutput = logFile;
+    startup.hStdError = logFile;
+
+    const BOOL created = CreateProcessW(nullptr, mutableCommandLine.data(), nullptr, nullptr, TRUE, CREATE_NO_WINDOW,
+        nullptr, serviceDirectory.c_str(), &startup, &g_child);
+    CloseHandle(logFile);
+    if (nullDevice != INVALID_HANDLE_VALUE)
+        CloseHandle(nullDevice);
+    if (!created) {
+        g_child = PROCESS_INFORMATION {};
+        appendLog(QuilletService::kEngineStartFailed);
+        return false;
+    }
+    appendLog(fromUtf8(QuilletService::kEngineStarted) + config);
+    return true;
+}
+
+void stopSingBoxProcess()
+{
+    if (g_child.hProcess) {
+        TerminateProcess(g_child.hProcess, 0);
+        WaitForSingleObject(g_child.hProcess, QuilletService::kEngineStopWaitMs);
+        CloseHandle(g_child.hProcess);
+        g_child.hProcess = nullptr;
+    }
+    if (g_child.hThread) {
+        CloseHandle(g_child.hThread);
+        g_child.hThread = nullptr;
+    }
+    appendLog(QuilletService::kEngineStopped);
+}
+
+DWORD WINAPI controlHandler(DWORD control, DWORD /*eventType*/, LPVOID /*eventData*/, LPVOID /*context*/)
+{
+    if (control == SERVICE_CONTROL_STOP || control == SERVICE_CONTROL_SHUTDOWN) {
+        reportStatus(SERVICE_STOP_PENDING, NO_ERROR, 5000);
+        if (g_stopEvent)
+            SetEvent(g_stopEvent);
+    }
+    return NO_ERROR;
+}
+
+void WINAPI serviceMain(DWORD /*argc*/, LPWSTR * /*argv*/)
+{
+    g_statusHandle = RegisterServiceCtrlHandlerExW(QuilletService::kServiceNameWide, controlHandler, nullptr);
+    if (!g_statusHandle)
+        return;
+    reportStatus(SERVICE_START_PENDING, NO_ERROR, 5000);
+
+    g_stopEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (!g_stopEvent) {
+        reportStatus(SERVICE_STOPPED, GetLastError(), 0);
+        return;
+    }
+    if (!startSingBoxProcess()) {
+        CloseHandle(g_stopEvent);
+        g_stopEvent = nullptr;
+        reportStatus(SERVICE_STOPPED, ERROR_SERVICE_SPECIFIC_ERROR, 0);
+        return;
+    }
+    reportStatus(SERVICE_RUNNING, NO_ERROR, 0);
+
+    HANDLE waits[2] = {g_stopEvent, g_child.hProcess};
+    WaitForMultipleObjects(2, waits, FALSE, INFINITE);
+
+    reportStatus(SERVICE_STOP_PENDING, NO_ERROR, 5000);
+    stopSingBoxProcess();
+    CloseHandle(g_stopEvent);
+    g_stopEvent = nullptr;
+    reportStatus(SERVICE_STOPPED, NO_ERROR, 0);
+}
+
+} // namespace
+
+int wmain(int argc, wchar_t **argv)
+{
+    if (argc > 1 && std::wcscmp(argv[1], L"--console") == 0) {
+        appendLog(QuilletService::kConsoleModeStart);
+        if (!startSingBoxProcess())
+            return 1;
+        WaitForSingleObject(g_child.hProcess, INFINITE);
+        stopSingBoxProcess();
+        return 0;
+    }
+
+    SERVICE_TABLE_ENTRYW table[] = {
+        {const_cast<LPWSTR>(QuilletService::kServiceNameWide), serviceMain},
+        {nullptr, nullptr},
+    };
+    if (StartServiceCtrlDispatcherW(table))
+        return 0;
+    appendLog(QuilletService::kDispatcherFailed);
+    return 1;
+}

@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QHostAddress>
+#include <QJsonObject>
+#include <QObject>
+#include <QStringList>
+
+class QTcpServer;
+class QTcpSocket;
+
+// The engine's local control API (experimental.clash_api) as the client uses
+// it: GET /, /version, /traffic (streamed), /configs, PATCH and PUT /configs,
+// all behind "Authorization: Bearer <secret>" when a secret is set.
+class ControlApiServer : public QObject
+{
+    Q_OBJECT
+public:
+    ControlApiServer(const QJsonObject &config, bool reportTraffic, QObject *parent = nullptr);
+
+    // Listens on external_controller; false with errorText set when it cannot.
+    bool listen(const QString &address);
+    QString errorText() const { return m_errorText; }
+
+private:
+    struct Request
+    {
+        QByteArray method;
+        QByteArray path;
+        QByteArray version;
+        QHash<QByteArray, QByteArray> headers;
+        QByteArray body;
+    };
+
+    void onNewConnection();
+    void processBuffer(QTcpSocket *socket);
+    void handle(QTcpSocket *socket, const Request &request);
+    void reply(QTcpSocket *socket, const Request &request, int status, const QByteArray &body,
+        const QByteArray &contentType = "application/json");
+    void startTrafficStream(QTcpSocket *socket, const Request &request);
+    QByteArray configsBody() const;
+
+    QTcpServer *m_server = nullptr;
+    QString m_secret;
+    QString m_mode;
+    QStringList m_modeList;
+    bool m_reportTraffic = true;
+    QString m_errorText;
+    QHash<QTcpSocket *, QByteArray> m_buffers;
+};
