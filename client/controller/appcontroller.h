@@ -6,6 +6,7 @@
 #include <QObject>
 #include <QSet>
 #include <QString>
+#include <QUuid>
 #include <QVariantList>
 #include <QVariantMap>
 
@@ -99,8 +100,8 @@ public:
     QString currentNodeLatency() const;
     QString currentNodeQuality() const;
     int currentNodeQualityScore() const;
-    QString currentPlanName() const { return m_currentPlanName; }
-    QString currentPlanStatusText() const { return m_currentPlanStatusText; }
+    QString currentPlanName() const;
+    QString currentPlanStatusText() const;
     bool hasActiveMembership() const { return m_hasActiveMembership; }
     QString selectedPlanId() const { return m_selectedPlanId; }
     QString configPreview() const { return m_configPreview; }
@@ -207,6 +208,35 @@ public:
     bool shouldForceLogout(int status, const QString &errorText, bool sentWithToken) const;
     void triggerForcedLogout(const QString &message);
 
+    // --- account, bootstrap and sections used by the feature code
+    QVariantMap currentClientDevice() const;
+    void loadBootstrapAsync(std::function<void(bool)> completion, bool showLoading);
+    void loadBootstrap();
+    void applyBootstrapResponse(const QVariantMap &response);
+    void updateTrialClaimStatus(const QVariantMap &status);
+    void showMembershipDialog(const QString &message);
+    void persistRemotePreferences();
+    void refreshExperienceSectionAsync(const QString &section, const QString &path,
+                                       std::function<QVariantMap(const QVariantMap &)> normalize, bool showLoading);
+    void refreshBillingExperienceAsync();
+    void refreshInviteExperienceAsync();
+    void refreshDevicesExperienceAsync();
+    void refreshMessagesExperienceAsync();
+    void refreshSpeedExperienceAsync();
+
+    // --- node catalogue, latency and the fastest node
+    QVariantMap selectedNode() const;
+    QVariantList connectionCandidates() const;
+    void probeNodeLatencyAsync();
+    void applyLocalNodeLatencySample(const QString &nodeId, int latencyMs);
+    // Blocking: races the candidates' servers in a nested event loop.
+    QVariantMap fastestReachableNode(const QVariantList &candidates, const QSet<QString> &excludedIds,
+                                     bool *fellBack = nullptr);
+    void refreshNodeTelemetryAsync();
+    void recomputeCountryTelemetry();
+    bool nodeChangeRestartPending() const { return m_nodeChangeRestartPending; }
+    bool latencyProbeInProgress() const { return m_probeInProgress; }
+
     // --- internals exposed for the tests and the composition root
     SingBoxProcessManager *engineController() const { return m_engine; }
     ConfigRepository *configRepository() const { return m_configRepository; }
@@ -218,6 +248,7 @@ public:
     QVariantMap connectivitySettings() const { return m_connectivitySettings; }
     bool bootstrapReady() const { return m_bootstrapReady; }
     quint64 workflowGeneration() const { return m_workflowGeneration; }
+    QString clashSecret() const { return m_clashSecret; }
     // Shortens the transport's time limits so the test suite stays fast.
     void setApiTimingsForTesting(const ApiTimings &timings) { m_apiTimings = timings; }
     const ApiTimings &apiTimings() const { return m_apiTimings; }
@@ -275,13 +306,21 @@ private:
     void persistLocalAuthSession();
     void clearPersistedLocalAuthSession();
     void clearLocalAuthSession(const QString &message);
+    void runAuthFlow(const QString &path, const QByteArray &body, bool registration);
+    void hideSessionKickDialog();
 
     // bootstrap and settings
     void restoreCatalogueDefaults();
     void loadLocalSettings();
-    void startBootstrapAsync(std::function<void(bool)> completion, bool showLoading);
-    void refreshExperienceSection(const QString &section);
     void refreshProfileExperienceAsync();
+    void applyBillingSectionFollowUp(const QVariantMap &billing);
+    void applyNodeSnapshot(const QVariantList &nodes, const QVariantList &countries);
+    void startNodeTelemetryRefresh();
+    void runLatencyProbeStep(quint64 generation);
+    void restartConnectionForSelectedNodeChange();
+    void syncPendingOrderPolling(const QVariantList &orders);
+    void synchronizeRuntimeRoutingMode();
+    void stopEventStream();
 
     // workflow
     void resetConnectionWorkflow();
@@ -309,6 +348,10 @@ private:
                          const QString &detail);
     void requestJsonAttempt(const QString &method, const QString &path, const QByteArray &body, bool retryable,
                             bool withToken, JsonCompletion completion, bool showLoading, int attempt);
+    // Judges a finished reply for both call forms (curl retry, error text,
+    // forced logout); the decrypted body on success, else the failure's body.
+    QByteArray finishApiReply(QNetworkReply *reply, bool blockingForm, const QString &method, const QString &path,
+                              const QByteArray &body, const QString &contentType, bool withToken, bool *success);
 
     // owned objects, created in this order
     QTimer *m_connectionTimeoutGuard = nullptr;
@@ -358,14 +401,27 @@ private:
     QVariantMap m_settings;
     QVariantMap m_connectivitySettings;
     bool m_bootstrapReady = false;
+    bool m_bootstrapInFlight = false;
+    QList<std::function<void(bool)>> m_bootstrapWaiters;
+
+    // today's traffic figures behind the dashboard map
+    qint64 m_todayUsageBytes = 0;
+    QVariantList m_todayUsageHourlyBytes;
+    int m_todaySessions = 0;
+    int m_todayOnlineSeconds = 0;
+    QVariantList m_uploadHistory;
+    QVariantList m_downloadHistory;
 
     // nodes
     QString m_selectedNodeId = QStringLiteral("hk-smart");
     QString m_nodeSelectionMode = QStringLiteral("smart");
+    bool m_nodeChangeRestartPending = false;
+    bool m_probeInProgress = false;
+    quint64 m_probeGeneration = 0;
+    QList<QPair<QString, QString>> m_probeQueue; // node id, host
+    int m_probeTimeoutMs = 1800;
 
     // membership
-    QString m_currentPlanName;
-    QString m_currentPlanStatusText;
     bool m_hasActiveMembership = false;
     QString m_selectedPlanId;
     QString m_activePlanName;
@@ -385,4 +441,8 @@ private:
     QByteArray m_serverConfig;
     QString m_serverConfigNodeId;
     quint64 m_workflowGeneration = 0;
+    // Bumped by every preview rebuild; a server reply for an older value is stale.
+    quint64 m_configRequestGeneration = 0;
+    // The engine control API's secret, one per run of the client.
+    const QString m_clashSecret = QUuid::createUuid().toString(QUuid::WithoutBraces);
 };

@@ -5,7 +5,10 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLocale>
+#include <QSet>
 #include <QVariantMap>
+
+#include <algorithm>
 
 namespace I18n {
 
@@ -62,20 +65,33 @@ const char *recordColumn(const TranslationRecord &record, const QString &languag
     return record.source;
 }
 
+// Source text -> the first record holding it, so a lookup is one probe instead of a scan.
+const TranslationRecord *findRecord(const QString &text)
+{
+    static const QHash<QString, const TranslationRecord *> index = [] {
+        QHash<QString, const TranslationRecord *> result;
+        int count = 0;
+        const TranslationRecord *records = builtinRecords(&count);
+        for (int i = 0; i < count; ++i) {
+            const QString source = QString::fromUtf8(records[i].source);
+            if (!result.contains(source))
+                result.insert(source, &records[i]);
+        }
+        return result;
+    }();
+    return index.value(text, nullptr);
+}
+
 // The record stage: an empty column falls back to the source text.
 bool recordTranslation(const QString &language, const QString &text, QString *out)
 {
-    int count = 0;
-    const TranslationRecord *records = builtinRecords(&count);
-    for (int i = 0; i < count; ++i) {
-        if (text != QString::fromUtf8(records[i].source))
-            continue;
-        const char *column = recordColumn(records[i], language);
-        const QString translated = column ? QString::fromUtf8(column) : QString();
-        *out = translated.isEmpty() ? text : translated;
-        return true;
-    }
-    return false;
+    const TranslationRecord *record = findRecord(text);
+    if (!record)
+        return false;
+    const char *column = recordColumn(*record, language);
+    const QString translated = column ? QString::fromUtf8(column) : QString();
+    *out = translated.isEmpty() ? text : translated;
+    return true;
 }
 
 } // namespace
@@ -130,9 +146,11 @@ QString jsonTranslatedTextForLanguage(const QString &language, const QString &te
     return found.trimmed().isEmpty() ? QString() : found;
 }
 
-QString translatedTextForLanguage(const QString &storedLanguage, const QString &text)
+namespace {
+
+QString exactTranslation(const QString &language, const QString &text, bool *found)
 {
-    const QString language = effectiveDesktopLanguage(storedLanguage);
+    *found = true;
     const QString fromFile = jsonTranslatedTextForLanguage(language, text);
     if (!fromFile.isEmpty())
         return fromFile;
@@ -144,6 +162,83 @@ QString translatedTextForLanguage(const QString &storedLanguage, const QString &
     const QString fromMap = builtinLanguageMaps().value(language).value(text);
     if (!fromMap.isEmpty())
         return fromMap;
+    *found = false;
+    return text;
+}
+
+struct Template
+{
+    QString source;
+    QString prefix;
+    QString suffix;
+};
+
+// Every known source text with exactly one "%1", so a message stored with its
+// value filled in ("curl 退出码 35") is still shown in the user's language.
+const QList<Template> &templates()
+{
+    static const QList<Template> list = [] {
+        QSet<QString> sources;
+        const QJsonObject &file = translationFile();
+        for (auto it = file.begin(); it != file.end(); ++it) {
+            const QJsonObject entries = it.value().toObject();
+            for (auto e = entries.begin(); e != entries.end(); ++e)
+                sources.insert(e.key());
+        }
+        int count = 0;
+        const TranslationRecord *records = builtinRecords(&count);
+        for (int i = 0; i < count; ++i)
+            sources.insert(QString::fromUtf8(records[i].source));
+        for (const auto &map : builtinLanguageMaps())
+            for (auto it = map.begin(); it != map.end(); ++it)
+                sources.insert(it.key());
+        QList<Template> result;
+        for (const QString &source : std::as_const(sources)) {
+            if (source.count(QLatin1String("%1")) != 1 || source.contains(QLatin1String("%2")))
+                continue;
+            const int at = source.indexOf(QLatin1String("%1"));
+            result.append({source, source.left(at), source.mid(at + 2)});
+        }
+        // Longer fixed parts first: the most specific template wins.
+        std::sort(result.begin(), result.end(), [](const Template &a, const Template &b) {
+            return a.prefix.size() + a.suffix.size() > b.prefix.size() + b.suffix.size();
+        });
+        return result;
+    }();
+    return list;
+}
+
+bool containsHan(const QString &text)
+{
+    for (const QChar c : text) {
+        if (c.unicode() >= 0x4e00 && c.unicode() <= 0x9fff)
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+QString translatedTextForLanguage(const QString &storedLanguage, const QString &text)
+{
+    const QString language = effectiveDesktopLanguage(storedLanguage);
+    bool found = false;
+    const QString exact = exactTranslation(language, text, &found);
+    if (found || !containsHan(text))
+        return exact;
+    for (const Template &candidate : templates()) {
+        if (candidate.prefix.isEmpty() && candidate.suffix.isEmpty())
+            continue;
+        if (text.size() <= candidate.prefix.size() + candidate.suffix.size() || !text.startsWith(candidate.prefix)
+            || !text.endsWith(candidate.suffix))
+            continue;
+        bool templateFound = false;
+        const QString translated = exactTranslation(language, candidate.source, &templateFound);
+        if (!templateFound)
+            continue;
+        const QString value = text.mid(candidate.prefix.size(), text.size() - candidate.prefix.size() - candidate.suffix.size());
+        return QString(translated).replace(QLatin1String("%1"), value);
+    }
     return text;
 }
 
@@ -202,13 +297,9 @@ bool hasTranslation(const QString &language, const QString &text)
         return true;
     if (!fileMapForLanguage(language).value(text).trimmed().isEmpty())
         return true;
-    int count = 0;
-    const TranslationRecord *records = builtinRecords(&count);
-    for (int i = 0; i < count; ++i) {
-        if (text == QString::fromUtf8(records[i].source)) {
-            const char *column = recordColumn(records[i], language);
-            return column && *column;
-        }
+    if (const TranslationRecord *record = findRecord(text)) {
+        const char *column = recordColumn(*record, language);
+        return column && *column;
     }
     return !builtinLanguageMaps().value(language).value(text).isEmpty();
 }
