@@ -113,9 +113,8 @@ void waitForStopOrEngineEnd()
     }
 }
 
-bool configIsSafe(const std::string &config)
+bool configIsSafe(const std::string &config, std::string &bytes)
 {
-    std::string bytes;
     if (!QuilletService::readFileLimited(config, kMaxConfigBytes, bytes)) {
         appendLog(std::string(QuilletService::kConfigRefused) + "cannot read it, or it is larger than 4 MiB");
         return false;
@@ -124,6 +123,30 @@ bool configIsSafe(const std::string &config)
     if (!verdict.accepted)
         appendLog(QuilletService::kConfigRefused + verdict.reason);
     return verdict.accepted;
+}
+
+// The engine reads the bytes that were checked, from a file only the service
+// writes: the user-writable active.json could be swapped between check and run.
+bool writeCheckedCopy(const std::string &path, const std::string &bytes)
+{
+    ::unlink(path.c_str());
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0)
+        return false;
+    std::size_t written = 0;
+    while (written < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + written, bytes.size() - written);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        written += std::size_t(n);
+    }
+    const bool ok = written == bytes.size() && ::fsync(fd) == 0;
+    ::close(fd);
+    if (!ok)
+        ::unlink(path.c_str());
+    return ok;
 }
 
 // The engine binary: TARN_SINGBOX_BINARY when set (a development machine
@@ -154,8 +177,14 @@ bool startSingBoxProcess()
         appendLog(QuilletService::kConfigNotFound + config);
         return false;
     }
-    if (!configIsSafe(config))
+    std::string checkedBytes;
+    if (!configIsSafe(config, checkedBytes))
         return false;
+    const std::string checkedConfig = runtime + "/" + QuilletService::kCheckedConfigName;
+    if (!writeCheckedCopy(checkedConfig, checkedBytes)) {
+        appendLog(std::string(QuilletService::kConfigRefused) + "cannot write the checked copy " + checkedConfig);
+        return false;
+    }
 
     const int logFd = ::open((logs + "/sing-box.log").c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
     if (logFd < 0) {
@@ -172,7 +201,7 @@ bool startSingBoxProcess()
         return false;
     }
 
-    const char *argv[] = {engine.c_str(), "run", "-D", runtime.c_str(), "-c", config.c_str(), nullptr};
+    const char *argv[] = {engine.c_str(), "run", "-D", runtime.c_str(), "-c", checkedConfig.c_str(), nullptr};
     const pid_t pid = ::fork();
     if (pid == 0) {
 #ifdef __linux__

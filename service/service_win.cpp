@@ -129,9 +129,8 @@ bool readConfig(const std::wstring &path, std::string &bytes)
 
 // The engine runs with the service's rights on a file the user can write: it
 // must not name files outside its working directory or start other programs.
-bool configIsSafe(const std::wstring &config)
+bool configIsSafe(const std::wstring &config, std::string &bytes)
 {
-    std::string bytes;
     if (!readConfig(config, bytes)) {
         appendLog(std::string(QuilletService::kConfigRefused) + "cannot read it, or it is larger than 4 MiB");
         return false;
@@ -140,6 +139,22 @@ bool configIsSafe(const std::wstring &config)
     if (!verdict.accepted)
         appendLog(std::string(QuilletService::kConfigRefused) + verdict.reason);
     return verdict.accepted;
+}
+
+// The engine reads the bytes that were checked, from a file only the service
+// writes: the user-writable active.json could be swapped between check and run.
+bool writeCheckedCopy(const std::wstring &path, const std::string &bytes)
+{
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    DWORD written = 0;
+    bool ok = bytes.empty() || (WriteFile(file, bytes.data(), DWORD(bytes.size()), &written, nullptr) && written == bytes.size());
+    ok = ok && FlushFileBuffers(file);
+    CloseHandle(file);
+    if (!ok)
+        DeleteFileW(path.c_str());
+    return ok;
 }
 
 bool fileExists(const std::wstring &path)
@@ -166,8 +181,14 @@ bool startSingBoxProcess()
         appendLog(fromUtf8(QuilletService::kConfigNotFound) + config);
         return false;
     }
-    if (!configIsSafe(config))
+    std::string checkedBytes;
+    if (!configIsSafe(config, checkedBytes))
         return false;
+    const std::wstring checkedConfig = runtime + L"\\" + QuilletService::kCheckedConfigNameWide;
+    if (!writeCheckedCopy(checkedConfig, checkedBytes)) {
+        appendLog(std::string(QuilletService::kConfigRefused) + "cannot write the checked copy");
+        return false;
+    }
 
     const std::wstring logPath = logs + L"\\sing-box.log";
     HANDLE logFile = CreateFileW(logPath.c_str(), FILE_APPEND_DATA,
@@ -182,7 +203,7 @@ bool startSingBoxProcess()
     if (nullDevice != INVALID_HANDLE_VALUE)
         SetHandleInformation(nullDevice, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
 
-    const std::wstring commandLine = QuilletService::engineCommandLine(engine, runtime, config);
+    const std::wstring commandLine = QuilletService::engineCommandLine(engine, runtime, checkedConfig);
     std::vector<wchar_t> mutableCommandLine(commandLine.begin(), commandLine.end());
     mutableCommandLine.push_back(L'\0');
 

@@ -21,6 +21,11 @@ inline constexpr char kEngineStartFailed[] = "failed to start sing-box process";
 inline constexpr char kEngineStopped[] = "stopped sing-box";
 inline constexpr char kConfigRefused[] = "refused active config: ";
 
+// The checked copy of configs/active.json inside the runtime directory: the
+// file the engine actually runs on.
+inline constexpr char kCheckedConfigName[] = "active.checked.json";
+inline constexpr wchar_t kCheckedConfigNameWide[] = L"active.checked.json";
+
 // Wait after asking the engine to end before it is killed.
 inline constexpr unsigned kEngineStopWaitMs = 5000;
 

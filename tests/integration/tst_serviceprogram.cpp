@@ -45,6 +45,7 @@ private Q_SLOTS:
     void servicectlAnswersLikeSc_data();
     void servicectlAnswersLikeSc();
     void recordOfAnotherProcessIsNotTheService();
+    void engineRunsOnTheCheckedBytes();
 
 private:
     QString nextInstallDirectory() { return m_env.path(QStringLiteral("install-%1").arg(++m_installs)); }
@@ -128,6 +129,36 @@ void ServiceProgramTest::runsTheEngineUntilStopped()
     const ServiceInstall::Answer stopAgain = install.control(QStringLiteral("stop"));
     QVERIFY(stopAgain.exitCode != 0);
     QVERIFY(stopAgain.output.contains(QLatin1String("[SC] ControlService FAILED 1062:")));
+}
+
+void ServiceProgramTest::engineRunsOnTheCheckedBytes()
+{
+    ServiceInstall install(nextInstallDirectory());
+    QVERIFY(install.isValid());
+    const QString record = m_env.path(QStringLiteral("engine-args-%1.txt").arg(m_installs));
+    qputenv("QUILLET_FAKE_ENGINE_RECORD", record.toLocal8Bit());
+    const quint16 port = ServiceInstall::freePort();
+    const QByteArray checked = ServiceInstall::runnableConfig(port, QStringLiteral("secret-2"));
+    QVERIFY(ServiceInstall::writeActiveConfig(checked));
+    QCOMPARE(install.control(QStringLiteral("start")).exitCode, 0);
+    QVERIFY2(install.waitForState(QStringLiteral("RUNNING"), 5000), qPrintable(install.serviceLog()));
+    QTRY_VERIFY_WITH_TIMEOUT(ServiceInstall::httpGet(port, "/version", "secret-2").status == 200, 5000);
+
+    // The user-writable file changes after the check: the engine never sees it.
+    QVERIFY(ServiceInstall::writeActiveConfig(QByteArray("{\"log\":{\"output\":\"/etc/shadow\"}}")));
+    const QString copy = runtimeDirectory() + QStringLiteral("/active.checked.json");
+    QFile copyFile(copy);
+    QVERIFY(copyFile.open(QIODevice::ReadOnly));
+    QCOMPARE(copyFile.readAll(), checked);
+    QFile args(record);
+    QVERIFY(args.open(QIODevice::ReadOnly));
+    const QString recorded = QString::fromLocal8Bit(args.readAll());
+    QVERIFY2(recorded.contains(copy), qPrintable(recorded));
+    QVERIFY2(!recorded.contains(QStringLiteral("configs/active.json")), qPrintable(recorded));
+
+    QCOMPARE(install.control(QStringLiteral("stop")).exitCode, 0);
+    QVERIFY(install.waitForState(QStringLiteral("STOPPED"), 8000));
+    qunsetenv("QUILLET_FAKE_ENGINE_RECORD");
 }
 
 void ServiceProgramTest::engineEndingStopsTheService()
