@@ -306,6 +306,8 @@ private:
     void persistLocalAuthSession();
     void clearPersistedLocalAuthSession();
     void clearLocalAuthSession(const QString &message);
+    // Signed out, with the built-in catalogue: what every way of ending a session shares.
+    void resetLocalAccountState();
     void runAuthFlow(const QString &path, const QByteArray &body, bool registration);
     void hideSessionKickDialog();
 

@@ -131,25 +131,7 @@ void AppController::setApiBaseUrl(const QString &url)
     if (m_loggedIn) {
         // The session belongs to the old server: end it here, without asking
         // the new one.
-        m_loggedIn = false;
-        m_authEmail.clear();
-        m_authToken.clear();
-        m_selectedNodeId = QStringLiteral("hk-smart");
-        m_nodeSelectionMode = QStringLiteral("smart");
-        m_selectedPlanId.clear();
-        m_activePlanName.clear();
-        m_membershipLabel.clear();
-        m_planType.clear();
-        m_planExpiresAt.clear();
-        clearPersistedLocalAuthSession();
-        m_hasActiveMembership = false;
-
-        restoreCatalogueDefaults();
-        m_nodeCountries.clear();
-        resetRuntimeTrafficStatistics();
-        m_experience.clear();
-        m_support.clear();
-        m_bootstrapReady = false;
+        resetLocalAccountState();
 
         Q_EMIT loggedInChanged();
         Q_EMIT authChanged();

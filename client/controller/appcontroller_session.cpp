@@ -85,26 +85,10 @@ void AppController::clearLocalAuthSession(const QString &message)
     stopEventStream();
     m_signingOut = false;
     m_orderPollTimer->stop();
-    clearPersistedLocalAuthSession();
-    m_loggedIn = false;
-    m_authEmail.clear();
-    m_authToken.clear();
     const QString status = message.trimmed().isEmpty() ? QStringLiteral("已退出登录") : message.trimmed();
     m_statusText = status;
-    m_selectedNodeId = QStringLiteral("hk-smart");
-    m_nodeSelectionMode = QStringLiteral("smart");
-    m_selectedPlanId.clear();
-    m_activePlanName.clear();
-    m_membershipLabel.clear();
-    m_planType.clear();
-    m_planExpiresAt.clear();
-    m_hasActiveMembership = false;
-    restoreCatalogueDefaults();
-    resetRuntimeTrafficStatistics();
-    m_experience.clear();
-    m_support.clear();
+    resetLocalAccountState();
     m_trialClaimStatus.clear();
-    m_bootstrapReady = false;
     m_serverConfig.clear();
     m_serverConfigNodeId.clear();
     Q_EMIT nodesChanged();
@@ -124,6 +108,27 @@ void AppController::clearLocalAuthSession(const QString &message)
     updateApiError(QString());
     rebuildConfigPreview();
     setCurrentPage(QStringLiteral("auth"));
+}
+
+void AppController::resetLocalAccountState()
+{
+    clearPersistedLocalAuthSession();
+    m_loggedIn = false;
+    m_authEmail.clear();
+    m_authToken.clear();
+    m_selectedNodeId = QStringLiteral("hk-smart");
+    m_nodeSelectionMode = QStringLiteral("smart");
+    m_selectedPlanId.clear();
+    m_activePlanName.clear();
+    m_membershipLabel.clear();
+    m_planType.clear();
+    m_planExpiresAt.clear();
+    m_hasActiveMembership = false;
+    restoreCatalogueDefaults();
+    resetRuntimeTrafficStatistics();
+    m_experience.clear();
+    m_support.clear();
+    m_bootstrapReady = false;
 }
 
 void AppController::triggerForcedLogout(const QString &message)
