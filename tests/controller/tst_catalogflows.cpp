@@ -40,6 +40,7 @@ private Q_SLOTS:
     void selectionReachesServerAndSurvivesRestart();
     void refusedSelectionIsRestored();
     void raceOverServedEndpoints();
+    void serverConfigurationPreviewFollowsSelection();
 
 private:
     std::unique_ptr<AppController> signedIn();
@@ -152,6 +153,28 @@ void CatalogFlowsTest::raceOverServedEndpoints()
     const QVariantMap fallback = controller->fastestReachableNode(candidates, {QStringLiteral("hk-shatin")}, &fellBack);
     QVERIFY(!fallback.isEmpty());
     QVERIFY(fellBack);
+}
+
+void CatalogFlowsTest::serverConfigurationPreviewFollowsSelection()
+{
+    auto controller = signedIn();
+    QVERIFY(controller);
+    // After sign-in the preview comes from the server, normalized for the desktop.
+    QTRY_VERIFY_WITH_TIMEOUT(m_server->requestCount(QStringLiteral("/api/v1/config/singbox")) >= 1, 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(controller->configPreview().contains(controller->selectedNodeId()), 10000);
+    QVERIFY(!controller->configPreview().contains(QStringLiteral("\"type\": \"dns\"")));
+
+    // Two quick refreshes: the slow answer of the first must not replace the second's.
+    // (The smart document carries the "cn-direct-dns" server, the global one does not.)
+    QTRY_VERIFY_WITH_TIMEOUT(!controller->networkLoading(), 10000);
+    const int before = m_server->requestCount(QStringLiteral("/api/v1/config/singbox"));
+    m_server->setFault(QStringLiteral("/api/v1/config/singbox"), DevServer::Fault::delayed(500));
+    controller->setSetting(QStringLiteral("routingMode"), QStringLiteral("global"));
+    controller->setSetting(QStringLiteral("routingMode"), QStringLiteral("smart"));
+    QTRY_COMPARE_WITH_TIMEOUT(m_server->requestCount(QStringLiteral("/api/v1/config/singbox")), before + 2, 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(controller->configPreview().contains(QStringLiteral("cn-direct-dns")), 10000);
+    QTest::qWait(800); // the delayed global answer arrives now and is ignored
+    QVERIFY(controller->configPreview().contains(QStringLiteral("cn-direct-dns")));
 }
 
 QTEST_GUILESS_MAIN(CatalogFlowsTest)
