@@ -63,6 +63,8 @@ private Q_SLOTS:
     void revokeDeviceRules_data();
     void revokeDeviceRules();
     void revokeAnotherDevice();
+    void changePasswordEndsSession();
+    void resetPasswordWithMailedCode();
     void navigateRefreshes_data();
     void navigateRefreshes();
     void cataloguePageStartsOneBootstrapBeforeCatalogue();
@@ -386,6 +388,50 @@ void SessionTest::revokeAnotherDevice()
     QCOMPARE(controller->statusText(), QStringLiteral("设备已下线"));
     QVERIFY(controller->apiError().isEmpty());
     QVERIFY(!controller->busy());
+}
+
+void SessionTest::changePasswordEndsSession()
+{
+    auto controller = newController();
+    const QString email = QStringLiteral("changer+%1@example.org").arg(QDateTime::currentMSecsSinceEpoch());
+    QVERIFY(!registerFreshAccount(*controller, email, QStringLiteral("Changer")).isEmpty());
+    QTRY_VERIFY_WITH_TIMEOUT(controller->loggedIn() && !controller->busy(), 15000);
+
+    controller->changePassword(QStringLiteral("not-the-password"), QStringLiteral("Another-pass-2026"));
+    QVERIFY(controller->loggedIn());
+    QCOMPARE(controller->apiError(), QStringLiteral("当前密码不正确，请重新输入。"));
+
+    controller->changePassword(QStringLiteral("Fresh-pass-2026"), QStringLiteral("Another-pass-2026"));
+    QVERIFY(!controller->loggedIn());
+    QCOMPARE(controller->statusText(), QStringLiteral("密码已更新，请重新登录。"));
+    QCOMPARE(controller->currentPage(), QStringLiteral("auth"));
+
+    controller->signIn(email, QStringLiteral("Another-pass-2026"));
+    QTRY_VERIFY_WITH_TIMEOUT(controller->loggedIn() && !controller->busy(), 15000);
+}
+
+void SessionTest::resetPasswordWithMailedCode()
+{
+    auto controller = newController();
+    const QString email = QStringLiteral("forgetful+%1@example.org").arg(QDateTime::currentMSecsSinceEpoch());
+    QVERIFY(!registerFreshAccount(*controller, email, QStringLiteral("Forgetful")).isEmpty());
+    QTRY_VERIFY_WITH_TIMEOUT(controller->loggedIn() && !controller->busy(), 15000);
+    controller->signOut();
+    QVERIFY(!controller->loggedIn());
+
+    QCOMPARE(controller->sendVerificationCode(email, QStringLiteral("reset")), QStringLiteral("sent"));
+    const QString code = m_server->lastMailCode(email);
+    QVERIFY(controller->verifyCode(email, QStringLiteral("reset"), code));
+    QCOMPARE(controller->statusText(), QStringLiteral("邮箱验证成功"));
+    controller->resetPassword(email, QStringLiteral("Reset-pass-2026"), code);
+    QVERIFY(controller->apiError().isEmpty());
+    QCOMPARE(controller->statusText(), QStringLiteral("密码已更新，请重新登录。"));
+
+    controller->signIn(email, QStringLiteral("Fresh-pass-2026"));
+    QTRY_VERIFY_WITH_TIMEOUT(!controller->busy(), 10000);
+    QVERIFY(!controller->loggedIn());
+    controller->signIn(email, QStringLiteral("Reset-pass-2026"));
+    QTRY_VERIFY_WITH_TIMEOUT(controller->loggedIn() && !controller->busy(), 15000);
 }
 
 void SessionTest::navigateRefreshes_data()
