@@ -439,7 +439,7 @@ private:
     QString m_sessionKickDialogMessage;
 
     // tunnel
-    QString m_configPreview;
+    QString m_configPreview = QStringLiteral("{}");
     QByteArray m_serverConfig;
     QString m_serverConfigNodeId;
     quint64 m_workflowGeneration = 0;

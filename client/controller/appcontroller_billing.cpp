@@ -14,35 +14,35 @@ QString AppController::currentPlanName() const
 {
     if (m_hasActiveMembership && m_planType.trimmed().compare(QLatin1String("trial"), Qt::CaseInsensitive) == 0) {
         const QString label = m_membershipLabel.trimmed();
-        return trText(label.isEmpty() ? QStringLiteral("体验会员") : label);
+        return label.isEmpty() ? QStringLiteral("体验会员") : label;
     }
     if (m_selectedPlanId.trimmed().isEmpty() && !m_hasActiveMembership && m_planExpiresAt.trimmed().isEmpty())
-        return trText(QStringLiteral("未购买套餐"));
+        return QStringLiteral("未购买套餐");
     const QString active = m_activePlanName.trimmed();
     if (!active.isEmpty())
-        return trText(active);
+        return active;
     for (const QVariant &entry : m_plans) {
         const QVariantMap plan = entry.toMap();
-        if (plan.value(QStringLiteral("id")).toString() != m_selectedPlanId)
+        if (plan.value(QStringLiteral("id")).toString() != m_selectedPlanId.trimmed())
             continue;
         const QString name = plan.value(QStringLiteral("name")).toString().trimmed();
         if (!name.isEmpty())
-            return trText(name);
+            return name;
         break;
     }
-    return trText(QStringLiteral("套餐待同步"));
+    return QStringLiteral("套餐待同步");
 }
 
 QString AppController::currentPlanStatusText() const
 {
     const QString expiry = m_planExpiresAt.trimmed();
     if (m_selectedPlanId.trimmed().isEmpty() && !m_hasActiveMembership && expiry.isEmpty())
-        return trText(QStringLiteral("未购买套餐"));
+        return QStringLiteral("未购买套餐");
     if (!m_hasActiveMembership)
-        return trText(expiry.isEmpty() ? QStringLiteral("套餐待同步") : QStringLiteral("已过期"));
+        return expiry.isEmpty() ? QStringLiteral("套餐待同步") : QStringLiteral("已过期");
     const QDateTime moment = QDateTime::fromString(expiry, Qt::ISODateWithMs);
     if (expiry.isEmpty() || !moment.isValid())
-        return trText(QStringLiteral("续费日期待同步"));
+        return QStringLiteral("续费日期待同步");
     return moment.toLocalTime().toString(QStringLiteral("yyyy-MM-dd"));
 }
 

@@ -221,7 +221,7 @@ void AppController::applyBootstrapResponse(const QVariantMap &response)
         m_selectedNodeId = m_nodes.isEmpty() ? QString() : m_nodes.first().toMap().value(QStringLiteral("id")).toString();
 
     // 10.-14. Plan, expiry and the membership verdict.
-    const QVariantMap billing = m_experience.value(QStringLiteral("billing")).toMap();
+    const QVariantMap billing = experience.value(QStringLiteral("billing")).toMap();
     QString planId = user.value(QStringLiteral("active_plan_id")).toString().trimmed();
     if (planId.isEmpty())
         planId = Membership::inferredPlanIdFromBilling(billing, m_plans);

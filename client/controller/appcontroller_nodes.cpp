@@ -50,13 +50,13 @@ QString AppController::currentNodeName() const
 QString AppController::currentNodeLatency() const
 {
     const int latency = selectedNode().value(QStringLiteral("latency")).toInt();
-    return latency < 1 ? trText(QStringLiteral("待测")) : QStringLiteral("%1 ms").arg(latency);
+    return latency < 1 ? QStringLiteral("待测") : QStringLiteral("%1 ms").arg(latency);
 }
 
 QString AppController::currentNodeQuality() const
 {
     const QString quality = selectedNode().value(QStringLiteral("quality")).toString().trimmed();
-    return trText(quality.isEmpty() ? QStringLiteral("未知") : quality);
+    return quality.isEmpty() ? QStringLiteral("未知") : quality;
 }
 
 int AppController::currentNodeQualityScore() const

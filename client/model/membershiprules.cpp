@@ -1,6 +1,5 @@
 #include "membershiprules.h"
 
-#include <QRegularExpression>
 #include <QStringList>
 
 namespace Membership {
@@ -22,13 +21,6 @@ QVariant firstPresent(const QVariantMap &trial, const QVariantMap &base, const Q
             return base.value(name);
     }
     return QVariant();
-}
-
-bool hasZone(const QString &text)
-{
-    static const QRegularExpression zone(QStringLiteral("(Z|[+-]\\d\\d(:?\\d\\d)?)$"));
-    const int timeStart = text.indexOf(QLatin1Char('T'));
-    return timeStart >= 0 && zone.match(text.mid(timeStart)).hasMatch();
 }
 
 } // namespace
@@ -121,8 +113,9 @@ bool membershipExpiryStillValid(const QString &expiry, const QDate &today)
     const QDateTime parsed = QDateTime::fromString(text, Qt::ISODateWithMs);
     if (!parsed.isValid())
         return false;
-    const QDateTime startOfToday = hasZone(text) ? QDateTime(today, QTime(0, 0), Qt::UTC)
-                                                 : QDateTime(today, QTime(0, 0), Qt::LocalTime);
+    // A value with a zone or offset is compared with midnight UTC, a plain one with local midnight.
+    const QDateTime startOfToday = parsed.timeSpec() == Qt::LocalTime ? QDateTime(today, QTime(0, 0), Qt::LocalTime)
+                                                                      : QDateTime(today, QTime(0, 0), Qt::UTC);
     return parsed >= startOfToday;
 }
 

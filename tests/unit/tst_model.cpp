@@ -124,6 +124,8 @@ void ModelTest::expiryValidity_data()
     QTest::newRow("yesterday 23:59 local") << QStringLiteral("2026-12-06T23:59:00") << false;
     QTest::newRow("utc midnight today") << QStringLiteral("2026-12-07T00:00:00Z") << true;
     QTest::newRow("utc yesterday") << QStringLiteral("2026-12-06T23:59:59Z") << false;
+    QTest::newRow("space separator with zone") << QStringLiteral("2026-12-07 00:00:00Z") << true;
+    QTest::newRow("offset yesterday in utc") << QStringLiteral("2026-12-07T07:00:00+08:00") << false;
     QTest::newRow("future with offset") << QStringLiteral("2027-01-01T08:00:00+08:00") << true;
     QTest::newRow("date only") << QStringLiteral("2026-12-08") << true;
     QTest::newRow("blank") << QStringLiteral("  ") << false;
