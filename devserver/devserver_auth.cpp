@@ -33,6 +33,18 @@ QJsonObject sessionEvent(const QString &type, const QString &message, const QStr
     };
 }
 
+bool isValidEmail(const QString &email);
+
+// The error key for an e-mail and new password that cannot make an account, or empty.
+QString credentialsProblem(const QString &email, const QString &password)
+{
+    if (!isValidEmail(email))
+        return QStringLiteral("valid email is required");
+    if (password.size() < kMinimumPasswordLength)
+        return QStringLiteral("password must be at least 8 characters");
+    return QString();
+}
+
 bool isValidEmail(const QString &email)
 {
     static const QRegularExpression pattern(QStringLiteral("^[^@\\s]+@[^@\\s]+\\.[^@\\s]+$"));
@@ -196,11 +208,9 @@ DevReply DevServer::login(const DevRequest &request)
 DevReply DevServer::registerAccount(const DevRequest &request)
 {
     const QString email = request.text(QStringLiteral("email")).toLower();
-    if (!isValidEmail(email))
-        return DevReply::error(400, QStringLiteral("valid email is required"));
     const QString password = request.json.value(QStringLiteral("password")).toString();
-    if (password.size() < kMinimumPasswordLength)
-        return DevReply::error(400, QStringLiteral("password must be at least 8 characters"));
+    if (const QString problem = credentialsProblem(email, password); !problem.isEmpty())
+        return DevReply::error(400, problem);
     if (m_store.accountByEmail(email))
         return DevReply::error(409, QStringLiteral("email already exists"));
 
@@ -316,11 +326,9 @@ void DevServer::enforceDeviceQuota(const DevServerStore::Account &account, const
 DevReply DevServer::resetPassword(const DevRequest &request)
 {
     const QString email = request.text(QStringLiteral("email")).toLower();
-    if (!isValidEmail(email))
-        return DevReply::error(400, QStringLiteral("valid email is required"));
     const QString password = request.json.value(QStringLiteral("password")).toString();
-    if (password.size() < kMinimumPasswordLength)
-        return DevReply::error(400, QStringLiteral("password must be at least 8 characters"));
+    if (const QString problem = credentialsProblem(email, password); !problem.isEmpty())
+        return DevReply::error(400, problem);
     const auto account = m_store.accountByEmail(email);
     if (!account)
         return DevReply::error(404, QStringLiteral("email does not exist"));
