@@ -139,6 +139,10 @@ public:
 
     DevServerStore &store() { return m_store; }
 
+    // Keys that replace the bootstrap's connectivity settings (tests shorten
+    // the connection time-outs or point the probe elsewhere).
+    void setConnectivityOverride(const QJsonObject &values) { m_connectivityOverride = values; }
+
     // The user map of sign-in, registration and bootstrap answers.
     QJsonObject userJson(const DevServerStore::Account &account) const;
 
@@ -244,6 +248,7 @@ private:
     quint16 m_port = 0;
     std::unique_ptr<QHttpServer> m_http;
     DevServerStore m_store;
+    QJsonObject m_connectivityOverride;
 
     QList<Route> m_routes;
     QHash<QString, QList<Fault>> m_faults;

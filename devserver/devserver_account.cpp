@@ -442,7 +442,7 @@ QJsonObject DevServer::connectivityJson() const
 {
     // Our own empty 204 keeps tests and offline development off the Internet.
     const QString probe = baseUrl() + QStringLiteral("/generate_204");
-    return QJsonObject {
+    QJsonObject settings {
         {QStringLiteral("test_urls"),
             QJsonArray {probe, probe + QStringLiteral("?check=2"), probe + QStringLiteral("?check=3")}},
         {QStringLiteral("min_success_pct"), 20},
@@ -453,6 +453,9 @@ QJsonObject DevServer::connectivityJson() const
         {QStringLiteral("load_timeout_ms"), 5000},
         {QStringLiteral("connect_timeout_ms"), 35000},
     };
+    for (auto it = m_connectivityOverride.constBegin(); it != m_connectivityOverride.constEnd(); ++it)
+        settings.insert(it.key(), it.value());
+    return settings;
 }
 
 // --- devices --------------------------------------------------------------------

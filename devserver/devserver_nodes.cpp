@@ -244,28 +244,32 @@ QJsonObject builtInDocument(const QString &nodeId, const QString &mode)
         {QStringLiteral("auto_detect_interface"), true},
         {QStringLiteral("default_domain_resolver"), QStringLiteral("bootstrap-dns")},
     };
-    if (smart) {
-        dnsServers.append(udpDns(QStringLiteral("cn-direct-dns"), QStringLiteral("223.5.5.5")));
-        dns.insert(QStringLiteral("rules"),
-            QJsonArray {QJsonObject {{QStringLiteral("rule_set"), QJsonArray {QStringLiteral("geosite-cn")}},
+    // Both modes carry the China rules behind a "Global" clash_mode rule, so
+    // the engine's mode switch (control API) changes the routing in place.
+    dnsServers.append(udpDns(QStringLiteral("cn-direct-dns"), QStringLiteral("223.5.5.5")));
+    dns.insert(QStringLiteral("rules"),
+        QJsonArray {QJsonObject {{QStringLiteral("clash_mode"), QStringLiteral("Global")},
+                        {QStringLiteral("action"), QStringLiteral("route")},
+                        {QStringLiteral("server"), QStringLiteral("remote-dns")}},
+            QJsonObject {{QStringLiteral("rule_set"), QJsonArray {QStringLiteral("geosite-cn")}},
                 {QStringLiteral("action"), QStringLiteral("route")},
                 {QStringLiteral("server"), QStringLiteral("cn-direct-dns")}}});
-        rules.append(QJsonObject {
-            {QStringLiteral("rule_set"), QJsonArray {QStringLiteral("geosite-cn"), QStringLiteral("geoip-cn")}},
-            {QStringLiteral("action"), QStringLiteral("route")},
-            {QStringLiteral("outbound"), QStringLiteral("direct")}});
-        const auto ruleSet = [](const QString &tag, const QString &path) {
-            return QJsonObject {{QStringLiteral("type"), QStringLiteral("remote")}, {QStringLiteral("tag"), tag},
-                {QStringLiteral("format"), QStringLiteral("binary")},
-                {QStringLiteral("url"), QStringLiteral("https://raw.githubusercontent.com") + path},
-                {QStringLiteral("update_interval"), QStringLiteral("1d")},
-                {QStringLiteral("download_detour"), QStringLiteral("direct")}};
-        };
-        route.insert(QStringLiteral("rule_set"),
-            QJsonArray {
-                ruleSet(QStringLiteral("geosite-cn"), QStringLiteral("/SagerNet/sing-geosite/rule-set/geosite-cn.srs")),
-                ruleSet(QStringLiteral("geoip-cn"), QStringLiteral("/SagerNet/sing-geoip/rule-set/geoip-cn.srs"))});
-    }
+    rules.append(QJsonObject {{QStringLiteral("clash_mode"), QStringLiteral("Global")},
+        {QStringLiteral("action"), QStringLiteral("route")}, {QStringLiteral("outbound"), QStringLiteral("proxy")}});
+    rules.append(QJsonObject {
+        {QStringLiteral("rule_set"), QJsonArray {QStringLiteral("geosite-cn"), QStringLiteral("geoip-cn")}},
+        {QStringLiteral("action"), QStringLiteral("route")}, {QStringLiteral("outbound"), QStringLiteral("direct")}});
+    const auto ruleSet = [](const QString &tag, const QString &path) {
+        return QJsonObject {{QStringLiteral("type"), QStringLiteral("remote")}, {QStringLiteral("tag"), tag},
+            {QStringLiteral("format"), QStringLiteral("binary")},
+            {QStringLiteral("url"), QStringLiteral("https://raw.githubusercontent.com") + path},
+            {QStringLiteral("update_interval"), QStringLiteral("1d")},
+            {QStringLiteral("download_detour"), QStringLiteral("direct")}};
+    };
+    route.insert(QStringLiteral("rule_set"),
+        QJsonArray {
+            ruleSet(QStringLiteral("geosite-cn"), QStringLiteral("/SagerNet/sing-geosite/rule-set/geosite-cn.srs")),
+            ruleSet(QStringLiteral("geoip-cn"), QStringLiteral("/SagerNet/sing-geoip/rule-set/geoip-cn.srs"))});
     dns.insert(QStringLiteral("servers"), dnsServers);
     route.insert(QStringLiteral("rules"), rules);
 
@@ -293,8 +297,11 @@ QJsonObject builtInDocument(const QString &nodeId, const QString &mode)
         {QStringLiteral("route"), route},
         {QStringLiteral("experimental"),
             QJsonObject {{QStringLiteral("cache_file"),
-                QJsonObject {
-                    {QStringLiteral("enabled"), true}, {QStringLiteral("path"), QStringLiteral("cache.db")}}}}},
+                             QJsonObject {{QStringLiteral("enabled"), true},
+                                 {QStringLiteral("path"), QStringLiteral("cache.db")}}},
+                {QStringLiteral("clash_api"),
+                    QJsonObject {{QStringLiteral("default_mode"),
+                        smart ? QStringLiteral("Rule") : QStringLiteral("Global")}}}}},
     };
 }
 

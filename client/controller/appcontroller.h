@@ -248,6 +248,7 @@ public:
     QVariantMap connectivitySettings() const { return m_connectivitySettings; }
     bool bootstrapReady() const { return m_bootstrapReady; }
     quint64 workflowGeneration() const { return m_workflowGeneration; }
+    QString directNodeId() const { return m_directNodeId; }
     QString clashSecret() const { return m_clashSecret; }
     // Shortens the transport's time limits so the test suite stays fast.
     void setApiTimingsForTesting(const ApiTimings &timings) { m_apiTimings = timings; }
@@ -324,9 +325,36 @@ private:
     void synchronizeRuntimeRoutingMode();
     void stopEventStream();
 
-    // workflow
+    // workflow (every step takes the workflow token it belongs to and ends
+    // silently once a newer request has replaced it)
+    void runConnectionWorkflow(quint64 token);
+    void continueConnectionWorkflow(quint64 token);
+    bool ensureBootstrapReadyForConnection(quint64 token, std::function<void()> continuation);
+    void prepareConnectionNode(const QVariantMap &node, quint64 token);
+    void fetchConnectionConfig(const QVariantMap &node, quint64 token, int retriesLeft);
+    void launchConnectionNode(const QVariantMap &node, const QByteArray &config, quint64 token);
+    void failConnectionAttempt(const QVariantMap &node, const QString &message, quint64 token);
+    void finishConnectionFailure(const QString &message, quint64 token);
+    void failNotSignedInGate();
+    void failMembershipGate(bool dashboardWording);
+    bool singleNodeMode() const;
+    void startConnectionTimeoutGuard(quint64 token);
+    void stopConnectionTimeoutGuard();
     void resetConnectionWorkflow();
     void onConnectionTimeout();
+    void endConnectionWithSession();
+    void settlePhaseFromEngine();
+    // readiness
+    void waitForSystemTunnelDisconnected(quint64 token, int pollsLeft, const QString &status,
+                                         std::function<void()> onDisconnected,
+                                         std::function<void(const QString &)> onFailure);
+    void waitForSystemTunnelConnected(const QVariantMap &node, quint64 token, int pollsLeft);
+    void runConnectivityProbeStep(const QVariantMap &node, quint64 token);
+    bool probeConnectivity();
+    QByteArray runningEngineConfig() const;
+    // routing mode and node changes while connected
+    bool applyRuntimeClashMode(const QString &mode);
+    void restartConnectionForRoutingModeChange(const QString &mode);
     void resetRuntimeTrafficStatistics();
     void onTrafficTimer();
 
@@ -443,6 +471,16 @@ private:
     QByteArray m_serverConfig;
     QString m_serverConfigNodeId;
     quint64 m_workflowGeneration = 0;
+    // connection workflow
+    quint64 m_guardToken = 0;
+    QVariantList m_candidates;
+    QSet<QString> m_triedIds;
+    int m_attemptCount = 0;
+    QString m_lastFailureMessage;
+    QString m_directNodeId;
+    // The server document the running engine was started with: the preview
+    // may replace m_serverConfig with one naming another control API.
+    QByteArray m_launchedServerConfig;
     // Bumped by every preview rebuild; a server reply for an older value is stale.
     quint64 m_configRequestGeneration = 0;
     // The engine control API's secret, one per run of the client.

@@ -266,18 +266,6 @@ void AppController::setStatusText(const QString &text)
     Q_EMIT statusTextChanged();
 }
 
-void AppController::setVpnPhase(const QString &phase, const QString &status)
-{
-    const bool wasConnected = connected();
-    if (phase != m_vpnPhase) {
-        m_vpnPhase = phase;
-        Q_EMIT vpnPhaseChanged();
-    }
-    setStatusText(status);
-    if (wasConnected != connected())
-        Q_EMIT connectedChanged();
-}
-
 void AppController::copyText(const QString &text)
 {
     if (text.trimmed().isEmpty())

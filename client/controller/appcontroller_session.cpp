@@ -82,6 +82,7 @@ void AppController::clearPersistedLocalAuthSession()
 
 void AppController::clearLocalAuthSession(const QString &message)
 {
+    endConnectionWithSession();
     stopEventStream();
     m_signingOut = false;
     m_orderPollTimer->stop();

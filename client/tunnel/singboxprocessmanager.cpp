@@ -13,6 +13,8 @@
 #include <QRegularExpression>
 #include <QTimer>
 
+#include <functional>
+
 namespace {
 
 QString boolText(bool value)
@@ -26,6 +28,74 @@ QString engineOutputText(const QByteArray &bytes)
 {
     static const QRegularExpression escapes(QStringLiteral("\\x1b\\[[0-9;]*[A-Za-z]"));
     return QString::fromUtf8(bytes).remove(escapes).trimmed();
+}
+
+// A child program run to its end or a time limit. The wait spins a nested loop
+// that keeps the window painting and timers and sockets serviced, but takes no
+// user input, so a click cannot re-enter a start or a stop half-way.
+struct ChildRun
+{
+    bool started = false;
+    bool finished = false;
+    bool normalExit = false;
+    int exitCode = -1;
+    QByteArray standardOutput;
+    QByteArray standardError;
+};
+
+void waitWithoutUserInput(QProcess &process, int waitMs, const std::function<bool()> &done)
+{
+    if (done())
+        return;
+    QEventLoop loop;
+    QTimer timer;
+    timer.setSingleShot(true);
+    QObject::connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
+    QObject::connect(&process, &QProcess::started, &loop, [&] {
+        if (done())
+            loop.quit();
+    });
+    QObject::connect(&process, &QProcess::finished, &loop, &QEventLoop::quit);
+    QObject::connect(&process, &QProcess::errorOccurred, &loop, [&](QProcess::ProcessError error) {
+        if (error == QProcess::FailedToStart)
+            loop.quit();
+    });
+    timer.start(qMax(0, waitMs));
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
+    process.disconnect(&loop);
+}
+
+ChildRun runChild(const QString &program, const QStringList &arguments, int waitMs, int killWaitMs)
+{
+    ChildRun run;
+    QProcess process;
+    QElapsedTimer clock;
+    clock.start();
+    process.start(program, arguments);
+    auto failedToStart = [&process] {
+        return process.state() == QProcess::NotRunning && process.error() == QProcess::FailedToStart;
+    };
+    waitWithoutUserInput(process, waitMs, [&] { return process.state() != QProcess::Starting; });
+    run.started = !failedToStart() && process.state() != QProcess::Starting;
+    if (run.started) {
+        waitWithoutUserInput(process, waitMs - int(clock.elapsed()),
+            [&process] { return process.state() == QProcess::NotRunning; });
+        run.finished = process.state() == QProcess::NotRunning;
+        if (!run.finished) {
+            process.kill();
+            waitWithoutUserInput(process, killWaitMs, [&process] { return process.state() == QProcess::NotRunning; });
+        } else {
+            run.normalExit = process.exitStatus() == QProcess::NormalExit;
+            if (run.normalExit)
+                run.exitCode = process.exitCode();
+        }
+    } else if (process.state() != QProcess::NotRunning) {
+        process.kill();
+        process.waitForFinished(killWaitMs);
+    }
+    run.standardOutput = process.readAllStandardOutput();
+    run.standardError = process.readAllStandardError();
+    return run;
 }
 
 } // namespace
@@ -66,19 +136,17 @@ bool SingBoxProcessManager::start(const QString &configPath)
                   .arg(config.exists() ? config.size() : 0)
                   .arg(binary));
 
-    QProcess check;
-    check.start(binary, {QStringLiteral("check"), QStringLiteral("-c"), configPath});
-    if (!check.waitForStarted()) {
+    const ChildRun check = runChild(binary, {QStringLiteral("check"), QStringLiteral("-c"), configPath},
+        m_timings.checkTimeout, m_timings.checkKillWait);
+    if (!check.started) {
         setLastError(QStringLiteral("无法找到或启动 VPN 核心：%1。请确认 sing-box 已打包到应用内。").arg(binary));
         appendLog(QStringLiteral("Config check failed to start for %1\nbinary=%2\n").arg(configPath, binary));
         return false;
     }
 
-    if (!check.waitForFinished(m_timings.checkTimeout)) {
-        check.kill();
-        check.waitForFinished(m_timings.checkKillWait);
-        const QString errorText = engineOutputText(check.readAllStandardError());
-        const QString outputText = engineOutputText(check.readAllStandardOutput());
+    const QString errorText = engineOutputText(check.standardError);
+    const QString outputText = engineOutputText(check.standardOutput);
+    if (!check.finished) {
         QString detail = !errorText.isEmpty() ? errorText : outputText;
         if (detail.isEmpty())
             detail = QStringLiteral("校验进程超过 8 秒没有完成。");
@@ -88,16 +156,14 @@ bool SingBoxProcessManager::start(const QString &configPath)
         return false;
     }
 
-    if (check.exitStatus() != QProcess::NormalExit || check.exitCode() != 0) {
-        const QString errorText = engineOutputText(check.readAllStandardError());
-        const QString outputText = engineOutputText(check.readAllStandardOutput());
+    if (!check.normalExit || check.exitCode != 0) {
         const QString detail = !errorText.isEmpty() ? errorText : outputText;
         setLastError(detail.isEmpty() ? QStringLiteral("sing-box 配置校验失败，请检查节点协议、DNS 或 TUN 设置。")
                                       : QStringLiteral("sing-box 配置校验失败：%1").arg(detail));
         appendLog(QStringLiteral("Config check failed for %1\nexitStatus=%2 exitCode=%3\nstderr=%4\nstdout=%5\n")
                       .arg(configPath)
-                      .arg(int(check.exitStatus()))
-                      .arg(check.exitCode())
+                      .arg(check.normalExit ? 0 : 1)
+                      .arg(check.exitCode)
                       .arg(errorText, outputText));
         return false;
     }
@@ -118,11 +184,21 @@ void SingBoxProcessManager::stop()
 
 bool SingBoxProcessManager::running()
 {
-    if (QDateTime::currentMSecsSinceEpoch() - m_cachedAt > m_timings.cacheWindow - 1) {
-        m_cachedRunning = queryWindowsServiceRunning();
-        m_cachedAt = QDateTime::currentMSecsSinceEpoch();
-    }
+    if (QDateTime::currentMSecsSinceEpoch() - m_cachedAt > m_timings.cacheWindow - 1)
+        return refreshRunning();
     return m_cachedRunning;
+}
+
+bool SingBoxProcessManager::refreshRunning()
+{
+    const bool now = queryWindowsServiceRunning();
+    const bool changed = now != m_cachedRunning;
+    m_cachedRunning = now;
+    m_cachedAt = QDateTime::currentMSecsSinceEpoch();
+    // An engine that ends on its own (or is started elsewhere) is reported like a stop or start.
+    if (changed)
+        Q_EMIT runningChanged();
+    return now;
 }
 
 void SingBoxProcessManager::setBinaryPath(const QString &path)
@@ -250,23 +326,13 @@ bool SingBoxProcessManager::queryWindowsServiceRunning()
 SingBoxProcessManager::ServiceCommandResult SingBoxProcessManager::runServiceCommand(
     const QString &verb, int waitMs) const
 {
+    const ChildRun run = runChild(Platform::serviceControlProgram(), Platform::serviceControlArguments(verb), waitMs, 1000);
     ServiceCommandResult result;
-    QElapsedTimer clock;
-    clock.start();
-    QProcess process;
-    process.start(Platform::serviceControlProgram(), Platform::serviceControlArguments(verb));
-    result.started = process.waitForStarted(waitMs);
-    if (result.started) {
-        result.finished = process.waitForFinished(qMax(0, waitMs - int(clock.elapsed())));
-        if (!result.finished) {
-            process.kill();
-            process.waitForFinished(1000);
-        } else if (process.exitStatus() == QProcess::NormalExit) {
-            result.exitCode = process.exitCode();
-        }
-    }
-    result.errorOutput = QString::fromLocal8Bit(process.readAllStandardError());
-    result.output = QString::fromLocal8Bit(process.readAllStandardOutput()) + result.errorOutput;
+    result.started = run.started;
+    result.finished = run.finished;
+    result.exitCode = run.exitCode;
+    result.errorOutput = QString::fromLocal8Bit(run.standardError);
+    result.output = QString::fromLocal8Bit(run.standardOutput) + result.errorOutput;
     return result;
 }
 

@@ -41,7 +41,12 @@ public:
     Q_INVOKABLE bool start(const QString &configPath);
     Q_INVOKABLE void stop();
 
+    // The service state, queried again once the cached answer is older than the cache window.
     bool running();
+    // Queries now; emits runningChanged when the state differs from the cached one.
+    bool refreshRunning();
+    // The last known state, without asking the service.
+    bool cachedRunning() const { return m_cachedRunning; }
     bool connected() { return running(); }
     QString binaryPath() const { return m_binaryPath; }
     void setBinaryPath(const QString &path);

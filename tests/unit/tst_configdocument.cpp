@@ -596,8 +596,13 @@ void ConfigDocumentTest::serverTemplates()
     const QJsonObject ss = normalized.value(QLatin1String("outbounds")).toArray().at(1).toObject();
     QCOMPARE(ss.value(QLatin1String("server_port")).toInt(), 18388);
     const QJsonObject route = normalized.value(QLatin1String("route")).toObject();
-    QCOMPARE(route.value(QLatin1String("rules")).toArray().size(), smart ? 3 : 2);
-    QCOMPARE(route.contains(QLatin1String("rule_set")), smart);
+    // The China rules in both modes, behind the "Global" mode switch; the mode picks where the engine starts.
+    QCOMPARE(route.value(QLatin1String("rules")).toArray().size(), 4);
+    QCOMPARE(route.value(QLatin1String("rules")).toArray().at(2).toObject().value(QLatin1String("clash_mode")).toString(),
+             QStringLiteral("Global"));
+    QCOMPARE(normalized.value(QLatin1String("experimental")).toObject().value(QLatin1String("clash_api")).toObject()
+                 .value(QLatin1String("default_mode")).toString(),
+             smart ? QStringLiteral("Rule") : QStringLiteral("Global"));
 
     const QVariantMap api = clashApiSettingsFromConfig(served);
     QCOMPARE(api.value(QStringLiteral("url")).toString(), QStringLiteral("http://127.0.0.1:19097/configs"));

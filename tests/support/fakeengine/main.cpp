@@ -13,7 +13,7 @@
 //   sing-box version
 //
 // It opens no tunnel and downloads nothing. Environment switches for tests:
-//   QUILLET_FAKE_ENGINE_FAIL_START=1  "run" fails at start (exit 1)
+//   QUILLET_FAKE_ENGINE_FAIL_START=1  "run" fails at start (exit 1); =TAG: only with an outbound tagged TAG
 //   QUILLET_FAKE_ENGINE_EXIT_AFTER=N  "run" ends by itself with a fatal error after N seconds
 //   QUILLET_FAKE_ENGINE_NO_TRAFFIC=1  GET /traffic reports {"up":0,"down":0}
 //   QUILLET_FAKE_ENGINE_HANG=check    "check" never finishes (=run: "run" never starts)
@@ -27,6 +27,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
 #include <QSocketNotifier>
 #include <QThread>
 #include <QTimer>
@@ -171,7 +172,11 @@ int runEngine(QCoreApplication &app, const Options &options, Logger &logger)
             logger.sink = file;
     }
 
-    if (qEnvironmentVariable("QUILLET_FAKE_ENGINE_FAIL_START") == QLatin1String("1")) {
+    const QString failStart = qEnvironmentVariable("QUILLET_FAKE_ENGINE_FAIL_START");
+    bool failsHere = failStart == QLatin1String("1");
+    for (const QJsonValue &outbound : config.document.value(QStringLiteral("outbounds")).toArray())
+        failsHere = failsHere || (!failStart.isEmpty() && outbound.toObject().value(QStringLiteral("tag")).toString() == failStart);
+    if (failsHere) {
         logger.line(5,
             QStringLiteral("start service: start inbound/tun[tun-in]: configure tun interface: "
                            "operation not permitted"));
