@@ -1677,6 +1677,7 @@ ApplicationWindow {
         property color color: window.primaryTextColor
         property int pixelSize: 20
         property int weight: Font.DemiBold
+        baselineOffset: digitMetrics.ascent
         readonly property real digitWidth: {
             var widest = 0
             for (var digit = 0; digit < 10; ++digit)
@@ -1710,8 +1711,8 @@ ApplicationWindow {
     // The rounded pill above the power button that names the protection state.
     component ConnectionPill: Rectangle {
         id: pill
-        property string state: "idle"
-        readonly property color tone: window.connectionPillColor(state)
+        property string connectionState: "idle"
+        readonly property color tone: window.connectionPillColor(connectionState)
 
         implicitWidth: pillRow.implicitWidth + 28
         implicitHeight: 32
@@ -1735,7 +1736,7 @@ ApplicationWindow {
 
                 SequentialAnimation on opacity {
                     loops: Animation.Infinite
-                    running: pill.visible && pill.state === "transitioning"
+                    running: pill.visible && pill.connectionState === "transitioning"
                     onRunningChanged: if (!running) pillDot.opacity = 1
                     NumberAnimation { to: 0.25; duration: 460; easing.type: Easing.InOutSine }
                     NumberAnimation { to: 1; duration: 460; easing.type: Easing.InOutSine }
@@ -1744,7 +1745,7 @@ ApplicationWindow {
 
             Label {
                 anchors.verticalCenter: parent.verticalCenter
-                text: window.connectionPillText(pill.state)
+                text: window.connectionPillText(pill.connectionState)
                 color: pill.tone
                 font.pixelSize: 13
                 font.weight: Font.DemiBold
@@ -1843,6 +1844,7 @@ ApplicationWindow {
         spacing: 6
 
         RowLayout {
+            Layout.fillWidth: true
             spacing: 6
 
             Rectangle {
@@ -1859,9 +1861,11 @@ ApplicationWindow {
             }
 
             Label {
+                Layout.fillWidth: true
                 text: reading.caption
                 color: window.secondaryTextColor
                 font.pixelSize: 12
+                elide: Text.ElideRight
             }
         }
 
@@ -2322,13 +2326,14 @@ ApplicationWindow {
 
                 ConnectionPill {
                     Layout.alignment: Qt.AlignHCenter
-                    state: connectPage.connectionState
+                    connectionState: connectPage.connectionState
                 }
 
+                // The outermost ring is faint; let it overlap the pill and the status line a little.
                 PowerButton {
                     Layout.alignment: Qt.AlignHCenter
-                    Layout.topMargin: -8
-                    Layout.bottomMargin: -8
+                    Layout.topMargin: -10
+                    Layout.bottomMargin: -14
                 }
 
                 Label {
@@ -2357,7 +2362,6 @@ ApplicationWindow {
 
             GridLayout {
                 Layout.fillWidth: true
-                Layout.topMargin: 4
                 columns: 2
                 columnSpacing: 18
                 rowSpacing: 18
@@ -2500,6 +2504,8 @@ ApplicationWindow {
                                                                                : "国内链接直连，国外链接加速")
                                 color: window.secondaryTextColor
                                 font.pixelSize: 13
+                                wrapMode: Text.Wrap
+                                maximumLineCount: 2
                                 elide: Text.ElideRight
                             }
                         }
@@ -2579,14 +2585,14 @@ ApplicationWindow {
                         spacing: 6
 
                         TabularText {
+                            id: usageNumber
                             text: connectPage.usage[0]
                             pixelSize: 40
                             weight: Font.Bold
                         }
 
                         Label {
-                            anchors.bottom: parent.bottom
-                            anchors.bottomMargin: 12
+                            anchors.baseline: usageNumber.baseline
                             visible: text.length > 0
                             text: connectPage.usage[1]
                             textFormat: Text.PlainText

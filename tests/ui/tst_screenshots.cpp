@@ -12,7 +12,27 @@
 #include <QSettings>
 #include <QtTest>
 
+#include <cmath>
 #include <memory>
+
+namespace {
+
+// The loader's pages are visual children, not QObject children of the window.
+template<typename Predicate>
+QQuickItem *findItem(QQuickItem *root, Predicate matches)
+{
+    if (!root)
+        return nullptr;
+    if (matches(root))
+        return root;
+    for (QQuickItem *child : root->childItems()) {
+        if (QQuickItem *found = findItem(child, matches))
+            return found;
+    }
+    return nullptr;
+}
+
+} // namespace
 
 // Renders every page the accounts and catalogue work shows, signed out and
 // signed in against the development backend, and saves each as a PNG in
@@ -192,6 +212,7 @@ void ScreenshotTest::connectStates_data()
     QTest::newRow("connect-disconnected") << "disconnected" << "未连接" << "" << large << "zh-Hans";
     QTest::newRow("connect-connected-min") << "connected" << "已连接" << "" << small << "zh-Hans";
     QTest::newRow("connect-failed-min-en") << "failed" << "连接失败" << timeout << small << "en";
+    QTest::newRow("connect-connected-min-chart") << "connected" << "已连接" << "" << small << "zh-Hans";
     QTest::newRow("connect-connected-ru") << "connected" << "已连接" << "" << large << "ru";
 }
 
@@ -212,13 +233,26 @@ void ScreenshotTest::connectStates()
     m_controller->setVpnPhase(phase, status);
     QTRY_VERIFY_WITH_TIMEOUT(!m_controller->networkLoading(), 10000);
     const QString name = QString::fromLatin1(QTest::currentDataTag());
+    if (name.endsWith(QLatin1String("-chart"))) {
+        // Until live traffic reaches the dashboard, hand the chart a made-up minute of rates.
+        QQuickItem *chart = findItem(m_window->contentItem(), [](QQuickItem *item) {
+            return item->property("downloadColor").isValid();
+        });
+        QVERIFY(chart);
+        QVariantList download;
+        QVariantList upload;
+        for (int i = 0; i < 30; ++i) {
+            download << 900000 + 600000 * std::sin(i / 3.0) + 40000 * (i % 4);
+            upload << 180000 + 90000 * std::cos(i / 4.0);
+        }
+        chart->setProperty("download", download);
+        chart->setProperty("upload", upload);
+    }
     capture(name);
     if (size.height() < 780) {
-        QQuickItem *page = nullptr;
-        for (QQuickItem *item : m_window->contentItem()->findChildren<QQuickItem *>()) {
-            if (item->property("connectionState").isValid() && item->property("contentY").isValid())
-                page = item;
-        }
+        QQuickItem *page = findItem(m_window->contentItem(), [](QQuickItem *item) {
+            return item->property("connectionState").isValid() && item->property("contentY").isValid();
+        });
         QVERIFY(page);
         const qreal end = page->property("contentHeight").toReal() - page->height();
         QVERIFY2(end > 0, "the smallest window scrolls to the cards");
