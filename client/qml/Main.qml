@@ -4812,6 +4812,12 @@ ApplicationWindow {
             window.syncMembershipPrompt()
         }
 
+        // A second gate message while the prompt is open replaces the first.
+        function onMembershipDialogMessageChanged() {
+            if (membershipPrompt.shown && appController.membershipDialogVisible)
+                window.syncMembershipPrompt()
+        }
+
         // The copy is in the language it was shown in; take the controller's new translation.
         function onLanguageChanged() {
             if (membershipPrompt.shown)

@@ -228,6 +228,11 @@ void QmlSmokeTest::membershipPrompt()
     QVERIFY(plans);
     QCOMPARE(plans->property("text").toString(), expired ? QStringLiteral("前往充值") : QStringLiteral("购买套餐")); // i18n-exempt
 
+    // A later gate message while the prompt is open is the one shown.
+    m_controller->showMembershipDialog(QStringLiteral("Plan expired on 2026-01-01"));
+    QCOMPARE(prompt->property("message").toString(), QStringLiteral("Plan expired on 2026-01-01"));
+    QVERIFY(prompt->property("expired").toBool());
+
     auto *target = rootWindow()->findChild<QObject *>(button);
     QVERIFY(target);
     QVERIFY(QMetaObject::invokeMethod(target, "clicked"));
