@@ -681,6 +681,91 @@ ApplicationWindow {
         appController.selectNodeWithMode(textOf(node["id"]), "fixed")
     }
 
+    // --- connect page
+
+    // "stable", "transitioning", "failed" or "idle" for a tunnel phase.
+    function connectionState(phase) {
+        if (phase === "connected")
+            return "stable"
+        if (phase === "connecting" || phase === "verifying" || phase === "disconnecting")
+            return "transitioning"
+        return phase === "failed" ? "failed" : "idle"
+    }
+
+    function connectionPillText(state) {
+        switch (state) {
+        case "stable": return t("保护中")
+        case "transitioning": return t("连接中")
+        case "failed": return t("连接失败")
+        default: return t("未保护")
+        }
+    }
+
+    function connectionPillColor(state) {
+        switch (state) {
+        case "stable": return successColor
+        case "transitioning": return accentColor
+        case "failed": return "#ff8a80"
+        default: return secondaryTextColor
+        }
+    }
+
+    function dashboardValue(key, fallback) {
+        var dashboard = hasController ? appController.dashboard : null
+        var text = dashboard ? textOf(dashboard[key]) : ""
+        return text.length > 0 ? text : fallback
+    }
+
+    // A rate history as exactly 30 non-negative numbers; anything unreadable counts as 0.
+    function trafficSeries(list) {
+        var values = []
+        var length = list && list.length !== undefined ? list.length : 0
+        for (var i = Math.max(0, length - 30); i < length; ++i) {
+            var value = Number(list[i])
+            values.push(isFinite(value) && value > 0 ? value : 0)
+        }
+        while (values.length < 30)
+            values.unshift(0)
+        return values
+    }
+
+    // "12.5 MB" → ["12.5", "MB"]; a text without a blank is all number.
+    function splitUsage(text) {
+        var value = textOf(text)
+        var blank = value.indexOf(" ")
+        if (blank < 0)
+            return [value.length > 0 ? value : "0", ""]
+        return [value.substring(0, blank), value.substring(blank + 1).trim()]
+    }
+
+    function usageCaption() {
+        if (!hasController)
+            return t("今日暂无会话")
+        if (!appController.hasActiveMembership)
+            return textOf(appController.selectedPlanId).length > 0 ? t("套餐已过期") : t("未开通会员")
+        var sessions = firstCount(appController.dashboard, ["todaySessions"])
+        return sessions > 0 ? t("今日 %1 次连接").arg(sessions) : t("今日暂无会话")
+    }
+
+    // The membership prompt keeps its own copy: the controller clears its message on dismissal,
+    // and the text must not vanish while the layer fades out.
+    function syncMembershipPrompt() {
+        if (!hasController || !appController.membershipDialogVisible) {
+            membershipPrompt.shown = false
+            return
+        }
+        membershipPrompt.copiedMessage = appController.membershipDialogMessage
+        membershipPrompt.planExpired = textOf(appController.selectedPlanId).length > 0
+        membershipPrompt.shown = true
+    }
+
+    function answerMembershipPrompt(page) {
+        membershipPrompt.shown = false
+        navigateTo(page)
+        if (hasController)
+            appController.dismissMembershipDialog()
+    }
+
     function toggleMaximize() {
         if (window.visibility === Window.Maximized)
             window.showNormal()
@@ -901,6 +986,7 @@ ApplicationWindow {
                     Layout.fillWidth: true
                     visible: text.length > 0
                     text: modal.message
+                    textFormat: Text.PlainText
                     color: window.primaryTextColor
                     font.pixelSize: 14
                     lineHeight: 1.25
@@ -911,6 +997,7 @@ ApplicationWindow {
                     Layout.fillWidth: true
                     visible: text.length > 0
                     text: modal.detail
+                    textFormat: Text.PlainText
                     color: window.secondaryTextColor
                     font.pixelSize: 13
                     lineHeight: 1.3
@@ -1582,6 +1669,213 @@ ApplicationWindow {
         }
     }
 
+    // Digits in equal cells so a changing number never shifts its neighbours
+    // (Qt 6.4 cannot switch the font to tabular figures).
+    component TabularText: Row {
+        id: tabular
+        property string text: ""
+        property color color: window.primaryTextColor
+        property int pixelSize: 20
+        property int weight: Font.DemiBold
+        baselineOffset: digitMetrics.ascent
+        readonly property real digitWidth: {
+            var widest = 0
+            for (var digit = 0; digit < 10; ++digit)
+                widest = Math.max(widest, digitMetrics.advanceWidth(String(digit)))
+            return Math.ceil(widest)
+        }
+
+        FontMetrics {
+            id: digitMetrics
+            font.family: window.font.family
+            font.pixelSize: tabular.pixelSize
+            font.weight: tabular.weight
+        }
+
+        Repeater {
+            model: tabular.text.split("")
+
+            Text {
+                width: /[0-9]/.test(modelData) ? tabular.digitWidth : implicitWidth
+                horizontalAlignment: Text.AlignHCenter
+                text: modelData
+                textFormat: Text.PlainText
+                color: tabular.color
+                font.family: window.font.family
+                font.pixelSize: tabular.pixelSize
+                font.weight: tabular.weight
+            }
+        }
+    }
+
+    // The rounded pill above the power button that names the protection state.
+    component ConnectionPill: Rectangle {
+        id: pill
+        property string connectionState: "idle"
+        readonly property color tone: window.connectionPillColor(connectionState)
+
+        implicitWidth: pillRow.implicitWidth + 28
+        implicitHeight: 32
+        radius: 16
+        color: Qt.rgba(tone.r, tone.g, tone.b, 0.12)
+        border.width: 1
+        border.color: Qt.rgba(tone.r, tone.g, tone.b, 0.38)
+
+        Row {
+            id: pillRow
+            anchors.centerIn: parent
+            spacing: 8
+
+            Rectangle {
+                id: pillDot
+                anchors.verticalCenter: parent.verticalCenter
+                width: 8
+                height: 8
+                radius: 4
+                color: pill.tone
+
+                SequentialAnimation on opacity {
+                    loops: Animation.Infinite
+                    running: pill.visible && pill.connectionState === "transitioning"
+                    onRunningChanged: if (!running) pillDot.opacity = 1
+                    NumberAnimation { to: 0.25; duration: 460; easing.type: Easing.InOutSine }
+                    NumberAnimation { to: 1; duration: 460; easing.type: Easing.InOutSine }
+                }
+            }
+
+            Label {
+                anchors.verticalCenter: parent.verticalCenter
+                text: window.connectionPillText(pill.connectionState)
+                color: pill.tone
+                font.pixelSize: 13
+                font.weight: Font.DemiBold
+            }
+        }
+    }
+
+    // Download and upload rates over the last 30 samples; a flat line while there is none.
+    component TrafficChart: Canvas {
+        id: chart
+        property var download: []
+        property var upload: []
+        property color downloadColor: window.accentColor
+        property color uploadColor: window.successColor
+
+        onDownloadChanged: requestPaint()
+        onUploadChanged: requestPaint()
+        onWidthChanged: requestPaint()
+        onHeightChanged: requestPaint()
+
+        onPaint: {
+            var ctx = getContext("2d")
+            ctx.reset()
+            var top = 6
+            var bottom = height - 2
+            var peak = 0
+            var series = [chart.download, chart.upload]
+            for (var s = 0; s < series.length; ++s) {
+                for (var i = 0; i < series[s].length; ++i)
+                    peak = Math.max(peak, series[s][i])
+            }
+            peak = peak > 0 ? peak * 1.15 : 1
+
+            ctx.strokeStyle = Qt.rgba(1, 1, 1, 0.05)
+            ctx.lineWidth = 1
+            for (var g = 0; g < 3; ++g) {
+                var gridY = Math.round(top + (bottom - top) * g / 3) + 0.5
+                ctx.beginPath()
+                ctx.moveTo(0, gridY)
+                ctx.lineTo(width, gridY)
+                ctx.stroke()
+            }
+
+            function trace(values) {
+                var count = Math.max(2, values.length)
+                ctx.beginPath()
+                for (var k = 0; k < count; ++k) {
+                    var value = k < values.length ? values[k] : 0
+                    var x = width * k / (count - 1)
+                    var y = bottom - (bottom - top) * value / peak
+                    if (k === 0) {
+                        ctx.moveTo(x, y)
+                    } else {
+                        var previous = k - 1 < values.length ? values[k - 1] : 0
+                        var previousX = width * (k - 1) / (count - 1)
+                        var previousY = bottom - (bottom - top) * previous / peak
+                        var middleX = (previousX + x) / 2
+                        ctx.bezierCurveTo(middleX, previousY, middleX, y, x, y)
+                    }
+                }
+            }
+
+            function draw(values, tone, filled) {
+                if (filled) {
+                    trace(values)
+                    ctx.lineTo(width, bottom)
+                    ctx.lineTo(0, bottom)
+                    ctx.closePath()
+                    var gradient = ctx.createLinearGradient(0, top, 0, bottom)
+                    gradient.addColorStop(0, Qt.rgba(tone.r, tone.g, tone.b, 0.26))
+                    gradient.addColorStop(1, Qt.rgba(tone.r, tone.g, tone.b, 0))
+                    ctx.fillStyle = gradient
+                    ctx.fill()
+                }
+                trace(values)
+                ctx.lineWidth = 2
+                ctx.lineJoin = "round"
+                ctx.lineCap = "round"
+                ctx.strokeStyle = tone
+                ctx.stroke()
+            }
+
+            draw(chart.upload, chart.uploadColor, false)
+            draw(chart.download, chart.downloadColor, true)
+        }
+    }
+
+    // One rate of the speed card: a coloured key, a caption and the value.
+    component RateReading: ColumnLayout {
+        id: reading
+        property string caption: ""
+        property string value: ""
+        property string iconName: "arrow-down"
+        property color tone: window.accentColor
+
+        spacing: 6
+
+        RowLayout {
+            Layout.fillWidth: true
+            spacing: 6
+
+            Rectangle {
+                Layout.preferredWidth: 20
+                Layout.preferredHeight: 20
+                radius: 10
+                color: Qt.rgba(reading.tone.r, reading.tone.g, reading.tone.b, 0.16)
+
+                LineIcon {
+                    anchors.centerIn: parent
+                    name: reading.iconName
+                    iconColor: reading.tone
+                }
+            }
+
+            Label {
+                Layout.fillWidth: true
+                text: reading.caption
+                color: window.secondaryTextColor
+                font.pixelSize: 12
+                elide: Text.ElideRight
+            }
+        }
+
+        TabularText {
+            text: reading.value
+            pixelSize: 22
+            weight: Font.Bold
+        }
+    }
+
     component MenuEntry: Rectangle {
         id: entry
         property string label: ""
@@ -1999,28 +2293,321 @@ ApplicationWindow {
 
         PageFlickable {
             id: connectPage
-
-            PageHeading {
-                text: window.t("主页")
+            readonly property string connectionState:
+                window.connectionState(window.hasController ? appController.vpnPhase : "disconnected")
+            readonly property var dashboard: window.hasController ? appController.dashboard : ({})
+            readonly property var usage: window.splitUsage(window.dashboardValue("todayUsage", "0 B"))
+            readonly property string selectedCountryCode: {
+                var id = window.hasController ? window.textOf(appController.selectedNodeId) : ""
+                var nodes = window.nodeList || []
+                for (var i = 0; i < nodes.length && id.length > 0; ++i) {
+                    if (nodes[i] && window.textOf(nodes[i]["id"]) === id)
+                        return window.textOf(nodes[i]["countryCode"]).toUpperCase()
+                }
+                return ""
             }
 
-            Item {
+            RowLayout {
                 Layout.fillWidth: true
-                Layout.preferredHeight: Math.max(420, connectPage.height - 140)
+                spacing: 14
 
-                Column {
-                    anchors.centerIn: parent
-                    spacing: 18
+                PageHeading {
+                    Layout.fillWidth: true
+                    text: window.t("主页")
+                    elide: Text.ElideRight
+                }
 
-                    PowerButton {
-                        anchors.horizontalCenter: parent.horizontalCenter
+                // daily-trial button goes here
+            }
+
+            ColumnLayout {
+                Layout.fillWidth: true
+                spacing: 12
+
+                ConnectionPill {
+                    Layout.alignment: Qt.AlignHCenter
+                    connectionState: connectPage.connectionState
+                }
+
+                // The outermost ring is faint; let it overlap the pill and the status line a little.
+                PowerButton {
+                    Layout.alignment: Qt.AlignHCenter
+                    Layout.topMargin: -10
+                    Layout.bottomMargin: -14
+                }
+
+                Label {
+                    Layout.fillWidth: true
+                    horizontalAlignment: Text.AlignHCenter
+                    text: window.hasController ? appController.statusText : ""
+                    textFormat: Text.PlainText
+                    color: window.primaryTextColor
+                    font.pixelSize: 15
+                    font.weight: Font.DemiBold
+                    elide: Text.ElideRight
+                }
+
+                Label {
+                    Layout.alignment: Qt.AlignHCenter
+                    Layout.maximumWidth: Math.min(520, connectPage.width - 80)
+                    visible: connectPage.connectionState === "failed" && text.length > 0
+                    horizontalAlignment: Text.AlignHCenter
+                    text: window.hasController ? appController.apiError : ""
+                    textFormat: Text.PlainText
+                    color: "#f4b0a9"
+                    font.pixelSize: 13
+                    wrapMode: Text.Wrap
+                }
+            }
+
+            GridLayout {
+                Layout.fillWidth: true
+                columns: 2
+                columnSpacing: 18
+                rowSpacing: 18
+
+                Card {
+                    Layout.preferredWidth: 1
+                    Layout.fillHeight: true
+                    padding: 22
+
+                    RowLayout {
+                        Layout.fillWidth: true
+                        spacing: 10
+
+                        Label {
+                            Layout.fillWidth: true
+                            text: window.t("当前节点")
+                            color: window.secondaryTextColor
+                            font.pixelSize: 13
+                            elide: Text.ElideRight
+                        }
+
+                        LinkText {
+                            text: window.t("点击切换节点")
+                            onActivated: window.navigateTo("servers")
+                        }
+                    }
+
+                    RowLayout {
+                        Layout.fillWidth: true
+                        spacing: 14
+
+                        CodeChip {
+                            code: connectPage.selectedCountryCode
+                            highlighted: connectPage.connectionState === "stable"
+                        }
+
+                        ColumnLayout {
+                            Layout.fillWidth: true
+                            spacing: 4
+
+                            Label {
+                                Layout.fillWidth: true
+                                text: {
+                                    var name = window.hasController ? window.textOf(appController.currentNodeName) : ""
+                                    return name.length > 0 ? window.t(name) : window.t("暂无节点")
+                                }
+                                textFormat: Text.PlainText
+                                color: window.primaryTextColor
+                                font.pixelSize: 17
+                                font.weight: Font.DemiBold
+                                elide: Text.ElideRight
+                            }
+
+                            RowLayout {
+                                Layout.fillWidth: true
+                                spacing: 8
+
+                                Label {
+                                    readonly property string latency: window.hasController ? appController.currentNodeLatency : ""
+                                    text: window.t(latency)
+                                    textFormat: Text.PlainText
+                                    color: window.latencyColor(parseInt(latency, 10))
+                                    font.pixelSize: 13
+                                    font.weight: Font.DemiBold
+                                }
+
+                                Rectangle {
+                                    Layout.preferredWidth: 3
+                                    Layout.preferredHeight: 3
+                                    radius: 1.5
+                                    color: window.tertiaryTextColor
+                                }
+
+                                QualityBars {
+                                    score: window.hasController ? appController.currentNodeQualityScore : 0
+                                    barColor: window.qualityColor(score, window.hasController ? appController.currentNodeQuality : "")
+                                }
+
+                                Label {
+                                    Layout.fillWidth: true
+                                    text: window.hasController ? window.t(appController.currentNodeQuality) : ""
+                                    textFormat: Text.PlainText
+                                    color: window.secondaryTextColor
+                                    font.pixelSize: 13
+                                    elide: Text.ElideRight
+                                }
+                            }
+                        }
+                    }
+                }
+
+                Card {
+                    Layout.preferredWidth: 1
+                    Layout.fillHeight: true
+                    padding: 22
+
+                    Label {
+                        Layout.fillWidth: true
+                        text: window.t("加速模式")
+                        color: window.secondaryTextColor
+                        font.pixelSize: 13
+                        elide: Text.ElideRight
+                    }
+
+                    RowLayout {
+                        Layout.fillWidth: true
+                        spacing: 14
+
+                        Rectangle {
+                            Layout.preferredWidth: 40
+                            Layout.preferredHeight: 40
+                            radius: 12
+                            color: window.accentSoftColor
+                            border.color: "#64433f"
+                            border.width: 1
+
+                            LineIcon {
+                                anchors.centerIn: parent
+                                name: window.routingMode === "global" ? "globe" : "arrows"
+                                iconColor: "#f08a82"
+                            }
+                        }
+
+                        ColumnLayout {
+                            Layout.fillWidth: true
+                            spacing: 4
+
+                            Label {
+                                Layout.fillWidth: true
+                                text: window.t(window.routingMode === "global" ? "所有链接" : "仅国外链接")
+                                color: window.primaryTextColor
+                                font.pixelSize: 17
+                                font.weight: Font.DemiBold
+                                elide: Text.ElideRight
+                            }
+
+                            Label {
+                                Layout.fillWidth: true
+                                text: window.t(window.routingMode === "global" ? "所有链接统一经过当前节点"
+                                                                               : "国内链接直连，国外链接加速")
+                                color: window.secondaryTextColor
+                                font.pixelSize: 13
+                                wrapMode: Text.Wrap
+                                maximumLineCount: 2
+                                elide: Text.ElideRight
+                            }
+                        }
+                    }
+                }
+
+                Card {
+                    Layout.preferredWidth: 1
+                    Layout.fillHeight: true
+                    padding: 22
+
+                    RowLayout {
+                        Layout.fillWidth: true
+                        spacing: 10
+
+                        Label {
+                            Layout.fillWidth: true
+                            text: window.t("实时速度")
+                            color: window.secondaryTextColor
+                            font.pixelSize: 13
+                            elide: Text.ElideRight
+                        }
+
+                        Label {
+                            text: window.t("每秒刷新")
+                            color: window.tertiaryTextColor
+                            font.pixelSize: 12
+                        }
+                    }
+
+                    RowLayout {
+                        Layout.fillWidth: true
+                        spacing: 14
+
+                        RateReading {
+                            Layout.fillWidth: true
+                            Layout.preferredWidth: 1
+                            caption: window.t("下载")
+                            iconName: "arrow-down"
+                            tone: window.accentColor
+                            value: window.dashboardValue("download", "0 B/s")
+                        }
+
+                        RateReading {
+                            Layout.fillWidth: true
+                            Layout.preferredWidth: 1
+                            caption: window.t("上传")
+                            iconName: "arrow-up"
+                            tone: window.successColor
+                            value: window.dashboardValue("upload", "0 B/s")
+                        }
+                    }
+
+                    TrafficChart {
+                        Layout.fillWidth: true
+                        Layout.preferredHeight: 64
+                        download: window.trafficSeries(connectPage.dashboard ? connectPage.dashboard["downloadHistory"] : null)
+                        upload: window.trafficSeries(connectPage.dashboard ? connectPage.dashboard["uploadHistory"] : null)
+                    }
+                }
+
+                Card {
+                    Layout.preferredWidth: 1
+                    Layout.fillHeight: true
+                    padding: 22
+
+                    Label {
+                        Layout.fillWidth: true
+                        text: window.t("今日用量")
+                        color: window.secondaryTextColor
+                        font.pixelSize: 13
+                        elide: Text.ElideRight
+                    }
+
+                    Row {
+                        Layout.fillWidth: true
+                        spacing: 6
+
+                        TabularText {
+                            id: usageNumber
+                            text: connectPage.usage[0]
+                            pixelSize: 40
+                            weight: Font.Bold
+                        }
+
+                        Label {
+                            anchors.baseline: usageNumber.baseline
+                            visible: text.length > 0
+                            text: connectPage.usage[1]
+                            textFormat: Text.PlainText
+                            color: window.secondaryTextColor
+                            font.pixelSize: 17
+                            font.weight: Font.DemiBold
+                        }
                     }
 
                     Label {
-                        anchors.horizontalCenter: parent.horizontalCenter
-                        text: window.hasController ? appController.statusText : ""
+                        Layout.fillWidth: true
+                        text: window.usageCaption()
                         color: window.secondaryTextColor
-                        font.pixelSize: 14
+                        font.pixelSize: 13
+                        elide: Text.ElideRight
                     }
                 }
             }
@@ -4178,6 +4765,74 @@ ApplicationWindow {
                 if (window.hasController && target)
                     appController.revokeDevice(window.textOf(target.id))
             }
+        }
+    }
+
+    ModalLayer {
+        id: membershipPrompt
+        objectName: "membershipPrompt"
+        property bool shown: false
+        property string copiedMessage: ""
+        property bool planExpired: false
+        readonly property string shownMessage: {
+            if (window.textOf(copiedMessage).length > 0)
+                return copiedMessage
+            var current = window.hasController ? window.textOf(appController.membershipDialogMessage) : ""
+            if (current.length > 0)
+                return current
+            return planExpired ? window.t("当前套餐已过期，请先续费后继续连接。也可以通过邀请好友获得额外时长。")
+                               : window.t("您还未购买套餐，请前往购买套餐，或者邀请好友可赠送时长。")
+        }
+        readonly property bool expired: planExpired || /过期|expired|期限/i.test(shownMessage)
+
+        z: 95
+        visible: shown
+        heading: window.t(expired ? "套餐已过期" : "未开通会员")
+        message: shownMessage
+
+        Component.onCompleted: window.syncMembershipPrompt()
+
+        ActionButton {
+            objectName: "membershipInviteButton"
+            text: window.t("邀请好友")
+            onClicked: window.answerMembershipPrompt("invite")
+        }
+        ActionButton {
+            objectName: "membershipPlansButton"
+            primary: true
+            text: window.t(membershipPrompt.expired ? "前往充值" : "购买套餐")
+            onClicked: window.answerMembershipPrompt("plans")
+        }
+    }
+
+    Connections {
+        target: window.hasController ? appController : null
+
+        function onMembershipDialogVisibleChanged() {
+            window.syncMembershipPrompt()
+        }
+
+        // A second gate message while the prompt is open replaces the first.
+        function onMembershipDialogMessageChanged() {
+            if (membershipPrompt.shown && appController.membershipDialogVisible)
+                window.syncMembershipPrompt()
+        }
+
+        // The copy is in the language it was shown in; take the controller's new translation.
+        function onLanguageChanged() {
+            if (membershipPrompt.shown)
+                window.syncMembershipPrompt()
+        }
+    }
+
+    Shortcut {
+        sequence: "Escape"
+        enabled: membershipPrompt.shown && !window.closeDialogVisible && window.policyDialogKind.length === 0
+                 && !window.deleteAccountDialogVisible && window.deviceRevokeTarget === null
+        onActivated: {
+            membershipPrompt.shown = false
+            if (window.hasController)
+                appController.dismissMembershipDialog()
         }
     }
 

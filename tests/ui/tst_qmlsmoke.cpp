@@ -35,9 +35,16 @@ private Q_SLOTS:
     void everyPageLoadsWithoutWarnings();
     void titleFollowsLanguage();
     void closeRequestOnlyOffersToHide();
+    void connectPageReadings_data();
+    void connectPageReadings();
+    void trafficSeriesIsThirtyRates_data();
+    void trafficSeriesIsThirtyRates();
+    void membershipPrompt_data();
+    void membershipPrompt();
 
 private:
     QObject *rootWindow() const { return m_engine->rootObjects().value(0); }
+    QVariant callWindow(const char *function, const QVariant &argument) const;
 
     TestEnvironment m_env;
     AppController *m_controller = nullptr;
@@ -109,6 +116,131 @@ void QmlSmokeTest::closeRequestOnlyOffersToHide()
     window->close();
     QTest::qWait(100);
     QVERIFY2(window->isVisible(), "a close request must not hide the window before it is confirmed");
+}
+
+QVariant QmlSmokeTest::callWindow(const char *function, const QVariant &argument) const
+{
+    QVariant result;
+    if (!QMetaObject::invokeMethod(rootWindow(), function, Q_RETURN_ARG(QVariant, result), Q_ARG(QVariant, argument)))
+        qWarning("cannot call %s", function);
+    return result;
+}
+
+void QmlSmokeTest::connectPageReadings_data()
+{
+    QTest::addColumn<QString>("phase");
+    QTest::addColumn<QString>("pill");
+    QTest::addColumn<QString>("usage");
+    QTest::addColumn<QStringList>("usageParts");
+
+    QTest::newRow("connected") << "connected" << "保护中" << "12.5 MB" << QStringList{"12.5", "MB"};
+    QTest::newRow("connecting") << "connecting" << "连接中" << "0.00 GB" << QStringList{"0.00", "GB"};
+    QTest::newRow("verifying") << "verifying" << "连接中" << " 3 KB " << QStringList{"3", "KB"};
+    QTest::newRow("disconnecting") << "disconnecting" << "连接中" << "1.2 GB today" << QStringList{"1.2", "GB today"};
+    QTest::newRow("failed") << "failed" << "连接失败" << "512B" << QStringList{"512B", ""};
+    QTest::newRow("disconnected") << "disconnected" << "未保护" << "" << QStringList{"0", ""};
+    QTest::newRow("unknown phase") << "paused" << "未保护" << "7 MB" << QStringList{"7", "MB"};
+}
+
+// The pill names the state of every phase, and today's usage splits at its first blank.
+void QmlSmokeTest::connectPageReadings()
+{
+    QFETCH(QString, phase);
+    QFETCH(QString, pill);
+    QFETCH(QString, usage);
+    QFETCH(QStringList, usageParts);
+    const QVariant state = callWindow("connectionState", phase);
+    QCOMPARE(callWindow("connectionPillText", state).toString(), pill);
+    QCOMPARE(callWindow("splitUsage", usage).toStringList(), usageParts);
+}
+
+void QmlSmokeTest::trafficSeriesIsThirtyRates_data()
+{
+    QTest::addColumn<QVariant>("history");
+    QTest::addColumn<int>("zeros");
+    QTest::addColumn<double>("first");
+    QTest::addColumn<double>("last");
+
+    QVariantList forty;
+    for (int i = 1; i <= 40; ++i)
+        forty << i;
+    QTest::newRow("missing") << QVariant() << 30 << 0.0 << 0.0;
+    QTest::newRow("not a list") << QVariant(QStringLiteral("fast")) << 30 << 0.0 << 0.0;
+    QTest::newRow("short list padded in front") << QVariant(QVariantList{100, 200}) << 28 << 0.0 << 200.0;
+    QTest::newRow("long list keeps the newest") << QVariant(forty) << 0 << 11.0 << 40.0;
+    QTest::newRow("junk counts as zero")
+        << QVariant(QVariantList{QStringLiteral("x"), -5, QVariant(), QStringLiteral("64")}) << 29 << 0.0 << 64.0;
+}
+
+// The chart always gets 30 non-negative numbers, so it draws a flat line instead of nothing.
+void QmlSmokeTest::trafficSeriesIsThirtyRates()
+{
+    QFETCH(QVariant, history);
+    QFETCH(int, zeros);
+    QFETCH(double, first);
+    QFETCH(double, last);
+    const QVariantList series = callWindow("trafficSeries", history).toList();
+    QCOMPARE(series.size(), 30);
+    QCOMPARE(int(std::count_if(series.cbegin(), series.cend(), [](const QVariant &v) { return v.toDouble() == 0; })),
+             zeros);
+    QCOMPARE(series.first().toDouble(), first);
+    QCOMPARE(series.last().toDouble(), last);
+}
+
+void QmlSmokeTest::membershipPrompt_data()
+{
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<QString>("shownMessage");
+    QTest::addColumn<bool>("expired");
+    QTest::addColumn<QString>("button");
+    QTest::addColumn<QString>("page");
+
+    const QString noPlan = QStringLiteral("当前账号暂无有效会员资质，请先购买套餐后再连接。");
+    QTest::newRow("no plan, buy") << noPlan << noPlan << false << "membershipPlansButton" << "plans";
+    QTest::newRow("empty message, invite") << "" << noPlan << false << "membershipInviteButton" << "invite";
+    QTest::newRow("expired") << "您的套餐已过期" << "您的套餐已过期" << true << "membershipPlansButton" << "plans"; // i18n-exempt
+    QTest::newRow("term ended") << "会员期限已到" << "会员期限已到" << true << "membershipInviteButton" << "invite"; // i18n-exempt
+    QTest::newRow("english expired") << "Membership EXPIRED" << "Membership EXPIRED" << true << "membershipPlansButton"
+                                     << "plans";
+}
+
+// The prompt shows the gate's message, tells an expired plan by its words, and each
+// button opens its page and dismisses the controller's dialog.
+void QmlSmokeTest::membershipPrompt()
+{
+    QFETCH(QString, message);
+    QFETCH(QString, shownMessage);
+    QFETCH(bool, expired);
+    QFETCH(QString, button);
+    QFETCH(QString, page);
+    g_messages.clear();
+    m_controller->setCurrentPage(QStringLiteral("connect"));
+    auto *prompt = rootWindow()->findChild<QObject *>(QStringLiteral("membershipPrompt"));
+    QVERIFY(prompt);
+    QVERIFY(!prompt->property("visible").toBool());
+
+    m_controller->showMembershipDialog(message);
+    QVERIFY(prompt->property("visible").toBool());
+    QCOMPARE(prompt->property("message").toString(), shownMessage);
+    QCOMPARE(prompt->property("expired").toBool(), expired);
+    QCOMPARE(prompt->property("heading").toString(), expired ? QStringLiteral("套餐已过期") : QStringLiteral("未开通会员")); // i18n-exempt
+    auto *plans = rootWindow()->findChild<QObject *>(QStringLiteral("membershipPlansButton"));
+    QVERIFY(plans);
+    QCOMPARE(plans->property("text").toString(), expired ? QStringLiteral("前往充值") : QStringLiteral("购买套餐")); // i18n-exempt
+
+    // A later gate message while the prompt is open is the one shown.
+    m_controller->showMembershipDialog(QStringLiteral("Plan expired on 2026-01-01"));
+    QCOMPARE(prompt->property("message").toString(), QStringLiteral("Plan expired on 2026-01-01"));
+    QVERIFY(prompt->property("expired").toBool());
+
+    auto *target = rootWindow()->findChild<QObject *>(button);
+    QVERIFY(target);
+    QVERIFY(QMetaObject::invokeMethod(target, "clicked"));
+    QCOMPARE(m_controller->currentPage(), page);
+    QVERIFY(!m_controller->membershipDialogVisible());
+    QVERIFY(!prompt->property("visible").toBool());
+    QTest::qWait(50);
+    QVERIFY2(g_messages.isEmpty(), qPrintable(g_messages.join(QLatin1Char('\n'))));
 }
 
 QTEST_MAIN(QmlSmokeTest)

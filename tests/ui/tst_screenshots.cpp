@@ -5,13 +5,34 @@
 #include <QDir>
 #include <QQmlApplicationEngine>
 #include <QQmlContext>
+#include <QQuickItem>
 #include <QQuickStyle>
 #include <QQuickWindow>
 #include <QSet>
 #include <QSettings>
 #include <QtTest>
 
+#include <cmath>
 #include <memory>
+
+namespace {
+
+// The loader's pages are visual children, not QObject children of the window.
+template<typename Predicate>
+QQuickItem *findItem(QQuickItem *root, Predicate matches)
+{
+    if (!root)
+        return nullptr;
+    if (matches(root))
+        return root;
+    for (QQuickItem *child : root->childItems()) {
+        if (QQuickItem *found = findItem(child, matches))
+            return found;
+    }
+    return nullptr;
+}
+
+} // namespace
 
 // Renders every page the accounts and catalogue work shows, signed out and
 // signed in against the development backend, and saves each as a PNG in
@@ -27,9 +48,15 @@ private Q_SLOTS:
     void authenticationModes();
     void signedInPages_data();
     void signedInPages();
+    void connectStates_data();
+    void connectStates();
+    void membershipPrompt_data();
+    void membershipPrompt();
 
 private:
     void capture(const QString &name);
+    void signInDemo() { signInAs(QStringLiteral("demo@quillet.dev"), QStringLiteral("Quillet-demo-2026")); }
+    void signInAs(const QString &email, const QString &password);
 
     std::unique_ptr<TestEnvironment> m_env;
     std::unique_ptr<DevServerRunner> m_server;
@@ -143,17 +170,130 @@ void ScreenshotTest::signedInPages()
     QFETCH(QString, windowProperty);
     QFETCH(QString, value);
     QFETCH(QString, language);
-    if (!m_controller->loggedIn()) {
-        m_controller->signIn(QStringLiteral("demo@quillet.dev"), QStringLiteral("Quillet-demo-2026"));
-        QTRY_VERIFY_WITH_TIMEOUT(m_controller->loggedIn() && !m_controller->busy(), 15000);
-        QTRY_VERIFY_WITH_TIMEOUT(!m_controller->nodeCountries().isEmpty() && !m_controller->networkLoading(), 15000);
-    }
+    signInDemo();
     m_controller->setLanguage(language);
     m_controller->navigate(page);
     if (!windowProperty.isEmpty())
         m_window->setProperty(windowProperty.toLatin1().constData(), value);
     QTRY_VERIFY_WITH_TIMEOUT(!m_controller->networkLoading(), 10000);
     capture(QString::fromLatin1(QTest::currentDataTag()));
+    m_controller->setLanguage(QStringLiteral("zh-Hans"));
+}
+
+void ScreenshotTest::signInAs(const QString &email, const QString &password)
+{
+    if (m_controller->loggedIn() && m_controller->authEmail() == email)
+        return;
+    if (m_controller->loggedIn()) {
+        QTRY_VERIFY_WITH_TIMEOUT(!m_controller->busy(), 10000);
+        m_controller->signOut();
+        QTRY_VERIFY_WITH_TIMEOUT(!m_controller->loggedIn(), 10000);
+    }
+    m_controller->signIn(email, password);
+    QTRY_VERIFY_WITH_TIMEOUT(m_controller->loggedIn() && !m_controller->busy(), 15000);
+    QTRY_VERIFY_WITH_TIMEOUT(!m_controller->nodeCountries().isEmpty() && !m_controller->networkLoading(), 15000);
+}
+
+void ScreenshotTest::connectStates_data()
+{
+    QTest::addColumn<QString>("phase");
+    QTest::addColumn<QString>("status");
+    QTest::addColumn<QString>("apiError");
+    QTest::addColumn<QSize>("size");
+    QTest::addColumn<QString>("language");
+
+    const QSize large(1240, 780);
+    const QSize small(1040, 680);
+    const QString timeout = QStringLiteral("连接超时，请检查网络后重试。"); // i18n-exempt: the workflow's message
+    QTest::newRow("connect-connected") << "connected" << "已连接" << "" << large << "zh-Hans";
+    QTest::newRow("connect-connecting") << "connecting" << "连接中" << "" << large << "zh-Hans";
+    QTest::newRow("connect-verifying") << "verifying" << "连接中" << "" << large << "zh-Hans";
+    QTest::newRow("connect-failed") << "failed" << "连接失败" << timeout << large << "zh-Hans";
+    QTest::newRow("connect-disconnected") << "disconnected" << "未连接" << "" << large << "zh-Hans";
+    QTest::newRow("connect-connected-min") << "connected" << "已连接" << "" << small << "zh-Hans";
+    QTest::newRow("connect-failed-min-en") << "failed" << "连接失败" << timeout << small << "en";
+    QTest::newRow("connect-connected-min-chart") << "connected" << "已连接" << "" << small << "zh-Hans";
+    QTest::newRow("connect-connected-ru") << "connected" << "已连接" << "" << large << "ru";
+}
+
+// The connect page in each phase, at the default and at the smallest window size; the page
+// scrolls, so the smallest size is also captured scrolled to its end.
+void ScreenshotTest::connectStates()
+{
+    QFETCH(QString, phase);
+    QFETCH(QString, status);
+    QFETCH(QString, apiError);
+    QFETCH(QSize, size);
+    QFETCH(QString, language);
+    signInDemo();
+    m_controller->setLanguage(language);
+    m_window->resize(size);
+    m_controller->navigate(QStringLiteral("connect"));
+    m_controller->updateApiError(apiError);
+    m_controller->setVpnPhase(phase, status);
+    QTRY_VERIFY_WITH_TIMEOUT(!m_controller->networkLoading(), 10000);
+    const QString name = QString::fromLatin1(QTest::currentDataTag());
+    if (name.endsWith(QLatin1String("-chart"))) {
+        // Until live traffic reaches the dashboard, hand the chart a made-up minute of rates.
+        QQuickItem *chart = findItem(m_window->contentItem(), [](QQuickItem *item) {
+            return item->property("downloadColor").isValid();
+        });
+        QVERIFY(chart);
+        QVariantList download;
+        QVariantList upload;
+        for (int i = 0; i < 30; ++i) {
+            download << 900000 + 600000 * std::sin(i / 3.0) + 40000 * (i % 4);
+            upload << 180000 + 90000 * std::cos(i / 4.0);
+        }
+        chart->setProperty("download", download);
+        chart->setProperty("upload", upload);
+    }
+    capture(name);
+    if (size.height() < 780) {
+        QQuickItem *page = findItem(m_window->contentItem(), [](QQuickItem *item) {
+            return item->property("connectionState").isValid() && item->property("contentY").isValid();
+        });
+        QVERIFY(page);
+        const qreal end = page->property("contentHeight").toReal() - page->height();
+        QVERIFY2(end > 0, "the smallest window scrolls to the cards");
+        page->setProperty("contentY", end);
+        capture(name + QStringLiteral("-scrolled"));
+        page->setProperty("contentY", 0);
+    }
+    m_controller->setVpnPhase(QStringLiteral("disconnected"), QStringLiteral("未连接")); // i18n-exempt: reset
+    m_controller->updateApiError(QString());
+    m_window->resize(1240, 780);
+    m_controller->setLanguage(QStringLiteral("zh-Hans"));
+}
+
+void ScreenshotTest::membershipPrompt_data()
+{
+    QTest::addColumn<QString>("account");
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<QString>("language");
+
+    const QString expired = QStringLiteral("当前套餐已过期，请先续费后继续连接。也可以通过邀请好友获得额外时长。"); // i18n-exempt
+    QTest::newRow("membership-expired") << "demo" << expired << "zh-Hans";
+    QTest::newRow("membership-expired-en") << "demo" << expired << "en";
+    QTest::newRow("membership-none") << "trial" << "" << "zh-Hans";
+    QTest::newRow("membership-none-ja") << "trial" << "" << "ja";
+}
+
+void ScreenshotTest::membershipPrompt()
+{
+    QFETCH(QString, account);
+    QFETCH(QString, message);
+    QFETCH(QString, language);
+    if (account == QLatin1String("trial"))
+        signInAs(QStringLiteral("trial@quillet.dev"), QStringLiteral("Quillet-trial-2026"));
+    else
+        signInDemo();
+    m_controller->setLanguage(language);
+    m_controller->navigate(QStringLiteral("connect"));
+    QTRY_VERIFY_WITH_TIMEOUT(!m_controller->networkLoading(), 10000);
+    m_controller->showMembershipDialog(message);
+    capture(QString::fromLatin1(QTest::currentDataTag()));
+    m_controller->dismissMembershipDialog();
     m_controller->setLanguage(QStringLiteral("zh-Hans"));
 }
 
