@@ -60,7 +60,14 @@ QString checkoutUrlFromResponse(const QVariantMap &response)
     const QString direct = checkoutUrlIn(payload);
     if (!direct.isEmpty())
         return direct;
-    return checkoutUrlIn(MapHelpers::firstNestedMap(payload, {QStringLiteral("order"), QStringLiteral("payment")}));
+    // An answer may carry both an order and a payment map; the URL is looked
+    // for in each, the order first.
+    for (const QString &key : {QStringLiteral("order"), QStringLiteral("payment")}) {
+        const QString nested = checkoutUrlIn(payload.value(key).toMap());
+        if (!nested.isEmpty())
+            return nested;
+    }
+    return QString();
 }
 
 QString checkoutOrderIdFromResponse(const QVariantMap &response)
