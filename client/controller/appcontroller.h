@@ -347,6 +347,8 @@ private:
     void onTrafficTimer();
 
     // billing
+    bool beginPlanCall(const QString &planId);
+    bool beginOrderCall(const QString &orderId, const QString &signedOutText, const QString &missingText);
     void pollPendingOrderStatus();
     bool consumePendingOrderPollAttempt();
     void updatePendingOrderPollInterval();

@@ -23,20 +23,41 @@ QString path(const char *constant)
 
 // --- plans and checkout ----------------------------------------------------------
 
-void AppController::choosePlan(const QString &planId)
+// The four order calls are ignored while another runs; a missing input or
+// session is reported without a request. True when the call may go out (busy then set).
+bool AppController::beginPlanCall(const QString &planId)
 {
     if (m_busy)
-        return;
-    const QString id = planId.trimmed();
-    if (id.isEmpty()) {
+        return false;
+    if (planId.isEmpty()) {
         updateApiError(QStringLiteral("套餐信息缺失，请刷新后重试。"));
-        return;
+        return false;
     }
     if (!m_loggedIn) {
         updateApiError(QStringLiteral("请先登录后再创建订单。"));
-        return;
+        return false;
     }
     setBusy(true);
+    return true;
+}
+
+bool AppController::beginOrderCall(const QString &orderId, const QString &signedOutText, const QString &missingText)
+{
+    if (m_busy)
+        return false;
+    if (!m_loggedIn || orderId.isEmpty()) {
+        updateApiError(!m_loggedIn ? signedOutText : missingText);
+        return false;
+    }
+    setBusy(true);
+    return true;
+}
+
+void AppController::choosePlan(const QString &planId)
+{
+    const QString id = planId.trimmed();
+    if (!beginPlanCall(id))
+        return;
     requestJsonAsync(
         QStringLiteral("POST"), path(Backend::Path::kPaymentsCheckout), {{QStringLiteral("plan_id"), id}}, true,
         [this](const QVariantMap &response, bool success) { finishCheckout(response, success, false); }, true);
@@ -44,18 +65,9 @@ void AppController::choosePlan(const QString &planId)
 
 void AppController::resumeOrder(const QString &orderId)
 {
-    if (m_busy)
-        return;
-    if (!m_loggedIn) {
-        updateApiError(QStringLiteral("请先登录后再继续支付。"));
-        return;
-    }
     const QString id = orderId.trimmed();
-    if (id.isEmpty()) {
-        updateApiError(QStringLiteral("订单信息缺失，请重新发起支付。"));
+    if (!beginOrderCall(id, QStringLiteral("请先登录后再继续支付。"), QStringLiteral("订单信息缺失，请重新发起支付。")))
         return;
-    }
-    setBusy(true);
     requestJsonAsync(
         QStringLiteral("POST"), path(Backend::Path::kPaymentsCheckout), {{QStringLiteral("order_id"), id}}, true,
         [this](const QVariantMap &response, bool success) { finishCheckout(response, success, true); }, true);
@@ -108,19 +120,10 @@ bool AppController::openCheckoutUrl(const QString &url)
 
 void AppController::preparePlanCheckout(const QString &planId, const QString &planName)
 {
-    if (m_busy)
-        return;
     const QString id = planId.trimmed();
     const QString name = planName.trimmed();
-    if (id.isEmpty()) {
-        updateApiError(QStringLiteral("套餐信息缺失，请刷新后重试。"));
+    if (!beginPlanCall(id))
         return;
-    }
-    if (!m_loggedIn) {
-        updateApiError(QStringLiteral("请先登录后再创建订单。"));
-        return;
-    }
-    setBusy(true);
     requestJsonAsync(
         QStringLiteral("GET"), path(Backend::Path::kOrders), QVariantMap(), true,
         [this, planId, planName, id, name](const QVariantMap &response, bool success) {
@@ -147,18 +150,9 @@ void AppController::preparePlanCheckout(const QString &planId, const QString &pl
 
 void AppController::cancelOrder(const QString &orderId)
 {
-    if (m_busy)
-        return;
-    if (!m_loggedIn) {
-        updateApiError(QStringLiteral("请先登录后再取消订单。"));
-        return;
-    }
     const QString id = orderId.trimmed();
-    if (id.isEmpty()) {
-        updateApiError(QStringLiteral("订单信息缺失，请刷新订单列表后重试。"));
+    if (!beginOrderCall(id, QStringLiteral("请先登录后再取消订单。"), QStringLiteral("订单信息缺失，请刷新订单列表后重试。")))
         return;
-    }
-    setBusy(true);
     requestJsonAsync(
         QStringLiteral("POST"), path(Backend::Path::kOrdersCancel), {{QStringLiteral("order_id"), id}}, true,
         [this, id](const QVariantMap &, bool success) {
