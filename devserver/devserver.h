@@ -239,6 +239,23 @@ private:
     DevReply engineConfig(const DevRequest &request);
     std::optional<DevServerStore::Node> effectiveNode(const DevServerStore::Account &account) const;
 
+    // devserver_billing.cpp
+    void addBillingRoutes();
+    DevReply listOrders(const DevRequest &request);
+    DevReply checkout(const DevRequest &request);
+    DevReply confirmPayment(const DevRequest &request);
+    DevReply cancelOrder(const DevRequest &request);
+    DevReply claimTrial(const DevRequest &request);
+    DevReply checkoutPage(const DevRequest &request);
+    DevReply checkoutPageAction(const DevRequest &request, bool pay);
+    // The order of this account, or a 404 answer in *failure.
+    std::optional<DevServerStore::Order> ownOrder(const DevRequest &request, DevReply *failure) const;
+    DevReply checkoutAnswer(const DevServerStore::Order &order) const;
+    // Pays (membership extended by the plan) or cancels a pending order and
+    // tells the account's event streams.
+    void settleOrder(const DevServerStore::Order &order, bool paid);
+    QJsonObject orderJson(const DevServerStore::Order &order) const;
+
     // devserver_dev.cpp
     void addDevelopmentRoutes();
     DevReply echo(const DevRequest &request) const;

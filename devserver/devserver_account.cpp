@@ -355,16 +355,7 @@ QJsonObject DevServer::billingJson(const DevServerStore::Account &account) const
     QJsonArray records;
     qint64 paidCents = 0;
     for (const DevServerStore::Order &order : m_store.ordersForAccount(account.id)) {
-        orders.append(QJsonObject {
-            {QStringLiteral("id"), order.id},
-            {QStringLiteral("plan_id"), order.planId},
-            {QStringLiteral("plan_name"), order.planName},
-            {QStringLiteral("amount"), money(order.amountCents)},
-            {QStringLiteral("amount_cents"), double(order.amountCents)},
-            {QStringLiteral("status"), order.status},
-            {QStringLiteral("created_at"), isoTime(order.createdAt)},
-            {QStringLiteral("paid_at"), isoTime(order.paidAt)},
-        });
+        orders.append(orderJson(order));
         if (!isPurchase(order.status))
             continue;
         paidCents += order.amountCents;

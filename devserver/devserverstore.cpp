@@ -127,10 +127,12 @@ DevServerStore::Order orderFromQuery(const QSqlQuery &query)
     order.status = query.value(5).toString();
     order.createdAt = timeFromText(query.value(6).toString());
     order.paidAt = timeFromText(query.value(7).toString());
+    order.checkoutKey = query.value(8).toString();
     return order;
 }
 
-const char kOrderColumns[] = "id, account_id, plan_id, plan_name, amount_cents, status, created_at, paid_at";
+const char kOrderColumns[] =
+    "id, account_id, plan_id, plan_name, amount_cents, status, created_at, paid_at, checkout_key";
 
 DevServerStore::Session sessionFromQuery(const QSqlQuery &query)
 {
@@ -298,6 +300,8 @@ bool DevServerStore::createSchema()
     }
     // A data directory from an older build lacks the newer columns.
     if (!ensureColumn(QStringLiteral("accounts"), QStringLiteral("trial_claim_date"),
+            QStringLiteral("TEXT NOT NULL DEFAULT ''"))
+        || !ensureColumn(QStringLiteral("orders"), QStringLiteral("checkout_key"),
             QStringLiteral("TEXT NOT NULL DEFAULT ''"))) {
         m_lastError = QStringLiteral("cannot update schema: %1").arg(m_lastError);
         return false;
@@ -663,7 +667,7 @@ bool DevServerStore::addOrder(const Order &order)
 {
     QSqlQuery query(m_db);
     query.prepare(
-        QStringLiteral("INSERT INTO orders (%1) VALUES (?, ?, ?, ?, ?, ?, ?, ?)").arg(QLatin1String(kOrderColumns)));
+        QStringLiteral("INSERT INTO orders (%1) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)").arg(QLatin1String(kOrderColumns)));
     query.addBindValue(nonNull(order.id));
     query.addBindValue(order.accountId);
     query.addBindValue(nonNull(order.planId));
@@ -672,10 +676,40 @@ bool DevServerStore::addOrder(const Order &order)
     query.addBindValue(nonNull(order.status));
     query.addBindValue(nonNull(timeText(order.createdAt.isValid() ? order.createdAt : now())));
     query.addBindValue(nonNull(timeText(order.paidAt)));
+    query.addBindValue(nonNull(order.checkoutKey));
     if (query.exec())
         return true;
     m_lastError = query.lastError().text();
     return false;
+}
+
+std::optional<DevServerStore::Order> DevServerStore::orderById(const QString &id) const
+{
+    QSqlQuery query(m_db);
+    query.prepare(QStringLiteral("SELECT %1 FROM orders WHERE id = ?").arg(QLatin1String(kOrderColumns)));
+    query.addBindValue(nonNull(id));
+    if (query.exec() && query.next())
+        return orderFromQuery(query);
+    return std::nullopt;
+}
+
+bool DevServerStore::setOrderStatus(const QString &id, const QString &status, const QDateTime &paidAt)
+{
+    QSqlQuery query(m_db);
+    if (paidAt.isValid()) {
+        query.prepare(QStringLiteral("UPDATE orders SET status = ?, paid_at = ? WHERE id = ?"));
+        query.addBindValue(nonNull(status));
+        query.addBindValue(nonNull(timeText(paidAt)));
+    } else {
+        query.prepare(QStringLiteral("UPDATE orders SET status = ? WHERE id = ?"));
+        query.addBindValue(nonNull(status));
+    }
+    query.addBindValue(nonNull(id));
+    if (!query.exec()) {
+        m_lastError = query.lastError().text();
+        return false;
+    }
+    return query.numRowsAffected() == 1;
 }
 
 QList<qint64> DevServerStore::hourlyUsage(qint64 accountId, const QString &day) const

@@ -78,6 +78,7 @@ public:
         QString status; // "pending", "paid", "active", "canceled"
         QDateTime createdAt;
         QDateTime paidAt;
+        QString checkoutKey; // opens the order's checkout page without a bearer token
     };
 
     struct Code
@@ -144,6 +145,9 @@ public:
     // Newest first.
     QList<Order> ordersForAccount(qint64 accountId) const;
     bool addOrder(const Order &order);
+    std::optional<Order> orderById(const QString &id) const;
+    // Sets the status (and the payment time, when valid); false when no such order.
+    bool setOrderStatus(const QString &id, const QString &status, const QDateTime &paidAt = QDateTime());
 
     // Traffic of one day ("yyyy-MM-dd"), one entry per hour.
     QList<qint64> hourlyUsage(qint64 accountId, const QString &day) const;

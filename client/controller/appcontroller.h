@@ -17,6 +17,7 @@ class QNetworkReply;
 class QNetworkRequest;
 class QSettings;
 class QTimer;
+class QUrl;
 class ConfigRepository;
 class SingBoxProcessManager;
 
@@ -139,6 +140,21 @@ public:
     Q_INVOKABLE void choosePlan(const QString &planId);
     Q_INVOKABLE void resumeOrder(const QString &orderId);
     Q_INVOKABLE void cancelOrder(const QString &orderId);
+
+    // --- the pending-order watch and the checkout page opener
+    using UrlOpener = std::function<bool(const QUrl &)>;
+    // Replaces QDesktopServices::openUrl for checkout pages (tests intercept it); empty restores it.
+    void setUrlOpener(UrlOpener opener) { m_urlOpener = std::move(opener); }
+    // Shortens the watch's two poll intervals so the test suite stays fast.
+    void setPendingOrderPollIntervalsForTesting(int fastMs, int slowMs);
+    QVariantMap selectedPlan() const;
+    QString pendingOrderId() const { return m_pendingOrderId; }
+    int pendingOrderPollsLeft() const { return m_pendingOrderPollsLeft; }
+    int pendingOrderFastPollsLeft() const { return m_pendingOrderFastPollsLeft; }
+    bool pendingOrderWatchRunning() const;
+    int pendingOrderPollInterval() const;
+    void startPendingOrderPolling(const QString &orderId);
+    void stopPendingOrderPolling();
 
     // --- account and session
     Q_INVOKABLE void signIn(const QString &email, const QString &password);
@@ -359,7 +375,15 @@ private:
     void onTrafficTimer();
 
     // billing
-    void pollPendingOrders();
+    bool beginPlanCall(const QString &planId);
+    bool beginOrderCall(const QString &orderId, const QString &signedOutText, const QString &missingText);
+    void pollPendingOrderStatus();
+    bool consumePendingOrderPollAttempt();
+    void updatePendingOrderPollInterval();
+    void handleResolvedPendingOrder(const QString &status);
+    // The completion shared by choosePlan and resumeOrder.
+    void finishCheckout(const QVariantMap &response, bool success, bool resuming);
+    bool openCheckoutUrl(const QString &url);
 
     // events
     void startEventStreamIfNeeded();
@@ -461,6 +485,18 @@ private:
     QVariantMap m_trialClaimStatus;
     bool m_membershipDialogVisible = false;
     QString m_membershipDialogMessage;
+
+    // billing: the watched order and the checkout page opener
+    QString m_pendingOrderId;
+    int m_pendingOrderPollsLeft = 0;
+    int m_pendingOrderFastPollsLeft = 0;
+    bool m_pendingOrderPollInFlight = false;
+    int m_orderPollFastMs = 1000;
+    int m_orderPollSlowMs = 5000;
+    UrlOpener m_urlOpener;
+    // Set while a request is sent whose failure must stay silent (the order
+    // watch's polls): its reply neither sets nor clears the API error text.
+    bool m_quietApiRequest = false;
 
     // session-kick dialog
     bool m_sessionKickDialogVisible = false;

@@ -25,6 +25,8 @@
 namespace {
 
 const char kTimedOutProperty[] = "requestTimedOut";
+// A reply whose outcome never touches the API error text.
+const char kQuietProperty[] = "quietApiErrors";
 
 QString timeoutErrorText()
 {
@@ -209,6 +211,8 @@ void AppController::requestRawAsync(const QString &method, const QString &path, 
         return;
     }
 
+    if (m_quietApiRequest)
+        reply->setProperty(kQuietProperty, true);
     auto *timer = new QTimer(reply);
     timer->setSingleShot(true);
     connect(timer, &QTimer::timeout, reply, [reply] {
@@ -345,7 +349,8 @@ QByteArray AppController::finishApiReply(QNetworkReply *reply, bool blockingForm
         QString decryptError;
         const QByteArray plain = alreadyDecrypted ? answer : decryptApiPayloadIfNeeded(answer, withToken, &decryptError);
         if (decryptError.isEmpty()) {
-            updateApiError(QString());
+            if (!reply->property(kQuietProperty).toBool())
+                updateApiError(QString());
             *success = true;
             return plain;
         }
@@ -358,6 +363,8 @@ QByteArray AppController::finishApiReply(QNetworkReply *reply, bool blockingForm
         triggerForcedLogout(QStringLiteral("您已被踢下线。"));
         return QByteArray();
     }
+    if (reply->property(kQuietProperty).toBool())
+        return answer;
     QString message = Api::authEntryErrorOverride(path, status);
     if (message.isEmpty())
         message = Api::friendlyErrorMessage(errorText, status);

@@ -90,7 +90,7 @@ AppController::AppController(QObject *parent)
     connect(m_engine, &SingBoxProcessManager::runningChanged, this, &AppController::onEngineRunningChanged);
     connect(m_connectionTimeoutGuard, &QTimer::timeout, this, &AppController::onConnectionTimeout);
     connect(m_trafficTimer, &QTimer::timeout, this, &AppController::onTrafficTimer);
-    connect(m_orderPollTimer, &QTimer::timeout, this, &AppController::pollPendingOrders);
+    connect(m_orderPollTimer, &QTimer::timeout, this, &AppController::pollPendingOrderStatus);
     connect(m_eventReconnectTimer, &QTimer::timeout, this, &AppController::startEventStreamIfNeeded);
 
     // 11. Deferred start-up task.

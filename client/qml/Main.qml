@@ -976,6 +976,7 @@ ApplicationWindow {
                 Label {
                     Layout.fillWidth: true
                     text: modal.heading
+                    textFormat: Text.PlainText
                     color: window.primaryTextColor
                     font.pixelSize: 20
                     font.weight: Font.Bold
@@ -2317,7 +2318,10 @@ ApplicationWindow {
                     elide: Text.ElideRight
                 }
 
-                // daily-trial button goes here
+                // The daily trial's offer.
+                TrialClaimButton {
+                    Layout.alignment: Qt.AlignRight | Qt.AlignVCenter
+                }
             }
 
             ColumnLayout {
@@ -3120,19 +3124,730 @@ ApplicationWindow {
         PlaceholderPage { pageKey: "speedtest" }
     }
 
+    // --- plans, checkout, billing and the daily trial
+
+    property bool checkoutDialogVisible: false
+    property string checkoutPlanId: ""
+    property string checkoutPlanName: ""
+    property string checkoutOrderId: ""
+    property bool checkoutResume: false
+    property bool trialPromptVisible: false
+    property string trialPromptKey: ""
+
+    readonly property var billingCycles: [
+        { key: "monthly", label: "月付" },
+        { key: "quarterly", label: "季付" },
+        { key: "yearly", label: "年付" }
+    ]
+    readonly property var planFeatureRows: [
+        { label: "全球节点", marks: [true, true, true] },
+        { label: "智能分流与全局模式", marks: [true, true, true] },
+        { label: "流媒体优化", marks: [false, true, true] },
+        { label: "高级分流规则", marks: [false, true, true] },
+        { label: "优先客服", marks: [false, false, true] }
+    ]
+    readonly property var billingOrders: {
+        var section = experienceSection("billing")
+        var list = section ? section["orders"] : undefined
+        return list && list.length !== undefined ? list : []
+    }
+    readonly property var pendingBillingOrder: {
+        for (var i = 0; i < billingOrders.length; ++i) {
+            var order = billingOrders[i] || {}
+            if (orderStatusKey(order) === "pending" && textOf(order["id"]).length > 0)
+                return order
+        }
+        return null
+    }
+
+    // "monthly", "quarterly" or "yearly" from a plan's billing, id and name.
+    function planCycle(plan) {
+        var text = [textOf(plan ? plan["billing"] : ""), textOf(plan ? plan["id"] : ""),
+                    textOf(plan ? plan["name"] : "")].join(" ").toLowerCase()
+        if (text.indexOf("quarter") >= 0 || text.indexOf("season") >= 0 || text.indexOf("季") >= 0) // i18n-exempt: matched, not shown
+            return "quarterly"
+        if (text.indexOf("year") >= 0 || text.indexOf("annual") >= 0 || text.indexOf("年") >= 0) // i18n-exempt: matched, not shown
+            return "yearly"
+        if (text.indexOf("month") >= 0 || text.indexOf("月") >= 0) // i18n-exempt: matched, not shown
+            return "monthly"
+        return ""
+    }
+
+    function planCycleLabel(cycle) {
+        return cycle === "monthly" ? "月付" : (cycle === "quarterly" ? "季付" : (cycle === "yearly" ? "年付" : ""))
+    }
+
+    // The three cards in monthly, quarterly, yearly order; plans of no known cycle fill the gaps.
+    function orderedPlans(plans) {
+        var slots = [null, null, null]
+        var rest = []
+        var keys = ["monthly", "quarterly", "yearly"]
+        for (var i = 0; i < (plans ? plans.length : 0); ++i) {
+            var at = keys.indexOf(planCycle(plans[i]))
+            if (at >= 0 && slots[at] === null)
+                slots[at] = plans[i]
+            else
+                rest.push(plans[i])
+        }
+        var result = []
+        for (var s = 0; s < 3; ++s) {
+            if (slots[s] !== null)
+                result.push(slots[s])
+            else if (rest.length > 0)
+                result.push(rest.shift())
+        }
+        return result
+    }
+
+    function planDisplayName(plan) {
+        var name = firstText(plan, ["name", "displayName", "title"])
+        if (name.length > 0)
+            return t(name)
+        return t(planCycleLabel(planCycle(plan)))
+    }
+
+    function orderStatusKey(order) {
+        var status = textOf(order ? order["status"] : "").toLowerCase()
+        if (status === "paid" || status === "active" || status === "settled")
+            return "paid"
+        if (status === "canceled" || status === "cancelled")
+            return "canceled"
+        return status
+    }
+
+    function orderStatusText(order) {
+        switch (orderStatusKey(order)) {
+        case "pending": return t("待支付")
+        case "paid": return t("已支付")
+        case "canceled": return t("已取消")
+        case "": return "—"
+        default: return textOf(order["status"])
+        }
+    }
+
+    function pendingOrderForPlan(planId) {
+        for (var i = 0; i < billingOrders.length; ++i) {
+            var order = billingOrders[i] || {}
+            if (orderStatusKey(order) === "pending" && textOf(order["plan_id"]) === planId && textOf(order["id"]).length > 0)
+                return order
+        }
+        return null
+    }
+
+    // An amount as "¥48" or "¥48.50"; a dash when it does not read as a number.
+    function amountText(value) {
+        if (value === undefined || value === null)
+            return "—"
+        // Currency marks are stripped before the number is read.
+        var number = typeof value === "number" ? value : parseFloat(String(value).replace(/[¥￥,\s]|CNY|RMB|元/gi, "")) // i18n-exempt
+        if (!isFinite(number))
+            return "—"
+        return "¥" + (Math.round(number * 100) % 100 === 0 ? String(Math.round(number)) : number.toFixed(2))
+    }
+
+    // A server time as local "yyyy-MM-dd HH:mm" (or the date alone); a dash when it does not parse.
+    function dateText(value, withTime) {
+        var text = textOf(value)
+        if (text.length === 0)
+            return "—"
+        var moment = new Date(text)
+        if (isNaN(moment.getTime()))
+            return "—"
+        return Qt.formatDateTime(moment, withTime ? "yyyy-MM-dd HH:mm" : "yyyy-MM-dd")
+    }
+
+    function planActionText(plan, index) {
+        var id = textOf(plan["id"])
+        if (pendingOrderForPlan(id) !== null)
+            return t("继续支付")
+        if (hasController && id.length > 0 && id === appController.selectedPlanId)
+            return t("去续费")
+        if (index === selectedPlanIndex)
+            return t("立即支付")
+        return t("选择此套餐")
+    }
+
+    function openPlanCheckout(plan) {
+        if (hasController)
+            appController.preparePlanCheckout(textOf(plan["id"]), firstText(plan, ["name", "displayName", "title"]))
+    }
+
+    function confirmCheckout() {
+        checkoutDialogVisible = false
+        if (!hasController)
+            return
+        if (checkoutResume)
+            appController.resumeOrder(checkoutOrderId)
+        else
+            appController.choosePlan(checkoutPlanId)
+    }
+
+    function checkoutPlan() {
+        var plans = hasController ? appController.plans : []
+        for (var i = 0; i < plans.length; ++i) {
+            if (textOf(plans[i]["id"]) === checkoutPlanId)
+                return plans[i]
+        }
+        return null
+    }
+
+    // Whether the user may claim today's trial (signed in, offered, not a paid member).
+    function trialClaimable() {
+        if (!hasController || !appController.loggedIn)
+            return false
+        var status = appController.trialClaimStatus || {}
+        var canClaim = isTrue(status["can_claim"])
+        var paidMember = !canClaim && (isTrue(status["paid_member"])
+                         || (appController.currentPlanName !== "体验会员" && appController.hasActiveMembership
+                             && appController.selectedPlanId.length > 0))
+        return isTrue(status["enabled"]) && canClaim && Number(status["duration_minutes"]) > 0 && !paidMember
+    }
+
+    function evaluateTrialPrompt() {
+        if (!hasController || !appController.loggedIn) {
+            trialPromptVisible = false
+            return
+        }
+        var status = appController.trialClaimStatus || {}
+        var key = textOf(status["claim_date"])
+        trialPromptKey = key.length > 0 ? key : Qt.formatDate(new Date(), "yyyy-MM-dd")
+        trialPromptVisible = trialClaimable() && dismissedTrialPromptDate !== trialPromptKey
+    }
+
+    function dismissTrialPrompt() {
+        dismissedTrialPromptDate = trialPromptKey
+        trialPromptVisible = false
+    }
+
+    function claimTrialFromPrompt() {
+        dismissTrialPrompt()
+        if (hasController)
+            appController.claimDailyTrial()
+    }
+
+    Connections {
+        target: window.hasController ? appController : null
+
+        function onPlanCheckoutRequested(planId, planName, orderId, resumeExisting) {
+            window.checkoutPlanId = planId
+            window.checkoutPlanName = planName
+            window.checkoutOrderId = orderId
+            window.checkoutResume = resumeExisting
+            window.checkoutDialogVisible = true
+        }
+        function onTrialClaimStatusChanged() { Qt.callLater(window.evaluateTrialPrompt) }
+        function onCurrentPlanChanged() { Qt.callLater(window.evaluateTrialPrompt) }
+        function onAuthChanged() { Qt.callLater(window.evaluateTrialPrompt) }
+        Component.onCompleted: Qt.callLater(window.evaluateTrialPrompt)
+
+        function onLoggedInChanged() {
+            if (!appController.loggedIn) {
+                window.trialPromptVisible = false
+                window.dismissedTrialPromptDate = ""
+                window.checkoutDialogVisible = false
+            }
+            Qt.callLater(window.evaluateTrialPrompt)
+        }
+    }
+
+    // One plan: cycle, name, price, devices, highlights and the action.
+    component PlanCard: Rectangle {
+        id: planCard
+        property var plan: ({})
+        property int planIndex: 0
+        readonly property bool chosen: window.selectedPlanIndex === planIndex
+        readonly property bool current: window.hasController && window.textOf(plan["id"]).length > 0
+                                        && window.textOf(plan["id"]) === appController.selectedPlanId
+        readonly property var highlights: {
+            var list = plan ? plan["highlights"] : undefined
+            return list && list.length !== undefined ? list : []
+        }
+
+        Layout.fillWidth: true
+        Layout.fillHeight: true
+        Layout.alignment: Qt.AlignTop
+        Layout.preferredWidth: 1
+        implicitHeight: planColumn.implicitHeight + 52
+        radius: 22
+        color: chosen ? "#2f2928" : window.surfaceColor
+        border.width: chosen ? 2 : 1
+        border.color: chosen ? window.accentColor : (planArea.containsMouse ? "#4a5051" : window.dividerColor)
+
+        MouseArea {
+            id: planArea
+            anchors.fill: parent
+            hoverEnabled: true
+            onClicked: {
+                window.selectedPlanIndex = planCard.planIndex
+                var cycle = window.planCycle(planCard.plan)
+                if (cycle.length > 0)
+                    window.planBillingCycle = cycle
+            }
+        }
+
+        ColumnLayout {
+            id: planColumn
+            anchors.left: parent.left
+            anchors.right: parent.right
+            anchors.top: parent.top
+            anchors.margins: 26
+            spacing: 12
+
+            RowLayout {
+                Layout.fillWidth: true
+                spacing: 8
+
+                InfoBadge {
+                    label: window.t(window.planCycleLabel(window.planCycle(planCard.plan)) || "套餐")
+                }
+                Item { Layout.fillWidth: true }
+                InfoBadge {
+                    visible: planCard.current
+                    label: window.t("当前套餐")
+                }
+            }
+
+            Label {
+                Layout.fillWidth: true
+                text: window.planDisplayName(planCard.plan)
+                textFormat: Text.PlainText
+                color: window.primaryTextColor
+                font.pixelSize: 20
+                font.weight: Font.Bold
+                elide: Text.ElideRight
+            }
+
+            Label {
+                Layout.fillWidth: true
+                text: window.amountText(planCard.plan["price"])
+                textFormat: Text.PlainText
+                color: window.accentColor
+                font.pixelSize: 34
+                font.weight: Font.Bold
+            }
+
+            Label {
+                Layout.fillWidth: true
+                visible: text.length > 0
+                text: window.t(window.firstText(planCard.plan, ["devices"]))
+                textFormat: Text.PlainText
+                color: window.secondaryTextColor
+                font.pixelSize: 13
+            }
+
+            Label {
+                Layout.fillWidth: true
+                visible: text.length > 0
+                text: window.t(window.firstText(planCard.plan, ["description"]))
+                textFormat: Text.PlainText
+                color: window.secondaryTextColor
+                font.pixelSize: 13
+                wrapMode: Text.Wrap
+            }
+
+            Repeater {
+                model: planCard.highlights
+
+                Label {
+                    Layout.fillWidth: true
+                    text: "✓  " + window.t(window.textOf(modelData))
+                    textFormat: Text.PlainText
+                    color: window.primaryTextColor
+                    font.pixelSize: 13
+                    elide: Text.ElideRight
+                }
+            }
+
+            ActionButton {
+                Layout.fillWidth: true
+                Layout.topMargin: 6
+                primary: planCard.chosen || window.pendingOrderForPlan(window.textOf(planCard.plan["id"])) !== null
+                enabled: window.hasController && !appController.busy
+                text: window.planActionText(planCard.plan, planCard.planIndex)
+                onClicked: {
+                    window.selectedPlanIndex = planCard.planIndex
+                    window.openPlanCheckout(planCard.plan)
+                }
+            }
+        }
+    }
+
+    // A notice strip in one of two tones.
+    component PlanNotice: Rectangle {
+        id: notice
+        property string text: ""
+        property bool warning: false
+        default property alias actions: noticeRow.data
+
+        Layout.fillWidth: true
+        implicitHeight: Math.max(56, noticeLabel.implicitHeight + 28)
+        radius: 16
+        color: warning ? "#33291f" : "#2f2928"
+        border.color: warning ? "#5c4526" : "#64433f"
+        border.width: 1
+
+        RowLayout {
+            id: noticeRow
+            anchors.fill: parent
+            anchors.leftMargin: 18
+            anchors.rightMargin: 10
+            spacing: 10
+
+            Label {
+                id: noticeLabel
+                Layout.fillWidth: true
+                text: notice.text
+                textFormat: Text.PlainText
+                color: notice.warning ? "#ffc46b" : "#f08a82"
+                font.pixelSize: 13
+                wrapMode: Text.Wrap
+            }
+        }
+    }
+
+    // Totals, renewal, current plan and the order list with its actions.
+    component BillingPanel: ColumnLayout {
+        id: billingPanel
+        readonly property var section: window.experienceSection("billing")
+
+        Layout.fillWidth: true
+        spacing: 18
+
+        RowLayout {
+            Layout.fillWidth: true
+            spacing: 14
+
+            InfoTile {
+                title: window.t("累计支付")
+                value: billingPanel.section ? window.amountText(billingPanel.section["total_paid"]) : "—"
+            }
+            InfoTile {
+                title: window.t("续费日期")
+                value: {
+                    var renewal = billingPanel.section ? window.textOf(billingPanel.section["next_renewal"]) : ""
+                    if (renewal.length === 0 && window.hasController)
+                        renewal = window.textOf(appController.currentPlanStatusText)
+                    return /^\d{4}-\d{2}-\d{2}$/.test(renewal) ? renewal : window.dateText(renewal, false)
+                }
+            }
+            InfoTile {
+                title: window.t("当前套餐")
+                value: window.hasController ? window.t(appController.currentPlanName) : "—"
+            }
+        }
+
+        EmptyState {
+            visible: window.billingOrders.length === 0
+            iconName: "card"
+            title: window.t("暂无订单记录")
+            detail: window.t("购买套餐后，订单会显示在这里。")
+        }
+
+        Repeater {
+            model: window.billingOrders
+
+            Rectangle {
+                id: orderRow
+                readonly property var order: modelData || ({})
+                readonly property string orderId: window.textOf(order["id"])
+                readonly property bool pending: window.orderStatusKey(order) === "pending"
+
+                Layout.fillWidth: true
+                implicitHeight: 78
+                radius: 18
+                color: window.surfaceColor
+                border.color: pending ? "#64433f" : window.dividerColor
+                border.width: 1
+
+                RowLayout {
+                    anchors.fill: parent
+                    anchors.leftMargin: 20
+                    anchors.rightMargin: 16
+                    spacing: 16
+
+                    ColumnLayout {
+                        Layout.fillWidth: true
+                        spacing: 4
+
+                        Label {
+                            Layout.fillWidth: true
+                            text: {
+                                var name = window.firstText(orderRow.order, ["plan_name", "planName", "title", "name"])
+                                return name.length > 0 ? window.t(name) : "—"
+                            }
+                            textFormat: Text.PlainText
+                            color: window.primaryTextColor
+                            font.pixelSize: 15
+                            font.weight: Font.DemiBold
+                            elide: Text.ElideRight
+                        }
+                        Label {
+                            Layout.fillWidth: true
+                            text: window.t("订单 %1 · 创建于 %2").arg(orderRow.orderId.length > 0 ? orderRow.orderId : "—")
+                                  .arg(window.dateText(orderRow.order["created_at"], true))
+                            textFormat: Text.PlainText
+                            color: window.secondaryTextColor
+                            font.pixelSize: 12
+                            elide: Text.ElideRight
+                        }
+                    }
+
+                    Label {
+                        text: window.amountText(orderRow.order["amount"])
+                        textFormat: Text.PlainText
+                        color: window.primaryTextColor
+                        font.pixelSize: 16
+                        font.weight: Font.Bold
+                    }
+
+                    InfoBadge {
+                        label: window.orderStatusText(orderRow.order)
+                    }
+
+                    ActionButton {
+                        visible: orderRow.pending
+                        primary: true
+                        enabled: window.hasController && !appController.busy
+                        text: window.t("继续支付")
+                        onClicked: appController.resumeOrder(orderRow.orderId)
+                    }
+                    ActionButton {
+                        visible: orderRow.pending
+                        enabled: window.hasController && !appController.busy
+                        text: window.t("取消支付")
+                        onClicked: appController.cancelOrder(orderRow.orderId)
+                    }
+                }
+            }
+        }
+    }
+
+    // The connect page's offer of the daily trial.
+    component TrialClaimButton: ActionButton {
+        readonly property var status: window.hasController ? (appController.trialClaimStatus || {}) : ({})
+        readonly property bool claimed: window.isTrue(status["claimed_today"])
+        primary: !claimed
+        enabled: !claimed && window.trialClaimable()
+        text: claimed ? window.t("已领取") : window.t("领会员")
+        onClicked: appController.claimDailyTrial()
+    }
+
     Component {
         id: plansPageComponent
-        PlaceholderPage { pageKey: "plans" }
+
+        PageFlickable {
+            id: plansPage
+            readonly property var plans: window.orderedPlans(window.hasController ? appController.plans : [])
+            readonly property var pending: window.pendingBillingOrder
+            readonly property bool expired: window.hasController && !appController.hasActiveMembership
+                                            && appController.currentPlanStatusText === "已过期"
+            readonly property bool noMembership: window.hasController && !appController.hasActiveMembership && !expired
+
+            RowLayout {
+                Layout.fillWidth: true
+                spacing: 12
+
+                PageHeading {
+                    text: window.t("充值")
+                }
+                Item { Layout.fillWidth: true }
+                SegmentedTabs {
+                    options: window.billingCycles
+                    // The switch follows the chosen card when its cycle is known.
+                    current: {
+                        var chosen = plansPage.plans[window.selectedPlanIndex]
+                        var cycle = chosen ? window.planCycle(chosen) : ""
+                        return cycle.length > 0 ? cycle : window.planBillingCycle
+                    }
+                    onPicked: function(key) {
+                        window.planBillingCycle = key
+                        for (var i = 0; i < plansPage.plans.length; ++i) {
+                            if (window.planCycle(plansPage.plans[i]) === key)
+                                window.selectedPlanIndex = i
+                        }
+                    }
+                }
+            }
+
+            Label {
+                Layout.fillWidth: true
+                text: window.hasController
+                      ? window.t("当前订阅：%1 · %2").arg(window.t(appController.currentPlanName)).arg(window.t(appController.currentPlanStatusText))
+                      : ""
+                textFormat: Text.PlainText
+                color: window.secondaryTextColor
+                font.pixelSize: 14
+                elide: Text.ElideRight
+            }
+
+            ApiErrorNote {}
+
+            PlanNotice {
+                visible: plansPage.pending !== null
+                text: plansPage.pending
+                      ? window.t("您有一笔待支付订单（%1 · %2），可以继续支付或在账单页取消。")
+                        .arg(window.t(window.firstText(plansPage.pending, ["plan_name", "planName", "title", "name"])))
+                        .arg(window.amountText(plansPage.pending["amount"]))
+                      : ""
+                ActionButton {
+                    primary: true
+                    enabled: window.hasController && !appController.busy
+                    text: window.t("继续支付")
+                    onClicked: appController.resumeOrder(window.textOf(plansPage.pending ? plansPage.pending["id"] : ""))
+                }
+            }
+
+            PlanNotice {
+                visible: plansPage.expired && plansPage.pending === null
+                warning: true
+                text: window.t("当前套餐已过期，续费后即可继续使用全部节点。")
+            }
+
+            PlanNotice {
+                visible: plansPage.noMembership && plansPage.pending === null
+                text: window.t("您还没有开通会员，选择套餐并完成支付后即可连接。")
+            }
+
+            RowLayout {
+                Layout.fillWidth: true
+                spacing: 18
+
+                Repeater {
+                    model: plansPage.plans
+
+                    PlanCard {
+                        plan: modelData || ({})
+                        planIndex: index
+                    }
+                }
+            }
+
+            Card {
+                spacing: 10
+
+                Label {
+                    text: window.t("功能对比")
+                    color: window.primaryTextColor
+                    font.pixelSize: 17
+                    font.weight: Font.Bold
+                }
+
+                GridLayout {
+                    Layout.fillWidth: true
+                    columns: 4
+                    rowSpacing: 10
+                    columnSpacing: 12
+
+                    Label { Layout.fillWidth: true; text: window.t("功能"); color: window.tertiaryTextColor; font.pixelSize: 12 }
+                    Repeater {
+                        model: plansPage.plans
+                        Label {
+                            Layout.preferredWidth: 150
+                            horizontalAlignment: Text.AlignHCenter
+                            text: window.planDisplayName(modelData)
+                            textFormat: Text.PlainText
+                            color: window.tertiaryTextColor
+                            font.pixelSize: 12
+                            elide: Text.ElideRight
+                        }
+                    }
+
+                    Label { Layout.fillWidth: true; text: window.t("同时在线设备"); color: window.secondaryTextColor; font.pixelSize: 13 }
+                    Repeater {
+                        model: plansPage.plans
+                        Label {
+                            Layout.preferredWidth: 150
+                            horizontalAlignment: Text.AlignHCenter
+                            text: {
+                                var count = window.firstCount(modelData, ["deviceCount", "devices"])
+                                return count > 0 ? String(count) : "—"
+                            }
+                            color: window.primaryTextColor
+                            font.pixelSize: 13
+                        }
+                    }
+
+                    Repeater {
+                        model: window.planFeatureRows.length * 4
+
+                        Label {
+                            readonly property int row: Math.floor(index / 4)
+                            readonly property int column: index % 4
+                            readonly property var feature: window.planFeatureRows[row]
+                            Layout.fillWidth: column === 0
+                            Layout.preferredWidth: column === 0 ? -1 : 150
+                            horizontalAlignment: column === 0 ? Text.AlignLeft : Text.AlignHCenter
+                            text: column === 0 ? window.t(feature.label)
+                                               : (column - 1 < plansPage.plans.length && feature.marks[column - 1] ? "✓" : "—")
+                            color: column === 0 ? window.secondaryTextColor
+                                                : (text === "✓" ? window.successColor : window.tertiaryTextColor)
+                            font.pixelSize: 13
+                        }
+                    }
+                }
+            }
+        }
     }
 
     Component {
         id: statsPageComponent
-        PlaceholderPage { pageKey: "stats" }
+
+        PageFlickable {
+            id: statsPage
+
+            RowLayout {
+                Layout.fillWidth: true
+                spacing: 12
+
+                PageHeading {
+                    text: window.t(window.pageTitles["stats"] || "")
+                }
+                Item { Layout.fillWidth: true }
+                SegmentedTabs {
+                    options: [{ key: "traffic", label: "流量" }, { key: "billing", label: "账单" }]
+                    current: window.statsTab
+                    onPicked: function(key) {
+                        window.statsTab = key
+                    }
+                }
+            }
+
+            // The traffic tab's content belongs to the traffic statistics work.
+            Item {
+                id: statsTrafficTab
+                visible: window.statsTab !== "billing"
+                Layout.fillWidth: true
+            }
+
+            BillingPanel {
+                visible: window.statsTab === "billing"
+            }
+        }
     }
 
     Component {
         id: billingPageComponent
-        PlaceholderPage { pageKey: "billing" }
+
+        PageFlickable {
+            RowLayout {
+                Layout.fillWidth: true
+                spacing: 12
+
+                PageHeading {
+                    text: window.t("账单记录")
+                }
+                Item { Layout.fillWidth: true }
+                ActionButton {
+                    enabled: !window.controllerBusy
+                    text: window.t("刷新")
+                    onClicked: appController.navigate("billing")
+                }
+            }
+
+            ApiErrorNote {}
+
+            BillingPanel {}
+        }
     }
 
     Component {
@@ -4854,6 +5569,61 @@ ApplicationWindow {
                 if (window.hasController)
                     appController.dismissSessionKickDialog()
             }
+        }
+    }
+
+    ModalLayer {
+        id: checkoutDialog
+        readonly property var plan: window.checkoutPlan()
+        z: 95
+        visible: window.checkoutDialogVisible
+        heading: window.checkoutResume ? window.t("继续支付订单") : window.t("确认订单")
+        message: {
+            var name = window.checkoutPlanName.length > 0 ? window.t(window.checkoutPlanName)
+                                                          : (plan ? window.planDisplayName(plan) : "—")
+            var price = plan ? window.amountText(plan["price"]) : "—"
+            return window.t("套餐：%1 · %2").arg(name).arg(price)
+        }
+        detail: {
+            var devices = plan ? window.firstText(plan, ["devices"]) : ""
+            var lines = [window.t("设备：%1").arg(devices.length > 0 ? window.t(devices) : "—")]
+            lines.push(window.checkoutResume
+                       ? window.t("支付状态：待支付（订单 %1）").arg(window.checkoutOrderId)
+                       : window.t("支付状态：尚未支付，确认后将在浏览器中打开支付页面。"))
+            return lines.join("\n")
+        }
+
+        ActionButton {
+            text: window.t("取消")
+            onClicked: window.checkoutDialogVisible = false
+        }
+        ActionButton {
+            primary: true
+            enabled: window.hasController && !appController.busy
+            text: window.checkoutResume ? window.t("继续支付") : window.t("去支付")
+            onClicked: window.confirmCheckout()
+        }
+    }
+
+    ModalLayer {
+        id: trialPrompt
+        z: 96
+        visible: window.trialPromptVisible
+        heading: window.t("领取今日会员时长")
+        message: {
+            var status = window.hasController ? (appController.trialClaimStatus || {}) : ({})
+            return window.t("您今天有 %1 分钟的会员时长可以领取，是否领取？").arg(Number(status["duration_minutes"]) || 0)
+        }
+        detail: window.t("领取后立即开始计时，今日 24:00 未用完的时长会自动清空。")
+
+        ActionButton {
+            text: window.t("先不领取")
+            onClicked: window.dismissTrialPrompt()
+        }
+        ActionButton {
+            primary: true
+            text: window.t("领取")
+            onClicked: window.claimTrialFromPrompt()
         }
     }
 }

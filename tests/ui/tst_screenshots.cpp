@@ -52,6 +52,7 @@ private Q_SLOTS:
     void connectStates();
     void membershipPrompt_data();
     void membershipPrompt();
+    void billingPages();
 
 private:
     void capture(const QString &name);
@@ -295,6 +296,66 @@ void ScreenshotTest::membershipPrompt()
     capture(QString::fromLatin1(QTest::currentDataTag()));
     m_controller->dismissMembershipDialog();
     m_controller->setLanguage(QStringLiteral("zh-Hans"));
+// The trial account from its first sign-in (the daily-trial prompt) through a
+// checkout to the paid plan; the demo account's order history.
+void ScreenshotTest::billingPages()
+{
+    QList<QUrl> opened;
+    m_controller->setUrlOpener([&opened](const QUrl &url) {
+        opened << url;
+        return true;
+    });
+    const auto settle = [this] { QTRY_VERIFY_WITH_TIMEOUT(!m_controller->networkLoading() && !m_controller->busy(), 10000); };
+
+    m_controller->navigate(QStringLiteral("billing"));
+    settle();
+    capture(QStringLiteral("billing-orders"));
+    m_controller->navigate(QStringLiteral("plans"));
+    settle();
+    capture(QStringLiteral("plans-active"));
+    m_controller->navigate(QStringLiteral("stats"));
+    m_window->setProperty("statsTab", QStringLiteral("billing"));
+    settle();
+    capture(QStringLiteral("stats-billing"));
+
+    m_controller->signOut();
+    QTRY_VERIFY_WITH_TIMEOUT(!m_controller->loggedIn(), 10000);
+    m_controller->signIn(QStringLiteral("trial@quillet.dev"), QStringLiteral("Quillet-trial-2026"));
+    QTRY_VERIFY_WITH_TIMEOUT(m_controller->loggedIn() && m_controller->bootstrapReady() && !m_controller->busy(), 15000);
+    settle();
+    // The prompt shows once per claim date; "先不领取" keeps it away for that date.
+    QTRY_VERIFY_WITH_TIMEOUT(m_window->property("trialPromptVisible").toBool(), 5000);
+    capture(QStringLiteral("trial-prompt"));
+    QMetaObject::invokeMethod(m_window, "dismissTrialPrompt");
+    QVERIFY(!m_window->property("trialPromptVisible").toBool());
+    QMetaObject::invokeMethod(m_window, "evaluateTrialPrompt");
+    QVERIFY(!m_window->property("trialPromptVisible").toBool());
+
+    m_controller->navigate(QStringLiteral("plans"));
+    settle();
+    capture(QStringLiteral("plans-no-membership"));
+
+    m_controller->preparePlanCheckout(QStringLiteral("pro-yearly"), QStringLiteral("季付"));
+    QTRY_VERIFY_WITH_TIMEOUT(m_window->property("checkoutDialogVisible").toBool(), 10000);
+    settle();
+    capture(QStringLiteral("checkout-dialog"));
+    QMetaObject::invokeMethod(m_window, "confirmCheckout");
+    QTRY_COMPARE_WITH_TIMEOUT(opened.size(), 1, 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(!m_controller->pendingOrderId().isEmpty(), 10000);
+    m_controller->navigate(QStringLiteral("billing"));
+    settle();
+    m_controller->navigate(QStringLiteral("plans"));
+    settle();
+    capture(QStringLiteral("plans-pending-order"));
+    m_controller->navigate(QStringLiteral("billing"));
+    settle();
+    capture(QStringLiteral("billing-pending-order"));
+
+    // Signing out forgets the dismissed prompt; the next sign-in offers it again.
+    m_controller->signOut();
+    QTRY_VERIFY_WITH_TIMEOUT(!m_controller->loggedIn(), 10000);
+    QVERIFY(!m_window->property("trialPromptVisible").toBool());
+    QCOMPARE(m_window->property("dismissedTrialPromptDate").toString(), QString());
 }
 
 QTEST_MAIN(ScreenshotTest)
