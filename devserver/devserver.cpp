@@ -104,6 +104,7 @@ DevServer::DevServer(QObject *parent)
     addAccountRoutes();
     addProfileRoutes();
     addNodeRoutes();
+    addSupportRoutes();
     addDevelopmentRoutes();
 }
 
