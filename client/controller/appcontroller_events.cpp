@@ -4,7 +4,6 @@
 #include "i18n/translations.h"
 #include "model/eventstream.h"
 
-#include <QNetworkRequest>
 #include <QTimer>
 #include <QWebSocket>
 
@@ -40,17 +39,14 @@ void AppController::startEventStreamIfNeeded()
     m_eventSocketOpenSince.invalidate();
     m_eventStreamToken = token;
 
-    QNetworkRequest request(EventStream::streamUrl(m_apiBaseUrl));
-    const QByteArray version = Api::desktopAppVersion().toUtf8();
-    request.setHeader(QNetworkRequest::UserAgentHeader, Api::desktopApiUserAgent());
-    request.setRawHeader("Authorization", QStringLiteral("Bearer %1").arg(token).toUtf8());
-    request.setRawHeader("Accept-Language", I18n::acceptLanguageForDesktopLanguage(m_language).toUtf8());
-    request.setRawHeader("X-Tarn-Client-Platform", Api::desktopConfigPlatform().toUtf8());
-    request.setRawHeader("X-Tarn-Device-ID", m_deviceId.trimmed().toUtf8());
-    request.setRawHeader("X-Tarn-App-Version", version);
-    request.setRawHeader("X-Tarn-Build", version);
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
-    request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
+    EventStream::StreamIdentity identity;
+    identity.apiBaseUrl = m_apiBaseUrl;
+    identity.token = token;
+    identity.acceptLanguage = I18n::acceptLanguageForDesktopLanguage(m_language);
+    identity.platform = Api::desktopConfigPlatform();
+    identity.deviceId = m_deviceId;
+    identity.appVersion = Api::desktopAppVersion();
+    identity.userAgent = Api::desktopApiUserAgent();
 
     auto *socket = new QWebSocket(QString(), QWebSocketProtocol::Version13, this);
     m_eventSocket = socket;
@@ -68,7 +64,7 @@ void AppController::startEventStreamIfNeeded()
     connect(socket, qOverload<QAbstractSocket::SocketError>(&QWebSocket::error), this,
             [this, socket] { onEventSocketError(socket); });
     connect(socket, &QWebSocket::disconnected, this, [this, socket, token] { onEventSocketGone(socket, token); });
-    socket->open(request);
+    socket->open(EventStream::streamRequest(identity));
 }
 
 void AppController::stopEventStream()

@@ -60,6 +60,22 @@ QUrl streamUrl(const QString &apiBaseUrl)
     return url;
 }
 
+QNetworkRequest streamRequest(const StreamIdentity &identity)
+{
+    QNetworkRequest request(streamUrl(identity.apiBaseUrl));
+    const QByteArray version = identity.appVersion.toUtf8();
+    request.setHeader(QNetworkRequest::UserAgentHeader, identity.userAgent);
+    request.setRawHeader("Authorization", QStringLiteral("Bearer %1").arg(identity.token).toUtf8());
+    request.setRawHeader("Accept-Language", identity.acceptLanguage.toUtf8());
+    request.setRawHeader("X-Tarn-Client-Platform", identity.platform.toUtf8());
+    request.setRawHeader("X-Tarn-Device-ID", identity.deviceId.trimmed().toUtf8());
+    request.setRawHeader("X-Tarn-App-Version", version);
+    request.setRawHeader("X-Tarn-Build", version);
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::NoLessSafeRedirectPolicy);
+    request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
+    return request;
+}
+
 int reconnectDelay(int backoffMs)
 {
     return qBound(kInitialBackoffMs, backoffMs, kMaxBackoffMs);

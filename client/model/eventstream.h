@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QNetworkRequest>
 #include <QString>
 #include <QUrl>
 
@@ -38,6 +39,20 @@ Action actionForType(const QString &type);
 
 // The API base URL followed by "/api/v1/ws", with "http"/"https" turned into "ws"/"wss".
 QUrl streamUrl(const QString &apiBaseUrl);
+
+struct StreamIdentity
+{
+    QString apiBaseUrl;
+    QString token;
+    QString acceptLanguage;
+    QString platform;
+    QString deviceId;
+    QString appVersion;
+    QString userAgent;
+};
+
+// The handshake request of the stream: the URL and the identity headers.
+QNetworkRequest streamRequest(const StreamIdentity &identity);
 
 // The delay for the current back-off (clamped), and the back-off after it.
 int reconnectDelay(int backoffMs);
