@@ -339,6 +339,37 @@ ApplicationWindow {
         copiedTimer.restart()
     }
 
+    // --- messages and support: server lists, times and links
+
+    function firstList(map, keys) {
+        if (!map)
+            return []
+        for (var i = 0; i < keys.length; ++i) {
+            var list = map[keys[i]]
+            if (list && typeof list === "object" && list.length !== undefined && list.length > 0)
+                return list
+        }
+        return []
+    }
+
+    function shortDateTime(text) {
+        var value = textOf(text)
+        if (value.length === 0)
+            return ""
+        var date = new Date(value)
+        return isNaN(date.getTime()) ? value : Qt.formatDateTime(date, "yyyy-MM-dd HH:mm")
+    }
+
+    // Links in server text open only when they are plain web links.
+    function isOpenableLink(url) {
+        return /^https?:\/\/[^\s\/]+/i.test(textOf(url))
+    }
+
+    function openServerLink(url) {
+        if (hasController && isOpenableLink(url))
+            appController.openExternalLink(textOf(url))
+    }
+
     // --- authentication page
 
     function authCodePurpose() {
@@ -2776,12 +2807,456 @@ ApplicationWindow {
 
     Component {
         id: supportPageComponent
-        PlaceholderPage { pageKey: "supportChat" }
+
+        PageFlickable {
+            id: supportPage
+
+            readonly property var section: window.experienceSection("support") || ({})
+            readonly property bool loading: window.isTrue(section["loading"])
+            readonly property var conversation: section["conversation"] || ({})
+            readonly property var messages: window.firstList(conversation, ["messages", "items", "records", "list"])
+            readonly property var contact: {
+                var own = section["contact"]
+                if (own && Object.keys(own).length > 0)
+                    return own
+                var shared = window.hasController ? appController.support : null
+                var nested = shared ? shared["contact"] : null
+                return nested && Object.keys(nested).length > 0 ? nested : (shared || ({}))
+            }
+            readonly property string contactEmail: window.firstText(contact, ["email", "support_email"])
+            readonly property string contactTelegram: window.firstText(contact, ["telegram", "tg"])
+            readonly property string contactWebsite: window.firstText(contact, ["website", "url"])
+            property var composerAttachments: []
+            property bool sending: false
+
+            function isOwnMessage(message) {
+                var sender = window.firstText(message, ["sender", "role", "from", "author"]).toLowerCase()
+                return sender === "user" || sender === "customer" || sender === "me" || window.isTrue(message["mine"])
+            }
+
+            function addAttachments() {
+                if (!window.hasController)
+                    return
+                var files = appController.pickSupportMediaFiles()
+                var attached = composerAttachments.slice()
+                for (var i = 0; i < files.length; ++i) {
+                    var attachment = appController.uploadSupportMedia(files[i])
+                    if (attachment && Object.keys(attachment).length > 0)
+                        attached.push(attachment)
+                }
+                composerAttachments = attached
+            }
+
+            function send() {
+                if (!window.hasController || sending)
+                    return
+                sending = true
+                appController.sendSupportChatMessage(composerField.text, composerAttachments)
+                sending = false
+                if (appController.apiError.length === 0) {
+                    composerField.text = ""
+                    composerAttachments = []
+                }
+            }
+
+            RowLayout {
+                Layout.fillWidth: true
+                spacing: 12
+
+                PageHeading {
+                    text: window.t("在线客服")
+                }
+
+                Spinner {
+                    visible: supportPage.loading
+                    strokeColor: window.accentColor
+                }
+
+                Item { Layout.fillWidth: true }
+
+                ActionButton {
+                    text: supportPage.loading ? window.t("正在同步...") : window.t("刷新")
+                    enabled: !supportPage.loading
+                    onClicked: {
+                        if (window.hasController)
+                            appController.refreshSupportChat()
+                    }
+                }
+            }
+
+            ApiErrorNote {}
+
+            Card {
+                spacing: 12
+
+                Label {
+                    Layout.fillWidth: true
+                    visible: supportPage.messages.length === 0
+                    text: supportPage.loading ? window.t("正在加载聊天记录...")
+                                              : window.t("还没有聊天记录，发送消息后客服会尽快回复。")
+                    color: window.secondaryTextColor
+                    font.pixelSize: 13
+                    wrapMode: Text.Wrap
+                }
+
+                Repeater {
+                    model: supportPage.messages
+
+                    Item {
+                        id: bubbleRow
+                        readonly property bool own: supportPage.isOwnMessage(modelData)
+                        readonly property var attachments: window.firstList(modelData, ["attachments", "files", "media"])
+                        Layout.fillWidth: true
+                        implicitHeight: bubble.height
+
+                        Rectangle {
+                            id: bubble
+                            anchors.right: bubbleRow.own ? parent.right : undefined
+                            anchors.left: bubbleRow.own ? undefined : parent.left
+                            width: Math.min(parent.width * 0.72, Math.max(bubbleText.implicitWidth, bubbleMeta.implicitWidth, 120) + 28)
+                            height: bubbleColumn.implicitHeight + 20
+                            radius: 16
+                            color: bubbleRow.own ? window.accentSoftColor : window.elevatedColor
+                            border.width: 1
+                            border.color: bubbleRow.own ? "#64433f" : window.dividerColor
+
+                            ColumnLayout {
+                                id: bubbleColumn
+                                anchors.left: parent.left
+                                anchors.right: parent.right
+                                anchors.top: parent.top
+                                anchors.margins: 10
+                                anchors.leftMargin: 14
+                                anchors.rightMargin: 14
+                                spacing: 4
+
+                                Label {
+                                    id: bubbleText
+                                    Layout.fillWidth: true
+                                    visible: text.length > 0
+                                    text: window.firstText(modelData, ["text", "content", "message", "body"])
+                                    textFormat: Text.PlainText
+                                    color: window.primaryTextColor
+                                    font.pixelSize: 14
+                                    wrapMode: Text.Wrap
+                                }
+
+                                Repeater {
+                                    model: bubbleRow.attachments
+
+                                    Label {
+                                        Layout.fillWidth: true
+                                        text: window.t("附件：%1").arg(window.firstText(modelData, ["name", "file_name", "id"]))
+                                        textFormat: Text.PlainText
+                                        color: "#f08a82"
+                                        font.pixelSize: 12
+                                        elide: Text.ElideMiddle
+                                    }
+                                }
+
+                                Label {
+                                    id: bubbleMeta
+                                    text: (bubbleRow.own ? window.t("我") : window.t("客服")) + "  "
+                                          + window.shortDateTime(window.firstText(modelData, ["created_at", "time", "timestamp"]))
+                                    textFormat: Text.PlainText
+                                    color: window.tertiaryTextColor
+                                    font.pixelSize: 11
+                                }
+                            }
+                        }
+                    }
+                }
+            }
+
+            Card {
+                spacing: 12
+
+                TextArea {
+                    id: composerField
+                    Layout.fillWidth: true
+                    Layout.preferredHeight: 96
+                    placeholderText: window.t("请描述你遇到的问题，客服会尽快回复。")
+                    placeholderTextColor: "#7d8382"
+                    textFormat: TextEdit.PlainText
+                    color: window.primaryTextColor
+                    font.pixelSize: 14
+                    wrapMode: TextEdit.Wrap
+                    selectByMouse: true
+                    enabled: !supportPage.sending
+                    background: Rectangle {
+                        radius: 12
+                        color: window.elevatedColor
+                        border.width: 1
+                        border.color: composerField.activeFocus ? window.accentColor : window.dividerColor
+                    }
+                }
+
+                Flow {
+                    Layout.fillWidth: true
+                    visible: supportPage.composerAttachments.length > 0
+                    spacing: 8
+
+                    Repeater {
+                        model: supportPage.composerAttachments
+
+                        InfoBadge {
+                            label: window.firstText(modelData, ["name", "id"])
+                        }
+                    }
+                }
+
+                RowLayout {
+                    Layout.fillWidth: true
+                    spacing: 10
+
+                    ActionButton {
+                        text: window.t("添加图片/视频")
+                        onClicked: supportPage.addAttachments()
+                    }
+
+                    Item { Layout.fillWidth: true }
+
+                    ActionButton {
+                        primary: true
+                        text: window.t("发送")
+                        enabled: !supportPage.sending
+                                 && (composerField.text.trim().length > 0 || supportPage.composerAttachments.length > 0)
+                        onClicked: supportPage.send()
+                    }
+                }
+            }
+
+            Card {
+                visible: supportPage.contactEmail.length > 0 || supportPage.contactTelegram.length > 0
+                         || supportPage.contactWebsite.length > 0
+                spacing: 10
+
+                Label {
+                    text: window.t("其他联系方式")
+                    color: window.primaryTextColor
+                    font.pixelSize: 15
+                    font.weight: Font.DemiBold
+                }
+
+                Repeater {
+                    model: [
+                        { "label": "邮箱", "value": supportPage.contactEmail, "kind": "copy" },
+                        { "label": "Telegram", "value": supportPage.contactTelegram, "kind": "copy" },
+                        { "label": "帮助中心", "value": supportPage.contactWebsite, "kind": "link" }
+                    ]
+
+                    RowLayout {
+                        Layout.fillWidth: true
+                        visible: modelData.value.length > 0
+                        spacing: 12
+
+                        Label {
+                            Layout.preferredWidth: 90
+                            text: window.t(modelData.label)
+                            color: window.secondaryTextColor
+                            font.pixelSize: 13
+                        }
+
+                        Label {
+                            Layout.fillWidth: true
+                            text: modelData.value
+                            textFormat: Text.PlainText
+                            color: window.primaryTextColor
+                            font.pixelSize: 13
+                            elide: Text.ElideMiddle
+                        }
+
+                        LinkText {
+                            text: modelData.kind === "link" ? window.t("打开") : (window.copiedKey === "contact-" + index ? window.t("已复制") : window.t("复制"))
+                            onActivated: {
+                                if (modelData.kind === "link")
+                                    window.openServerLink(modelData.value)
+                                else
+                                    window.markCopied("contact-" + index, modelData.value)
+                            }
+                        }
+                    }
+                }
+            }
+        }
     }
 
     Component {
         id: messagesPageComponent
-        PlaceholderPage { pageKey: "messages" }
+
+        PageFlickable {
+            id: messagesPage
+
+            readonly property var section: window.experienceSection("messages") || ({})
+            readonly property var items: window.firstList(section, ["items"])
+            readonly property var categories: window.firstList(section, ["categories"])
+            property string category: ""
+            property string openedId: ""
+            readonly property var shownItems: {
+                var shown = []
+                for (var i = 0; i < items.length; ++i) {
+                    var item = items[i]
+                    if (category.length === 0 || window.textOf(item["category"]) === category)
+                        shown.push(item)
+                }
+                return shown
+            }
+            readonly property var tabOptions: {
+                var options = [{ "key": "", "label": "全部" }]
+                for (var i = 0; i < categories.length; ++i) {
+                    var name = window.textOf(categories[i])
+                    if (name.length > 0)
+                        options.push({ "key": name, "label": name })
+                }
+                return options
+            }
+
+            function isRead(item) {
+                return window.isTrue(item["read"])
+            }
+
+            function open(item) {
+                var id = window.textOf(item["id"])
+                openedId = openedId === id ? "" : id
+                if (!isRead(item) && window.hasController && id.length > 0)
+                    appController.markMessagesRead([id])
+            }
+
+            function markAllRead() {
+                var ids = []
+                for (var i = 0; i < shownItems.length; ++i)
+                    ids.push(window.textOf(shownItems[i]["id"]))
+                if (ids.length > 0 && window.hasController)
+                    appController.markMessagesRead(ids)
+            }
+
+            RowLayout {
+                Layout.fillWidth: true
+                spacing: 12
+
+                PageHeading {
+                    text: window.t("消息中心")
+                }
+
+                InfoBadge {
+                    visible: window.unreadMessageCount > 0
+                    label: window.t("%1 条未读").arg(window.unreadMessageCount)
+                }
+
+                Item { Layout.fillWidth: true }
+
+                ActionButton {
+                    text: window.t("全部已读")
+                    enabled: window.unreadMessageCount > 0
+                    onClicked: messagesPage.markAllRead()
+                }
+            }
+
+            SegmentedTabs {
+                visible: messagesPage.tabOptions.length > 1
+                options: messagesPage.tabOptions
+                current: messagesPage.category
+                onPicked: function(key) { messagesPage.category = key }
+            }
+
+            EmptyState {
+                visible: messagesPage.shownItems.length === 0
+                iconName: "bell"
+                title: window.t("暂无消息")
+                detail: window.t("系统通知和账户消息会显示在这里。")
+            }
+
+            Repeater {
+                model: messagesPage.shownItems
+
+                Rectangle {
+                    id: messageCard
+                    readonly property string messageId: window.textOf(modelData["id"])
+                    readonly property bool unread: !messagesPage.isRead(modelData)
+                    readonly property bool opened: messagesPage.openedId === messageId
+                    readonly property string link: window.firstText(modelData, ["link", "url"])
+                    Layout.fillWidth: true
+                    implicitHeight: messageColumn.implicitHeight + 32
+                    radius: 18
+                    color: messageArea.containsMouse ? "#2a2f30" : window.surfaceColor
+                    border.width: 1
+                    border.color: opened ? window.accentColor : window.dividerColor
+
+                    MouseArea {
+                        id: messageArea
+                        anchors.fill: parent
+                        hoverEnabled: true
+                        cursorShape: Qt.PointingHandCursor
+                        onClicked: messagesPage.open(modelData)
+                    }
+
+                    ColumnLayout {
+                        id: messageColumn
+                        anchors.left: parent.left
+                        anchors.right: parent.right
+                        anchors.top: parent.top
+                        anchors.margins: 16
+                        anchors.leftMargin: 20
+                        spacing: 6
+
+                        RowLayout {
+                            Layout.fillWidth: true
+                            spacing: 10
+
+                            Rectangle {
+                                Layout.preferredWidth: 8
+                                Layout.preferredHeight: 8
+                                radius: 4
+                                color: messageCard.unread ? window.accentColor : "transparent"
+                            }
+
+                            Label {
+                                Layout.fillWidth: true
+                                text: window.firstText(modelData, ["title", "subject"])
+                                textFormat: Text.PlainText
+                                color: window.primaryTextColor
+                                font.pixelSize: 15
+                                font.weight: messageCard.unread ? Font.Bold : Font.Normal
+                                elide: Text.ElideRight
+                            }
+
+                            Label {
+                                visible: text.length > 0
+                                text: window.textOf(modelData["category"])
+                                textFormat: Text.PlainText
+                                color: "#f08a82"
+                                font.pixelSize: 12
+                            }
+
+                            Label {
+                                text: window.shortDateTime(window.firstText(modelData, ["created_at", "time", "published_at"]))
+                                textFormat: Text.PlainText
+                                color: window.tertiaryTextColor
+                                font.pixelSize: 12
+                            }
+                        }
+
+                        Label {
+                            Layout.fillWidth: true
+                            Layout.leftMargin: 18
+                            text: window.firstText(modelData, ["body", "content", "text", "summary"])
+                            textFormat: Text.PlainText
+                            color: window.secondaryTextColor
+                            font.pixelSize: 13
+                            wrapMode: messageCard.opened ? Text.Wrap : Text.NoWrap
+                            elide: messageCard.opened ? Text.ElideNone : Text.ElideRight
+                        }
+
+                        LinkText {
+                            Layout.leftMargin: 18
+                            visible: messageCard.opened && window.isOpenableLink(messageCard.link)
+                            text: window.t("打开链接")
+                            onActivated: window.openServerLink(messageCard.link)
+                        }
+                    }
+                }
+            }
+        }
     }
 
     Component {
@@ -3318,9 +3793,46 @@ ApplicationWindow {
                     }
 
                     ColumnLayout {
+                        id: aboutPanel
                         visible: window.settingsTab === "about"
                         Layout.fillWidth: true
                         spacing: 18
+
+                        // The outcome of the last upload or cache clearing, shown beside the buttons.
+                        property string diagnosticResult: ""
+                        property bool uploadPending: false
+
+                        function uploadLog() {
+                            if (!window.hasController)
+                                return
+                            diagnosticResult = ""
+                            uploadPending = true
+                            appController.uploadDiagnosticLog()
+                            // Refusals answer at once; the upload itself answers later.
+                            if (appController.apiError.length > 0 && !appController.networkLoading) {
+                                diagnosticResult = appController.apiError
+                                uploadPending = false
+                            }
+                        }
+
+                        function clearCache() {
+                            if (!window.hasController)
+                                return
+                            uploadPending = false
+                            appController.clearCachedLogs()
+                            diagnosticResult = appController.apiError
+                        }
+
+                        Connections {
+                            target: window.hasController && aboutPanel.uploadPending ? appController : null
+
+                            function onApiErrorChanged() {
+                                if (appController.apiError.length === 0)
+                                    return
+                                aboutPanel.diagnosticResult = appController.apiError
+                                aboutPanel.uploadPending = false
+                            }
+                        }
 
                         RowLayout {
                             Layout.fillWidth: true
@@ -3332,10 +3844,7 @@ ApplicationWindow {
                                 value: window.t("版本 %1").arg(window.clientVersion)
                                 caption: window.hasController ? appController.desktopPlatformLabel : ""
                                 diagnosticUploadEnabled: true
-                                onDiagnosticUploadRequested: {
-                                    if (window.hasController)
-                                        appController.uploadDiagnosticLog()
-                                }
+                                onDiagnosticUploadRequested: aboutPanel.uploadLog()
                             }
 
                             ColumnLayout {
@@ -3361,11 +3870,24 @@ ApplicationWindow {
                                     ActionButton {
                                         primary: true
                                         text: window.t("上传诊断日志")
-                                        onClicked: {
-                                            if (window.hasController)
-                                                appController.uploadDiagnosticLog()
-                                        }
+                                        enabled: !aboutPanel.uploadPending
+                                        onClicked: aboutPanel.uploadLog()
                                     }
+
+                                    ActionButton {
+                                        text: window.t("清理缓存")
+                                        onClicked: aboutPanel.clearCache()
+                                    }
+                                }
+
+                                Label {
+                                    Layout.fillWidth: true
+                                    visible: text.length > 0
+                                    text: aboutPanel.uploadPending ? window.t("正在上传诊断日志...") : aboutPanel.diagnosticResult
+                                    textFormat: Text.PlainText
+                                    color: "#f08a82"
+                                    font.pixelSize: 13
+                                    wrapMode: Text.Wrap
                                 }
                             }
                         }
