@@ -27,6 +27,7 @@ private Q_SLOTS:
     void authenticationModes();
     void signedInPages_data();
     void signedInPages();
+    void supportConversation();
 
 private:
     void capture(const QString &name);
@@ -135,6 +136,9 @@ void ScreenshotTest::signedInPages_data()
     QTest::newRow("devices") << "devices" << "" << "" << "zh-Hans";
     QTest::newRow("devices-en") << "devices" << "" << "" << "en";
     QTest::newRow("invite") << "invite" << "" << "" << "zh-Hans";
+    QTest::newRow("messages") << "messages" << "" << "" << "zh-Hans";
+    QTest::newRow("messages-en") << "messages" << "" << "" << "en";
+    QTest::newRow("settings-about") << "settings" << "settingsTab" << "about" << "zh-Hans";
 }
 
 void ScreenshotTest::signedInPages()
@@ -155,6 +159,32 @@ void ScreenshotTest::signedInPages()
     QTRY_VERIFY_WITH_TIMEOUT(!m_controller->networkLoading(), 10000);
     capture(QString::fromLatin1(QTest::currentDataTag()));
     m_controller->setLanguage(QStringLiteral("zh-Hans"));
+}
+
+// A conversation with the backend's agent, whose reply arrives by event;
+// the markup in the question shows as typed.
+void ScreenshotTest::supportConversation()
+{
+    QVERIFY(m_controller->loggedIn());
+    m_controller->navigate(QStringLiteral("supportChat"));
+    QTRY_VERIFY_WITH_TIMEOUT(!m_controller->networkLoading(), 10000);
+    const auto agentReplies = [this] {
+        int count = 0;
+        const QVariantList messages = m_controller->experience()
+                                          .value(QStringLiteral("support"))
+                                          .toMap()
+                                          .value(QStringLiteral("conversation"))
+                                          .toMap()
+                                          .value(QStringLiteral("messages"))
+                                          .toList();
+        for (const QVariant &message : messages)
+            count += message.toMap().value(QStringLiteral("sender")).toString() == QLatin1String("agent") ? 1 : 0;
+        return count;
+    };
+    QTRY_COMPARE_WITH_TIMEOUT(agentReplies(), 1, 10000);
+    m_controller->sendSupportChatMessage(QStringLiteral("<b>东京节点</b>连不上，切换到智能匹配也不行，怎么办？"));
+    QTRY_COMPARE_WITH_TIMEOUT(agentReplies(), 2, 10000);
+    capture(QStringLiteral("support-conversation"));
 }
 
 QTEST_MAIN(ScreenshotTest)
