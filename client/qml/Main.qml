@@ -871,6 +871,7 @@ ApplicationWindow {
         }
 
         contentItem: Label {
+            textFormat: Text.PlainText
             text: actionButton.text
             font: actionButton.font
             color: actionButton.primary ? "#ffffff" : window.primaryTextColor
@@ -921,6 +922,7 @@ ApplicationWindow {
 
                 Label {
                     Layout.fillWidth: true
+                    textFormat: Text.PlainText
                     text: modal.heading
                     color: window.primaryTextColor
                     font.pixelSize: 20
@@ -931,6 +933,7 @@ ApplicationWindow {
                 Label {
                     Layout.fillWidth: true
                     visible: text.length > 0
+                    textFormat: Text.PlainText
                     text: modal.message
                     color: window.primaryTextColor
                     font.pixelSize: 14
@@ -941,6 +944,7 @@ ApplicationWindow {
                 Label {
                     Layout.fillWidth: true
                     visible: text.length > 0
+                    textFormat: Text.PlainText
                     text: modal.detail
                     color: window.secondaryTextColor
                     font.pixelSize: 13
@@ -1068,6 +1072,7 @@ ApplicationWindow {
                         id: segmentLabel
                         anchors.centerIn: parent
                         width: Math.min(implicitWidth, segment.width - 12)
+                        textFormat: Text.PlainText
                         text: window.t(modelData.label)
                         color: segment.selected ? "#f08a82" : window.secondaryTextColor
                         font.pixelSize: 13
@@ -1152,6 +1157,7 @@ ApplicationWindow {
 
                 Label {
                     Layout.fillWidth: true
+                    textFormat: Text.PlainText
                     text: choice.title
                     color: window.primaryTextColor
                     font.pixelSize: 15
@@ -1162,6 +1168,7 @@ ApplicationWindow {
                 Label {
                     Layout.fillWidth: true
                     visible: text.length > 0
+                    textFormat: Text.PlainText
                     text: choice.detail
                     color: window.secondaryTextColor
                     font.pixelSize: 12
@@ -1223,6 +1230,7 @@ ApplicationWindow {
             Label {
                 Layout.fillWidth: true
                 horizontalAlignment: Text.AlignHCenter
+                textFormat: Text.PlainText
                 text: empty.title
                 color: window.primaryTextColor
                 font.pixelSize: 16
@@ -1234,6 +1242,7 @@ ApplicationWindow {
                 Layout.fillWidth: true
                 visible: text.length > 0
                 horizontalAlignment: Text.AlignHCenter
+                textFormat: Text.PlainText
                 text: empty.detail
                 color: window.secondaryTextColor
                 font.pixelSize: 13
@@ -1266,6 +1275,7 @@ ApplicationWindow {
             anchors.verticalCenter: parent.verticalCenter
             anchors.leftMargin: 16
             anchors.rightMargin: 16
+            textFormat: Text.PlainText
             text: note.shownText
             color: "#f4b0a9"
             font.pixelSize: 13
@@ -1360,6 +1370,7 @@ ApplicationWindow {
 
             Label {
                 Layout.fillWidth: true
+                textFormat: Text.PlainText
                 text: tile.title
                 color: window.secondaryTextColor
                 font.pixelSize: 12
@@ -1368,6 +1379,7 @@ ApplicationWindow {
 
             Label {
                 Layout.fillWidth: true
+                textFormat: Text.PlainText
                 text: tile.value.length > 0 ? tile.value : "—"
                 color: window.primaryTextColor
                 font.pixelSize: 16
@@ -1392,6 +1404,7 @@ ApplicationWindow {
         Label {
             anchors.centerIn: parent
             visible: chip.code.length > 0
+            textFormat: Text.PlainText
             text: chip.code
             color: chip.highlighted ? "#f08a82" : window.primaryTextColor
             font.pixelSize: 13
@@ -1640,6 +1653,7 @@ ApplicationWindow {
 
             Label {
                 Layout.fillWidth: true
+                textFormat: Text.PlainText
                 text: entry.label
                 color: entry.current ? window.accentColor : window.primaryTextColor
                 font.pixelSize: 14
@@ -1655,6 +1669,7 @@ ApplicationWindow {
 
                 Label {
                     anchors.centerIn: parent
+                    textFormat: Text.PlainText
                     text: Math.min(entry.badgeCount, 9)
                     color: "#ffffff"
                     font.pixelSize: 11
@@ -1871,6 +1886,7 @@ ApplicationWindow {
 
                             Label {
                                 anchors.centerIn: parent
+                                textFormat: Text.PlainText
                                 text: window.accountName.length > 0 ? window.accountName.charAt(0).toUpperCase() : ""
                                 color: "#f08a82"
                                 font.pixelSize: 16
@@ -1892,6 +1908,7 @@ ApplicationWindow {
 
                                 Label {
                                     anchors.centerIn: parent
+                                    textFormat: Text.PlainText
                                     text: Math.min(window.unreadMessageCount, 9)
                                     color: "#ffffff"
                                     font.pixelSize: 10
@@ -1906,6 +1923,7 @@ ApplicationWindow {
 
                             Label {
                                 Layout.fillWidth: true
+                                textFormat: Text.PlainText
                                 text: window.accountName
                                 color: window.primaryTextColor
                                 font.pixelSize: 14
@@ -1915,6 +1933,7 @@ ApplicationWindow {
 
                             Label {
                                 Layout.fillWidth: true
+                                textFormat: Text.PlainText
                                 text: window.accountSubtitle
                                 color: window.secondaryTextColor
                                 font.pixelSize: 12
@@ -2049,6 +2068,7 @@ ApplicationWindow {
 
                     Label {
                         anchors.horizontalCenter: parent.horizontalCenter
+                        textFormat: Text.PlainText
                         text: window.hasController ? appController.statusText : ""
                         color: window.secondaryTextColor
                         font.pixelSize: 14
@@ -2120,6 +2140,7 @@ ApplicationWindow {
 
                     Label {
                         visible: text.length > 0
+                        textFormat: Text.PlainText
                         text: window.hasController && appController.currentNodeName.length > 0
                               ? window.t("当前节点：%1").arg(window.t(appController.currentNodeName)) : ""
                         color: window.secondaryTextColor
@@ -2165,6 +2186,7 @@ ApplicationWindow {
 
                                 Label {
                                     Layout.fillWidth: true
+                                    textFormat: Text.PlainText
                                     text: window.t("%1 个国家/地区").arg(serversPage.visibleCountries.length)
                                     color: window.tertiaryTextColor
                                     font.pixelSize: 12
@@ -2222,6 +2244,7 @@ ApplicationWindow {
 
                                                 Label {
                                                     Layout.fillWidth: true
+                                                    textFormat: Text.PlainText
                                                     text: window.localizedName(modelData)
                                                     color: window.primaryTextColor
                                                     font.pixelSize: 14
@@ -2240,6 +2263,7 @@ ApplicationWindow {
 
                                             Label {
                                                 Layout.fillWidth: true
+                                                textFormat: Text.PlainText
                                                 text: window.t("%1 个节点").arg(window.countryNodeCount(modelData))
                                                 color: window.secondaryTextColor
                                                 font.pixelSize: 12
@@ -2252,6 +2276,7 @@ ApplicationWindow {
 
                                             Label {
                                                 Layout.alignment: Qt.AlignRight
+                                                textFormat: Text.PlainText
                                                 text: window.latencyText(modelData["latency"])
                                                 color: window.latencyColor(modelData["latency"])
                                                 font.pixelSize: 13
@@ -2319,6 +2344,7 @@ ApplicationWindow {
 
                                     Label {
                                         Layout.fillWidth: true
+                                        textFormat: Text.PlainText
                                         text: serversPage.chosenCountry ? window.localizedName(serversPage.chosenCountry) : window.t("全部节点")
                                         color: window.primaryTextColor
                                         font.pixelSize: 20
@@ -2328,6 +2354,7 @@ ApplicationWindow {
 
                                     Label {
                                         Layout.fillWidth: true
+                                        textFormat: Text.PlainText
                                         text: window.t("%1 个节点").arg(serversPage.chosenNodes.length)
                                         color: window.secondaryTextColor
                                         font.pixelSize: 13
@@ -2395,6 +2422,7 @@ ApplicationWindow {
 
                                         Label {
                                             Layout.alignment: Qt.AlignRight
+                                            textFormat: Text.PlainText
                                             text: serversPage.chosenCountry ? window.latencyText(serversPage.chosenCountry["latency"]) : ""
                                             color: window.latencyColor(serversPage.chosenCountry ? serversPage.chosenCountry["latency"] : 0)
                                             font.pixelSize: 14
@@ -2403,6 +2431,7 @@ ApplicationWindow {
 
                                         Label {
                                             Layout.alignment: Qt.AlignRight
+                                            textFormat: Text.PlainText
                                             text: serversPage.chosenCountry ? window.t(window.textOf(serversPage.chosenCountry["quality"])) : ""
                                             color: serversPage.chosenCountry
                                                    ? window.qualityColor(serversPage.chosenCountry["qualityScore"], serversPage.chosenCountry["quality"])
@@ -2475,6 +2504,7 @@ ApplicationWindow {
                                                     id: nodeNameLabel
                                                     anchors.verticalCenter: parent.verticalCenter
                                                     width: Math.min(implicitWidth, parent.width - (highlightBadge.visible ? highlightBadge.width + 8 : 0))
+                                                    textFormat: Text.PlainText
                                                     text: window.localizedName(modelData)
                                                     color: window.primaryTextColor
                                                     font.pixelSize: 14
@@ -2495,6 +2525,7 @@ ApplicationWindow {
                                             Label {
                                                 Layout.fillWidth: true
                                                 visible: text.length > 0
+                                                textFormat: Text.PlainText
                                                 text: window.t(window.textOf(modelData["region"]))
                                                 color: window.secondaryTextColor
                                                 font.pixelSize: 12
@@ -2507,6 +2538,7 @@ ApplicationWindow {
 
                                             Label {
                                                 Layout.alignment: Qt.AlignRight
+                                                textFormat: Text.PlainText
                                                 text: window.latencyText(modelData["latency"])
                                                 color: window.latencyColor(modelData["latency"])
                                                 font.pixelSize: 14
@@ -2519,6 +2551,7 @@ ApplicationWindow {
 
                                                 Label {
                                                     visible: nodeRow.quality.length > 0
+                                                    textFormat: Text.PlainText
                                                     text: window.t(nodeRow.quality)
                                                     color: window.qualityColor(modelData["qualityScore"], nodeRow.quality)
                                                     font.pixelSize: 12
@@ -2655,6 +2688,7 @@ ApplicationWindow {
 
                         Label {
                             Layout.fillWidth: true
+                            textFormat: Text.PlainText
                             text: devicesPage.quotaText.length > 0 ? devicesPage.quotaText : "—"
                             color: window.primaryTextColor
                             font.pixelSize: 24
@@ -2705,6 +2739,7 @@ ApplicationWindow {
                         anchors.verticalCenter: parent.verticalCenter
                         anchors.leftMargin: 16
                         anchors.rightMargin: 16
+                        textFormat: Text.PlainText
                         text: window.t(devicesPage.alertText)
                         color: "#ffc46b"
                         font.pixelSize: 13
@@ -2758,6 +2793,7 @@ ApplicationWindow {
                                     id: deviceNameLabel
                                     anchors.verticalCenter: parent.verticalCenter
                                     width: Math.min(implicitWidth, parent.width - (currentBadge.visible ? currentBadge.width + 8 : 0))
+                                    textFormat: Text.PlainText
                                     text: deviceRow.deviceName.length > 0 ? deviceRow.deviceName : window.t("未命名设备")
                                     color: window.primaryTextColor
                                     font.pixelSize: 15
@@ -2777,6 +2813,7 @@ ApplicationWindow {
 
                             Label {
                                 Layout.fillWidth: true
+                                textFormat: Text.PlainText
                                 text: {
                                     var parts = []
                                     if (deviceRow.platform.length > 0)
@@ -2892,6 +2929,7 @@ ApplicationWindow {
                 Label {
                     Layout.fillWidth: true
                     visible: supportPage.messages.length === 0
+                    textFormat: Text.PlainText
                     text: supportPage.loading ? window.t("正在加载聊天记录...")
                                               : window.t("还没有聊天记录，发送消息后客服会尽快回复。")
                     color: window.secondaryTextColor
@@ -3052,6 +3090,7 @@ ApplicationWindow {
 
                         Label {
                             Layout.preferredWidth: 90
+                            textFormat: Text.PlainText
                             text: window.t(modelData.label)
                             color: window.secondaryTextColor
                             font.pixelSize: 13
@@ -3322,6 +3361,7 @@ ApplicationWindow {
 
                         Label {
                             Layout.fillWidth: true
+                            textFormat: Text.PlainText
                             text: invitePage.description.length > 0 ? window.t(invitePage.description)
                                                                     : window.t("好友使用你的邀请码注册后，你可以获得会员奖励时长。")
                             color: window.secondaryTextColor
@@ -3358,6 +3398,7 @@ ApplicationWindow {
 
                             Label {
                                 Layout.fillWidth: true
+                                textFormat: Text.PlainText
                                 text: invitePage.inviteCode
                                 color: "#f08a82"
                                 font.pixelSize: 24
@@ -3402,6 +3443,7 @@ ApplicationWindow {
 
                             Label {
                                 Layout.fillWidth: true
+                                textFormat: Text.PlainText
                                 text: invitePage.inviteLink
                                 color: window.primaryTextColor
                                 font.pixelSize: 14
@@ -3478,6 +3520,7 @@ ApplicationWindow {
                             Label {
                                 id: tabLabel
                                 anchors.centerIn: parent
+                                textFormat: Text.PlainText
                                 text: window.t(modelData.label)
                                 color: tab.selected ? "#f08a82" : window.secondaryTextColor
                                 font.pixelSize: 14
@@ -3515,6 +3558,7 @@ ApplicationWindow {
                     spacing: 18
 
                     Label {
+                        textFormat: Text.PlainText
                         text: {
                             for (var i = 0; i < window.settingsTabs.length; ++i) {
                                 if (window.settingsTabs[i].key === window.settingsTab)
@@ -3557,6 +3601,7 @@ ApplicationWindow {
 
                                     Label {
                                         anchors.centerIn: parent
+                                        textFormat: Text.PlainText
                                         text: window.accountName.length > 0 ? window.accountName.charAt(0).toUpperCase() : ""
                                         color: "#f08a82"
                                         font.pixelSize: 20
@@ -3570,6 +3615,7 @@ ApplicationWindow {
 
                                     Label {
                                         Layout.fillWidth: true
+                                        textFormat: Text.PlainText
                                         text: window.hasController && appController.authEmail.length > 0 ? appController.authEmail : window.t("未登录")
                                         color: window.primaryTextColor
                                         font.pixelSize: 17
@@ -3739,6 +3785,7 @@ ApplicationWindow {
                                 Layout.fillWidth: true
                                 Layout.topMargin: 6
                                 visible: passwordForm.noticeKey.length > 0
+                                textFormat: Text.PlainText
                                 text: window.t(passwordForm.noticeKey)
                                 color: "#f4b0a9"
                                 font.pixelSize: 13
@@ -3976,6 +4023,7 @@ ApplicationWindow {
 
                                         Label {
                                             Layout.fillWidth: true
+                                            textFormat: Text.PlainText
                                             text: modelData.nativeName
                                             color: window.primaryTextColor
                                             font.pixelSize: 15
@@ -3985,6 +4033,7 @@ ApplicationWindow {
 
                                         Label {
                                             Layout.fillWidth: true
+                                            textFormat: Text.PlainText
                                             text: modelData.detail
                                             color: window.secondaryTextColor
                                             font.pixelSize: 12
@@ -4128,6 +4177,7 @@ ApplicationWindow {
 
                             Label {
                                 Layout.fillWidth: true
+                                textFormat: Text.PlainText
                                 text: window.hasController && appController.statusText.length > 0
                                       ? appController.statusText : window.t("登录后同步你的岚舟节点")
                                 color: window.secondaryTextColor
@@ -4164,6 +4214,7 @@ ApplicationWindow {
 
                                     Label {
                                         Layout.fillWidth: true
+                                        textFormat: Text.PlainText
                                         text: window.t(modelData.text)
                                         color: window.primaryTextColor
                                         font.pixelSize: 14
@@ -4195,6 +4246,7 @@ ApplicationWindow {
 
                             Label {
                                 Layout.fillWidth: true
+                                textFormat: Text.PlainText
                                 text: window.authMode === "reg" ? window.t("注册账号")
                                                                 : (window.authMode === "forgot" ? window.t("重置密码") : window.t("欢迎回来"))
                                 color: window.primaryTextColor
@@ -4206,6 +4258,7 @@ ApplicationWindow {
                             Label {
                                 Layout.fillWidth: true
                                 Layout.bottomMargin: 4
+                                textFormat: Text.PlainText
                                 text: {
                                     var email = window.authEmail.trim()
                                     if (window.authMode === "reg")
@@ -4423,6 +4476,7 @@ ApplicationWindow {
                             Label {
                                 Layout.fillWidth: true
                                 visible: window.authNoticeKey.length > 0
+                                textFormat: Text.PlainText
                                 text: {
                                     var message = window.t(window.authNoticeKey)
                                     return message.indexOf("%1") >= 0 ? message.arg(window.authNoticeArg) : message
@@ -4435,6 +4489,7 @@ ApplicationWindow {
                             Label {
                                 Layout.fillWidth: true
                                 visible: text.length > 0
+                                textFormat: Text.PlainText
                                 text: window.hasController ? appController.apiError : ""
                                 color: "#f4b0a9"
                                 font.pixelSize: 13
@@ -4602,6 +4657,7 @@ ApplicationWindow {
             id: toastLabel
             anchors.centerIn: parent
             width: Math.min(implicitWidth, 512)
+            textFormat: Text.PlainText
             text: toast.shownText
             color: window.primaryTextColor
             font.pixelSize: 14

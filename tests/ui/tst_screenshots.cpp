@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QQmlApplicationEngine>
 #include <QQmlContext>
+#include <QQuickItem>
 #include <QQuickStyle>
 #include <QQuickWindow>
 #include <QSet>
@@ -28,9 +29,12 @@ private Q_SLOTS:
     void signedInPages_data();
     void signedInPages();
     void supportConversation();
+    void kickMessageShownAsText();
 
 private:
     void capture(const QString &name);
+    // Every text item of the window whose text holds the fragment, with its textFormat.
+    QList<int> textFormatsShowing(const QString &fragment) const;
 
     std::unique_ptr<TestEnvironment> m_env;
     std::unique_ptr<DevServerRunner> m_server;
@@ -84,6 +88,21 @@ void ScreenshotTest::capture(const QString &name)
     QVERIFY2(colours.size() >= 16, qPrintable(name));
     const QString path = QDir(m_outputDir).filePath(name + QStringLiteral(".png"));
     QVERIFY2(image.save(path), qPrintable(path));
+}
+
+QList<int> ScreenshotTest::textFormatsShowing(const QString &fragment) const
+{
+    QList<int> formats;
+    QList<QQuickItem *> pending{m_window->contentItem()};
+    while (!pending.isEmpty()) {
+        const QQuickItem *item = pending.takeLast();
+        pending << item->childItems();
+        const QVariant text = item->property("text");
+        const QVariant format = item->property("textFormat");
+        if (text.isValid() && format.isValid() && item->isVisible() && text.toString().contains(fragment))
+            formats << format.toInt();
+    }
+    return formats;
 }
 
 void ScreenshotTest::authenticationModes_data()
@@ -185,6 +204,24 @@ void ScreenshotTest::supportConversation()
     m_controller->sendSupportChatMessage(QStringLiteral("<b>东京节点</b>连不上，切换到智能匹配也不行，怎么办？"));
     QTRY_COMPARE_WITH_TIMEOUT(agentReplies(), 2, 10000);
     capture(QStringLiteral("support-conversation"));
+    // The question and the agent's echo of it: both drawn as plain text.
+    const QList<int> formats = textFormatsShowing(QStringLiteral("<b>东京节点</b>"));
+    QCOMPARE(formats.size(), 2);
+    for (int format : formats)
+        QCOMPARE(format, int(Qt::PlainText));
+}
+
+void ScreenshotTest::kickMessageShownAsText()
+{
+    QVERIFY(m_controller->loggedIn());
+    m_controller->handleRealtimeEvent(QString(),
+                                      QStringLiteral(R"({"type":"kicked_out","message":"<a href='file:///etc'>账号</a>已在别处登录"})"));
+    QTRY_VERIFY(m_controller->sessionKickDialogVisible());
+    capture(QStringLiteral("session-kick-markup"));
+    const QList<int> formats = textFormatsShowing(QStringLiteral("账号</a>已在别处登录"));
+    QVERIFY(!formats.isEmpty());
+    for (int format : formats)
+        QCOMPARE(format, int(Qt::PlainText));
 }
 
 QTEST_MAIN(ScreenshotTest)
