@@ -1,5 +1,7 @@
 #include "curlupload.h"
 
+#include "curlfallback.h"
+
 #include <QDir>
 #include <QTemporaryFile>
 
@@ -19,14 +21,8 @@ QString curlFormFileValue(const QString &filePath)
 
 QStringList curlUploadArguments(const CurlUploadRequest &request, const QString &credentialConfigPath)
 {
-    QStringList arguments{
-        QStringLiteral("--http1.1"),
-        QStringLiteral("-sS"),
-        QStringLiteral("-L"),
-        QStringLiteral("--noproxy"),
-        QStringLiteral("*"),
-        QStringLiteral("-X"),
-        QStringLiteral("POST"),
+    QStringList arguments = curlCommonArguments(QStringLiteral("POST"));
+    arguments << QStringList{
         QStringLiteral("-H"),
         QStringLiteral("Accept: application/json"),
         QStringLiteral("-H"),

@@ -24,6 +24,16 @@ QVariantList firstNonEmptyList(const QVariantMap &map, const QStringList &keys, 
     return QVariantList();
 }
 
+// The first non-empty map under one of nestedKeys; else the map itself when
+// it holds one of ownKeys; else empty.
+QVariantMap nestedOrOwnMap(const QVariantMap &map, const QStringList &nestedKeys, const QStringList &ownKeys)
+{
+    const QVariantMap nested = MapHelpers::firstNestedMap(map, nestedKeys);
+    if (!nested.isEmpty())
+        return nested;
+    return MapHelpers::mapContainsAnyKey(map, ownKeys) ? map : QVariantMap();
+}
+
 } // namespace
 
 QVariantMap normalizedMessagesSection(const QVariantMap &section)
@@ -88,27 +98,21 @@ QVariantMap normalizedSupportPayload(const QVariantMap &response)
 
 QVariantMap normalizedSupportConversationMap(const QVariantMap &payload)
 {
-    const QVariantMap nested = MapHelpers::firstNestedMap(
-        payload, {QStringLiteral("conversation"), QStringLiteral("chat"), QStringLiteral("session"),
-                  QStringLiteral("support_chat")});
-    if (!nested.isEmpty())
-        return nested;
-    const QStringList ownKeys{QStringLiteral("messages"), QStringLiteral("items"),   QStringLiteral("records"),
-                              QStringLiteral("list"),     QStringLiteral("id"),      QStringLiteral("conversation_id"),
-                              QStringLiteral("chat_id")};
-    return MapHelpers::mapContainsAnyKey(payload, ownKeys) ? payload : QVariantMap();
+    return nestedOrOwnMap(payload,
+                          {QStringLiteral("conversation"), QStringLiteral("chat"), QStringLiteral("session"),
+                           QStringLiteral("support_chat")},
+                          {QStringLiteral("messages"), QStringLiteral("items"), QStringLiteral("records"),
+                           QStringLiteral("list"), QStringLiteral("id"), QStringLiteral("conversation_id"),
+                           QStringLiteral("chat_id")});
 }
 
 QVariantMap normalizedSupportContactMap(const QVariantMap &payload)
 {
-    const QVariantMap nested = MapHelpers::firstNestedMap(
-        payload, {QStringLiteral("contact"), QStringLiteral("support_contact"), QStringLiteral("support"),
-                  QStringLiteral("channels")});
-    if (!nested.isEmpty())
-        return nested;
-    const QStringList ownKeys{QStringLiteral("email"), QStringLiteral("support_email"), QStringLiteral("telegram"),
-                              QStringLiteral("tg"),    QStringLiteral("website"),       QStringLiteral("url")};
-    return MapHelpers::mapContainsAnyKey(payload, ownKeys) ? payload : QVariantMap();
+    return nestedOrOwnMap(payload,
+                          {QStringLiteral("contact"), QStringLiteral("support_contact"), QStringLiteral("support"),
+                           QStringLiteral("channels")},
+                          {QStringLiteral("email"), QStringLiteral("support_email"), QStringLiteral("telegram"),
+                           QStringLiteral("tg"), QStringLiteral("website"), QStringLiteral("url")});
 }
 
 QVariantMap mergedSupportSection(const QVariantMap &section, const QVariantMap &response)

@@ -1,6 +1,7 @@
 #include "api/apierrors.h"
 #include "app/startup.h"
 #include "controller/appcontroller.h"
+#include "curlstandin.h"
 #include "devserver/devserverrunner.h"
 #include "model/diagnosticupload.h"
 #include "tunnel/diagnosticlog.h"
@@ -521,19 +522,7 @@ void RealtimeTest::supportUploadKeepsTokenOffCommandLine()
     QVERIFY(controller);
 
     QTemporaryDir bin;
-    const QString script = QStringLiteral("#!/bin/sh\n"
-                                          "log=\"$(dirname \"$0\")/calls.log\"\n"
-                                          "prev=\n"
-                                          "for a in \"$@\"; do\n"
-                                          "  printf 'arg:%s\\n' \"$a\" >> \"$log\"\n"
-                                          "  if [ \"$prev\" = \"-K\" ] && [ -f \"$a\" ]; then\n"
-                                          "    printf 'config-mode:%s\\n' \"$(stat -c %a \"$a\")\" >> \"$log\"\n"
-                                          "    printf 'config-path:%s\\n' \"$a\" >> \"$log\"\n"
-                                          "  fi\n"
-                                          "  prev=\"$a\"\n"
-                                          "done\n"
-                                          "exec %1 \"$@\"\n")
-                               .arg(realCurl);
+    const QString script = curlRecorderScript(realCurl);
     QVERIFY(writeFile(bin.filePath(QStringLiteral("curl")), script.toUtf8()));
     QFile(bin.filePath(QStringLiteral("curl")))
         .setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
