@@ -123,6 +123,8 @@ private Q_SLOTS:
     void eventActions_data();
     void eventActions();
     void reconnectBacksOffAcrossServerRestart();
+    void refusedStreamEndsStaleSession();
+    void bootstrapDuringPendingReconnectWaits();
     void messagesReadOptimisticallyAndAllRead();
     void supportRefreshGateAndLoadingFlag();
     void supportSendGetsAgentReplyByEvent();
@@ -348,6 +350,36 @@ void RealtimeTest::reconnectBacksOffAcrossServerRestart()
     QTRY_COMPARE(controller->eventReconnectBackoffMs(), 1000);
     QVERIFY(controller->loggedIn());
     QVERIFY(!timer->isActive());
+}
+
+void RealtimeTest::refusedStreamEndsStaleSession()
+{
+    auto controller = signedIn();
+    QVERIFY(controller);
+    const QString token = controller->authToken();
+    m_server->run([&](DevServer &server) { server.store().revokeSession(token); });
+    // The connection drops; the redial is refused with the server's reason.
+    controller->eventSocket()->abort();
+    QTRY_VERIFY_WITH_TIMEOUT(!controller->loggedIn(), 5000);
+    QVERIFY(controller->sessionKickDialogVisible());
+    QCOMPARE(controller->sessionKickDialogMessage(), QStringLiteral("您已被踢下线。"));
+    QVERIFY(!controller->eventReconnectTimer()->isActive());
+}
+
+void RealtimeTest::bootstrapDuringPendingReconnectWaits()
+{
+    auto controller = signedIn();
+    QVERIFY(controller);
+    controller->eventSocket()->abort();
+    QTRY_VERIFY(controller->eventReconnectTimer()->isActive());
+    m_server->resetRequestCounts();
+    // An applied bootstrap does not dial past the waiting reconnect.
+    controller->loadBootstrap();
+    QCOMPARE(m_server->requestCount(kBootstrapRoute), 1);
+    QVERIFY(!controller->eventSocket());
+    QVERIFY(controller->eventReconnectTimer()->isActive());
+    QTRY_VERIFY_WITH_TIMEOUT(streamOpen(*controller), 5000);
+    QCOMPARE(m_server->requestCount(QStringLiteral("/api/v1/ws")), 1);
 }
 
 // --- the inbox --------------------------------------------------------------------------
