@@ -105,6 +105,7 @@ DevServer::DevServer(QObject *parent)
     addProfileRoutes();
     addNodeRoutes();
     addBillingRoutes();
+    addSupportRoutes();
     addDevelopmentRoutes();
 }
 

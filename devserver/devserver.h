@@ -255,6 +255,18 @@ private:
     // tells the account's event streams.
     void settleOrder(const DevServerStore::Order &order, bool paid);
     QJsonObject orderJson(const DevServerStore::Order &order) const;
+    // devserver_support.cpp
+    void addSupportRoutes();
+    bool ensureSupportSchema();
+    QJsonArray messageItemsJson(qint64 accountId); // seeds the demo notices on first use
+    QJsonObject messagesSectionJson(qint64 accountId);
+    DevReply listMessages(const DevRequest &request);
+    DevReply markMessagesRead(const DevRequest &request);
+    bool addSupportMessage(qint64 accountId, const QString &sender, const QString &text, const QJsonArray &attachments);
+    QJsonObject supportConversationJson(qint64 accountId);
+    DevReply postSupportChat(const DevRequest &request);
+    DevReply uploadSupportMedia(const DevRequest &request);
+    DevReply storeDiagnosticLog(const DevRequest &request);
 
     // devserver_dev.cpp
     void addDevelopmentRoutes();

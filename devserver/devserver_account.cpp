@@ -246,6 +246,7 @@ DevReply DevServer::bootstrap(const DevRequest &request)
                 {QStringLiteral("billing"), billingJson(*account)},
                 {QStringLiteral("invite"), inviteJson(*account)},
                 {QStringLiteral("devices"), devicesJson(*account, request.token)},
+                {QStringLiteral("messages"), messagesSectionJson(account->id)},
             }},
         {QStringLiteral("support"),
             QJsonObject {

@@ -315,7 +315,7 @@ void DevServer::enforceDeviceQuota(const DevServerStore::Account &account, const
             break;
         if (session.token == newToken)
             continue;
-        QJsonObject event = sessionEvent(QStringLiteral("device_revoked"), QLatin1String(kQuotaKickMessage),
+        QJsonObject event = sessionEvent(QStringLiteral("device_revoked"), QString::fromUtf8(kQuotaKickMessage),
             QStringLiteral("device limit exceeded"));
         event.insert(QStringLiteral("device_id"), deviceIdOf(session));
         endSession(session.token, event);
@@ -342,7 +342,7 @@ DevReply DevServer::resetPassword(const DevRequest &request)
     m_store.consumeCodes(email, acceptedPurposes(QStringLiteral("reset")));
     endAccountSessions(account->id, QString(),
         sessionEvent(
-            QStringLiteral("session_revoked"), QLatin1String(kKickedMessage), QStringLiteral("password reset")));
+            QStringLiteral("session_revoked"), QString::fromUtf8(kKickedMessage), QStringLiteral("password reset")));
     DevReply reply = DevReply::json({{QStringLiteral("ok"), true}, {QStringLiteral("reset"), true}});
     reply.encryptable = false; // asked without a token
     return reply;
@@ -363,7 +363,7 @@ DevReply DevServer::changePassword(const DevRequest &request)
     // Every device signs in again with the new password, this one included.
     endAccountSessions(request.accountId, request.token,
         sessionEvent(
-            QStringLiteral("session_revoked"), QLatin1String(kKickedMessage), QStringLiteral("password changed")));
+            QStringLiteral("session_revoked"), QString::fromUtf8(kKickedMessage), QStringLiteral("password changed")));
     return DevReply::json({{QStringLiteral("ok"), true}, {QStringLiteral("password_changed"), true}});
 }
 
@@ -371,7 +371,7 @@ DevReply DevServer::deleteAccount(const DevRequest &request)
 {
     endAccountSessions(request.accountId, request.token,
         sessionEvent(
-            QStringLiteral("session_revoked"), QLatin1String(kKickedMessage), QStringLiteral("account deleted")));
+            QStringLiteral("session_revoked"), QString::fromUtf8(kKickedMessage), QStringLiteral("account deleted")));
     if (!m_store.deleteAccount(request.accountId))
         return DevReply::error(500, QStringLiteral("cannot delete account: %1").arg(m_store.lastError()));
     return DevReply::json({{QStringLiteral("ok"), true}, {QStringLiteral("deleted"), true}});

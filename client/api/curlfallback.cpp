@@ -108,16 +108,16 @@ QByteArray curlCredentialConfig(const QString &token, const QString &deviceId)
     return config;
 }
 
+QStringList curlCommonArguments(const QString &method)
+{
+    return QStringList{QStringLiteral("--http1.1"), QStringLiteral("-sS"), QStringLiteral("-L"),
+                       QStringLiteral("--noproxy"), QStringLiteral("*"),   QStringLiteral("-X"), method};
+}
+
 QStringList curlArguments(const CurlRequest &request, const QString &credentialConfigPath)
 {
-    QStringList arguments{
-        QStringLiteral("--http1.1"),
-        QStringLiteral("-sS"),
-        QStringLiteral("-L"),
-        QStringLiteral("--noproxy"),
-        QStringLiteral("*"),
-        QStringLiteral("-X"),
-        request.method,
+    QStringList arguments = curlCommonArguments(request.method);
+    arguments << QStringList{
         QStringLiteral("-H"),
         QStringLiteral("Accept: application/json"),
         QStringLiteral("-H"),

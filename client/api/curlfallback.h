@@ -42,6 +42,10 @@ struct CurlRequest
 // host of the original URL when it follows a redirect. Empty without a token.
 QByteArray curlCredentialConfig(const QString &token, const QString &deviceId);
 
+// The arguments every curl run of the client starts with: HTTP/1.1, quiet
+// but with errors, redirects followed, no proxy, the method.
+QStringList curlCommonArguments(const QString &method);
+
 // The argument list for one request; credentialConfigPath names the file
 // holding curlCredentialConfig, or is empty when there is none.
 QStringList curlArguments(const CurlRequest &request, const QString &credentialConfigPath);

@@ -17,6 +17,9 @@ QString g_startupLogPath;
 
 QString desktopLogDirectory()
 {
+    const QString override = DiagnosticLog::logDirectoryOverride();
+    if (!override.isEmpty())
+        return override;
     const QString found = DiagnosticLog::firstWritableLogsFolder(DiagnosticLog::logDirectoryCandidates());
     if (!found.isEmpty())
         return found;

@@ -3,6 +3,7 @@
 #include "api/apitimings.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QSet>
 #include <QString>
@@ -18,6 +19,7 @@ class QNetworkRequest;
 class QSettings;
 class QTimer;
 class QUrl;
+class QWebSocket;
 class ConfigRepository;
 class SingBoxProcessManager;
 
@@ -194,6 +196,17 @@ public:
     // --- diagnostics
     Q_INVOKABLE void uploadDiagnosticLog();
     Q_INVOKABLE void clearCachedLogs();
+
+    // --- realtime events, inbox and support chat
+    // Opens a link found in server text, only when it is http or https.
+    Q_INVOKABLE bool openExternalLink(const QString &url);
+    void handleRealtimeEvent(const QString &type, const QString &payload);
+    void scheduleEventStreamReconnect();
+    void optimisticallyMarkMessagesRead(const QVariantList &messageIds);
+    QWebSocket *eventSocket() const { return m_eventSocket; }
+    QString eventStreamToken() const { return m_eventStreamToken; }
+    int eventReconnectBackoffMs() const { return m_eventReconnectBackoffMs; }
+    QTimer *eventReconnectTimer() const { return m_eventReconnectTimer; }
 
     // --- language
     Q_INVOKABLE QVariantList languageOptions() const;
@@ -387,6 +400,10 @@ private:
 
     // events
     void startEventStreamIfNeeded();
+    void onEventSocketConnected(QWebSocket *socket);
+    void onEventSocketError(QWebSocket *socket);
+    void onEventSocketGone(QWebSocket *socket, const QString &token);
+    void reloadBootstrapQuietly(bool refreshPreview);
 
     // configuration preview
     void rebuildConfigPreview();
@@ -501,6 +518,15 @@ private:
     // session-kick dialog
     bool m_sessionKickDialogVisible = false;
     QString m_sessionKickDialogMessage;
+
+    // realtime events and support chat
+    QWebSocket *m_eventSocket = nullptr; // child of the controller
+    QString m_eventStreamToken;
+    int m_eventReconnectBackoffMs = 1000;
+    QElapsedTimer m_eventSocketOpenSince; // valid while the current socket is connected
+    QElapsedTimer m_eventErrorReloadSince; // the last quiet reload caused by a socket error
+    int m_eventErrorReloadWindowMs = 0;
+    bool m_supportSendInFlight = false;
 
     // tunnel
     QString m_configPreview = QStringLiteral("{}");

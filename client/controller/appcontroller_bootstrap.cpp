@@ -3,6 +3,7 @@
 #include "api/backendcontract.h"
 #include "model/catalogdefaults.h"
 #include "model/devicessection.h"
+#include "model/inbox.h"
 #include "model/membershiprules.h"
 
 #include <QDateTime>
@@ -399,8 +400,8 @@ void AppController::refreshDevicesExperienceAsync()
 
 void AppController::refreshMessagesExperienceAsync()
 {
-    refreshExperienceSectionAsync(QStringLiteral("messages"), QString::fromLatin1(Backend::Path::kMessages), nullptr,
-                                  true);
+    refreshExperienceSectionAsync(QStringLiteral("messages"), QString::fromLatin1(Backend::Path::kMessages),
+                                  Inbox::normalizedMessagesSection, true);
 }
 
 void AppController::refreshSpeedExperienceAsync()

@@ -339,6 +339,37 @@ ApplicationWindow {
         copiedTimer.restart()
     }
 
+    // --- messages and support: server lists, times and links
+
+    function firstList(map, keys) {
+        if (!map)
+            return []
+        for (var i = 0; i < keys.length; ++i) {
+            var list = map[keys[i]]
+            if (list && typeof list === "object" && list.length !== undefined && list.length > 0)
+                return list
+        }
+        return []
+    }
+
+    function shortDateTime(text) {
+        var value = textOf(text)
+        if (value.length === 0)
+            return ""
+        var date = new Date(value)
+        return isNaN(date.getTime()) ? value : Qt.formatDateTime(date, "yyyy-MM-dd HH:mm")
+    }
+
+    // Links in server text open only when they are plain web links.
+    function isOpenableLink(url) {
+        return /^https?:\/\/[^\s\/]+/i.test(textOf(url))
+    }
+
+    function openServerLink(url) {
+        if (hasController && isOpenableLink(url))
+            appController.openExternalLink(textOf(url))
+    }
+
     // --- authentication page
 
     function authCodePurpose() {
@@ -925,6 +956,7 @@ ApplicationWindow {
         }
 
         contentItem: Label {
+            textFormat: Text.PlainText
             text: actionButton.text
             font: actionButton.font
             color: actionButton.primary ? "#ffffff" : window.primaryTextColor
@@ -975,6 +1007,7 @@ ApplicationWindow {
 
                 Label {
                     Layout.fillWidth: true
+                    textFormat: Text.PlainText
                     text: modal.heading
                     textFormat: Text.PlainText
                     color: window.primaryTextColor
@@ -986,6 +1019,7 @@ ApplicationWindow {
                 Label {
                     Layout.fillWidth: true
                     visible: text.length > 0
+                    textFormat: Text.PlainText
                     text: modal.message
                     textFormat: Text.PlainText
                     color: window.primaryTextColor
@@ -997,6 +1031,7 @@ ApplicationWindow {
                 Label {
                     Layout.fillWidth: true
                     visible: text.length > 0
+                    textFormat: Text.PlainText
                     text: modal.detail
                     textFormat: Text.PlainText
                     color: window.secondaryTextColor
@@ -1125,6 +1160,7 @@ ApplicationWindow {
                         id: segmentLabel
                         anchors.centerIn: parent
                         width: Math.min(implicitWidth, segment.width - 12)
+                        textFormat: Text.PlainText
                         text: window.t(modelData.label)
                         color: segment.selected ? "#f08a82" : window.secondaryTextColor
                         font.pixelSize: 13
@@ -1209,6 +1245,7 @@ ApplicationWindow {
 
                 Label {
                     Layout.fillWidth: true
+                    textFormat: Text.PlainText
                     text: choice.title
                     color: window.primaryTextColor
                     font.pixelSize: 15
@@ -1219,6 +1256,7 @@ ApplicationWindow {
                 Label {
                     Layout.fillWidth: true
                     visible: text.length > 0
+                    textFormat: Text.PlainText
                     text: choice.detail
                     color: window.secondaryTextColor
                     font.pixelSize: 12
@@ -1280,6 +1318,7 @@ ApplicationWindow {
             Label {
                 Layout.fillWidth: true
                 horizontalAlignment: Text.AlignHCenter
+                textFormat: Text.PlainText
                 text: empty.title
                 color: window.primaryTextColor
                 font.pixelSize: 16
@@ -1291,6 +1330,7 @@ ApplicationWindow {
                 Layout.fillWidth: true
                 visible: text.length > 0
                 horizontalAlignment: Text.AlignHCenter
+                textFormat: Text.PlainText
                 text: empty.detail
                 color: window.secondaryTextColor
                 font.pixelSize: 13
@@ -1323,6 +1363,7 @@ ApplicationWindow {
             anchors.verticalCenter: parent.verticalCenter
             anchors.leftMargin: 16
             anchors.rightMargin: 16
+            textFormat: Text.PlainText
             text: note.shownText
             color: "#f4b0a9"
             font.pixelSize: 13
@@ -1417,6 +1458,7 @@ ApplicationWindow {
 
             Label {
                 Layout.fillWidth: true
+                textFormat: Text.PlainText
                 text: tile.title
                 color: window.secondaryTextColor
                 font.pixelSize: 12
@@ -1425,6 +1467,7 @@ ApplicationWindow {
 
             Label {
                 Layout.fillWidth: true
+                textFormat: Text.PlainText
                 text: tile.value.length > 0 ? tile.value : "—"
                 color: window.primaryTextColor
                 font.pixelSize: 16
@@ -1449,6 +1492,7 @@ ApplicationWindow {
         Label {
             anchors.centerIn: parent
             visible: chip.code.length > 0
+            textFormat: Text.PlainText
             text: chip.code
             color: chip.highlighted ? "#f08a82" : window.primaryTextColor
             font.pixelSize: 13
@@ -1904,6 +1948,7 @@ ApplicationWindow {
 
             Label {
                 Layout.fillWidth: true
+                textFormat: Text.PlainText
                 text: entry.label
                 color: entry.current ? window.accentColor : window.primaryTextColor
                 font.pixelSize: 14
@@ -1919,6 +1964,7 @@ ApplicationWindow {
 
                 Label {
                     anchors.centerIn: parent
+                    textFormat: Text.PlainText
                     text: Math.min(entry.badgeCount, 9)
                     color: "#ffffff"
                     font.pixelSize: 11
@@ -2135,6 +2181,7 @@ ApplicationWindow {
 
                             Label {
                                 anchors.centerIn: parent
+                                textFormat: Text.PlainText
                                 text: window.accountName.length > 0 ? window.accountName.charAt(0).toUpperCase() : ""
                                 color: "#f08a82"
                                 font.pixelSize: 16
@@ -2156,6 +2203,7 @@ ApplicationWindow {
 
                                 Label {
                                     anchors.centerIn: parent
+                                    textFormat: Text.PlainText
                                     text: Math.min(window.unreadMessageCount, 9)
                                     color: "#ffffff"
                                     font.pixelSize: 10
@@ -2170,6 +2218,7 @@ ApplicationWindow {
 
                             Label {
                                 Layout.fillWidth: true
+                                textFormat: Text.PlainText
                                 text: window.accountName
                                 color: window.primaryTextColor
                                 font.pixelSize: 14
@@ -2179,6 +2228,7 @@ ApplicationWindow {
 
                             Label {
                                 Layout.fillWidth: true
+                                textFormat: Text.PlainText
                                 text: window.accountSubtitle
                                 color: window.secondaryTextColor
                                 font.pixelSize: 12
@@ -2680,6 +2730,7 @@ ApplicationWindow {
 
                     Label {
                         visible: text.length > 0
+                        textFormat: Text.PlainText
                         text: window.hasController && appController.currentNodeName.length > 0
                               ? window.t("当前节点：%1").arg(window.t(appController.currentNodeName)) : ""
                         color: window.secondaryTextColor
@@ -2725,6 +2776,7 @@ ApplicationWindow {
 
                                 Label {
                                     Layout.fillWidth: true
+                                    textFormat: Text.PlainText
                                     text: window.t("%1 个国家/地区").arg(serversPage.visibleCountries.length)
                                     color: window.tertiaryTextColor
                                     font.pixelSize: 12
@@ -2782,6 +2834,7 @@ ApplicationWindow {
 
                                                 Label {
                                                     Layout.fillWidth: true
+                                                    textFormat: Text.PlainText
                                                     text: window.localizedName(modelData)
                                                     color: window.primaryTextColor
                                                     font.pixelSize: 14
@@ -2800,6 +2853,7 @@ ApplicationWindow {
 
                                             Label {
                                                 Layout.fillWidth: true
+                                                textFormat: Text.PlainText
                                                 text: window.t("%1 个节点").arg(window.countryNodeCount(modelData))
                                                 color: window.secondaryTextColor
                                                 font.pixelSize: 12
@@ -2812,6 +2866,7 @@ ApplicationWindow {
 
                                             Label {
                                                 Layout.alignment: Qt.AlignRight
+                                                textFormat: Text.PlainText
                                                 text: window.latencyText(modelData["latency"])
                                                 color: window.latencyColor(modelData["latency"])
                                                 font.pixelSize: 13
@@ -2879,6 +2934,7 @@ ApplicationWindow {
 
                                     Label {
                                         Layout.fillWidth: true
+                                        textFormat: Text.PlainText
                                         text: serversPage.chosenCountry ? window.localizedName(serversPage.chosenCountry) : window.t("全部节点")
                                         color: window.primaryTextColor
                                         font.pixelSize: 20
@@ -2888,6 +2944,7 @@ ApplicationWindow {
 
                                     Label {
                                         Layout.fillWidth: true
+                                        textFormat: Text.PlainText
                                         text: window.t("%1 个节点").arg(serversPage.chosenNodes.length)
                                         color: window.secondaryTextColor
                                         font.pixelSize: 13
@@ -2955,6 +3012,7 @@ ApplicationWindow {
 
                                         Label {
                                             Layout.alignment: Qt.AlignRight
+                                            textFormat: Text.PlainText
                                             text: serversPage.chosenCountry ? window.latencyText(serversPage.chosenCountry["latency"]) : ""
                                             color: window.latencyColor(serversPage.chosenCountry ? serversPage.chosenCountry["latency"] : 0)
                                             font.pixelSize: 14
@@ -2963,6 +3021,7 @@ ApplicationWindow {
 
                                         Label {
                                             Layout.alignment: Qt.AlignRight
+                                            textFormat: Text.PlainText
                                             text: serversPage.chosenCountry ? window.t(window.textOf(serversPage.chosenCountry["quality"])) : ""
                                             color: serversPage.chosenCountry
                                                    ? window.qualityColor(serversPage.chosenCountry["qualityScore"], serversPage.chosenCountry["quality"])
@@ -3035,6 +3094,7 @@ ApplicationWindow {
                                                     id: nodeNameLabel
                                                     anchors.verticalCenter: parent.verticalCenter
                                                     width: Math.min(implicitWidth, parent.width - (highlightBadge.visible ? highlightBadge.width + 8 : 0))
+                                                    textFormat: Text.PlainText
                                                     text: window.localizedName(modelData)
                                                     color: window.primaryTextColor
                                                     font.pixelSize: 14
@@ -3055,6 +3115,7 @@ ApplicationWindow {
                                             Label {
                                                 Layout.fillWidth: true
                                                 visible: text.length > 0
+                                                textFormat: Text.PlainText
                                                 text: window.t(window.textOf(modelData["region"]))
                                                 color: window.secondaryTextColor
                                                 font.pixelSize: 12
@@ -3067,6 +3128,7 @@ ApplicationWindow {
 
                                             Label {
                                                 Layout.alignment: Qt.AlignRight
+                                                textFormat: Text.PlainText
                                                 text: window.latencyText(modelData["latency"])
                                                 color: window.latencyColor(modelData["latency"])
                                                 font.pixelSize: 14
@@ -3079,6 +3141,7 @@ ApplicationWindow {
 
                                                 Label {
                                                     visible: nodeRow.quality.length > 0
+                                                    textFormat: Text.PlainText
                                                     text: window.t(nodeRow.quality)
                                                     color: window.qualityColor(modelData["qualityScore"], nodeRow.quality)
                                                     font.pixelSize: 12
@@ -3926,6 +3989,7 @@ ApplicationWindow {
 
                         Label {
                             Layout.fillWidth: true
+                            textFormat: Text.PlainText
                             text: devicesPage.quotaText.length > 0 ? devicesPage.quotaText : "—"
                             color: window.primaryTextColor
                             font.pixelSize: 24
@@ -3976,6 +4040,7 @@ ApplicationWindow {
                         anchors.verticalCenter: parent.verticalCenter
                         anchors.leftMargin: 16
                         anchors.rightMargin: 16
+                        textFormat: Text.PlainText
                         text: window.t(devicesPage.alertText)
                         color: "#ffc46b"
                         font.pixelSize: 13
@@ -4029,6 +4094,7 @@ ApplicationWindow {
                                     id: deviceNameLabel
                                     anchors.verticalCenter: parent.verticalCenter
                                     width: Math.min(implicitWidth, parent.width - (currentBadge.visible ? currentBadge.width + 8 : 0))
+                                    textFormat: Text.PlainText
                                     text: deviceRow.deviceName.length > 0 ? deviceRow.deviceName : window.t("未命名设备")
                                     color: window.primaryTextColor
                                     font.pixelSize: 15
@@ -4048,6 +4114,7 @@ ApplicationWindow {
 
                             Label {
                                 Layout.fillWidth: true
+                                textFormat: Text.PlainText
                                 text: {
                                     var parts = []
                                     if (deviceRow.platform.length > 0)
@@ -4078,12 +4145,458 @@ ApplicationWindow {
 
     Component {
         id: supportPageComponent
-        PlaceholderPage { pageKey: "supportChat" }
+
+        PageFlickable {
+            id: supportPage
+
+            readonly property var section: window.experienceSection("support") || ({})
+            readonly property bool loading: window.isTrue(section["loading"])
+            readonly property var conversation: section["conversation"] || ({})
+            readonly property var messages: window.firstList(conversation, ["messages", "items", "records", "list"])
+            readonly property var contact: {
+                var own = section["contact"]
+                if (own && Object.keys(own).length > 0)
+                    return own
+                var shared = window.hasController ? appController.support : null
+                var nested = shared ? shared["contact"] : null
+                return nested && Object.keys(nested).length > 0 ? nested : (shared || ({}))
+            }
+            readonly property string contactEmail: window.firstText(contact, ["email", "support_email"])
+            readonly property string contactTelegram: window.firstText(contact, ["telegram", "tg"])
+            readonly property string contactWebsite: window.firstText(contact, ["website", "url"])
+            property var composerAttachments: []
+            property bool sending: false
+
+            function isOwnMessage(message) {
+                var sender = window.firstText(message, ["sender", "role", "from", "author"]).toLowerCase()
+                return sender === "user" || sender === "customer" || sender === "me" || window.isTrue(message["mine"])
+            }
+
+            function addAttachments() {
+                if (!window.hasController)
+                    return
+                var files = appController.pickSupportMediaFiles()
+                var attached = composerAttachments.slice()
+                for (var i = 0; i < files.length; ++i) {
+                    var attachment = appController.uploadSupportMedia(files[i])
+                    if (attachment && Object.keys(attachment).length > 0)
+                        attached.push(attachment)
+                }
+                composerAttachments = attached
+            }
+
+            function send() {
+                if (!window.hasController || sending)
+                    return
+                sending = true
+                appController.sendSupportChatMessage(composerField.text, composerAttachments)
+                sending = false
+                if (appController.apiError.length === 0) {
+                    composerField.text = ""
+                    composerAttachments = []
+                }
+            }
+
+            RowLayout {
+                Layout.fillWidth: true
+                spacing: 12
+
+                PageHeading {
+                    text: window.t("在线客服")
+                }
+
+                Spinner {
+                    visible: supportPage.loading
+                    strokeColor: window.accentColor
+                }
+
+                Item { Layout.fillWidth: true }
+
+                ActionButton {
+                    text: supportPage.loading ? window.t("正在同步...") : window.t("刷新")
+                    enabled: !supportPage.loading
+                    onClicked: {
+                        if (window.hasController)
+                            appController.refreshSupportChat()
+                    }
+                }
+            }
+
+            ApiErrorNote {}
+
+            Card {
+                spacing: 12
+
+                Label {
+                    Layout.fillWidth: true
+                    visible: supportPage.messages.length === 0
+                    textFormat: Text.PlainText
+                    text: supportPage.loading ? window.t("正在加载聊天记录...")
+                                              : window.t("还没有聊天记录，发送消息后客服会尽快回复。")
+                    color: window.secondaryTextColor
+                    font.pixelSize: 13
+                    wrapMode: Text.Wrap
+                }
+
+                Repeater {
+                    model: supportPage.messages
+
+                    Item {
+                        id: bubbleRow
+                        readonly property bool own: supportPage.isOwnMessage(modelData)
+                        readonly property var attachments: window.firstList(modelData, ["attachments", "files", "media"])
+                        Layout.fillWidth: true
+                        implicitHeight: bubble.height
+
+                        Rectangle {
+                            id: bubble
+                            anchors.right: bubbleRow.own ? parent.right : undefined
+                            anchors.left: bubbleRow.own ? undefined : parent.left
+                            width: Math.min(parent.width * 0.72, Math.max(bubbleText.implicitWidth, bubbleMeta.implicitWidth, 120) + 28)
+                            height: bubbleColumn.implicitHeight + 20
+                            radius: 16
+                            color: bubbleRow.own ? window.accentSoftColor : window.elevatedColor
+                            border.width: 1
+                            border.color: bubbleRow.own ? "#64433f" : window.dividerColor
+
+                            ColumnLayout {
+                                id: bubbleColumn
+                                anchors.left: parent.left
+                                anchors.right: parent.right
+                                anchors.top: parent.top
+                                anchors.margins: 10
+                                anchors.leftMargin: 14
+                                anchors.rightMargin: 14
+                                spacing: 4
+
+                                Label {
+                                    id: bubbleText
+                                    Layout.fillWidth: true
+                                    visible: text.length > 0
+                                    text: window.firstText(modelData, ["text", "content", "message", "body"])
+                                    textFormat: Text.PlainText
+                                    color: window.primaryTextColor
+                                    font.pixelSize: 14
+                                    wrapMode: Text.Wrap
+                                }
+
+                                Repeater {
+                                    model: bubbleRow.attachments
+
+                                    Label {
+                                        Layout.fillWidth: true
+                                        text: window.t("附件：%1").arg(window.firstText(modelData, ["name", "file_name", "id"]))
+                                        textFormat: Text.PlainText
+                                        color: "#f08a82"
+                                        font.pixelSize: 12
+                                        elide: Text.ElideMiddle
+                                    }
+                                }
+
+                                Label {
+                                    id: bubbleMeta
+                                    text: (bubbleRow.own ? window.t("我") : window.t("客服")) + "  "
+                                          + window.shortDateTime(window.firstText(modelData, ["created_at", "time", "timestamp"]))
+                                    textFormat: Text.PlainText
+                                    color: window.tertiaryTextColor
+                                    font.pixelSize: 11
+                                }
+                            }
+                        }
+                    }
+                }
+            }
+
+            Card {
+                spacing: 12
+
+                TextArea {
+                    id: composerField
+                    Layout.fillWidth: true
+                    Layout.preferredHeight: 96
+                    placeholderText: window.t("请描述你遇到的问题，客服会尽快回复。")
+                    placeholderTextColor: "#7d8382"
+                    textFormat: TextEdit.PlainText
+                    color: window.primaryTextColor
+                    font.pixelSize: 14
+                    wrapMode: TextEdit.Wrap
+                    selectByMouse: true
+                    enabled: !supportPage.sending
+                    background: Rectangle {
+                        radius: 12
+                        color: window.elevatedColor
+                        border.width: 1
+                        border.color: composerField.activeFocus ? window.accentColor : window.dividerColor
+                    }
+                }
+
+                Flow {
+                    Layout.fillWidth: true
+                    visible: supportPage.composerAttachments.length > 0
+                    spacing: 8
+
+                    Repeater {
+                        model: supportPage.composerAttachments
+
+                        InfoBadge {
+                            label: window.firstText(modelData, ["name", "id"])
+                        }
+                    }
+                }
+
+                RowLayout {
+                    Layout.fillWidth: true
+                    spacing: 10
+
+                    ActionButton {
+                        text: window.t("添加图片/视频")
+                        onClicked: supportPage.addAttachments()
+                    }
+
+                    Item { Layout.fillWidth: true }
+
+                    ActionButton {
+                        primary: true
+                        text: window.t("发送")
+                        enabled: !supportPage.sending
+                                 && (composerField.text.trim().length > 0 || supportPage.composerAttachments.length > 0)
+                        onClicked: supportPage.send()
+                    }
+                }
+            }
+
+            Card {
+                visible: supportPage.contactEmail.length > 0 || supportPage.contactTelegram.length > 0
+                         || supportPage.contactWebsite.length > 0
+                spacing: 10
+
+                Label {
+                    text: window.t("其他联系方式")
+                    color: window.primaryTextColor
+                    font.pixelSize: 15
+                    font.weight: Font.DemiBold
+                }
+
+                Repeater {
+                    model: [
+                        { "label": "邮箱", "value": supportPage.contactEmail, "kind": "copy" },
+                        { "label": "Telegram", "value": supportPage.contactTelegram, "kind": "copy" },
+                        { "label": "帮助中心", "value": supportPage.contactWebsite, "kind": "link" }
+                    ]
+
+                    RowLayout {
+                        Layout.fillWidth: true
+                        visible: modelData.value.length > 0
+                        spacing: 12
+
+                        Label {
+                            Layout.preferredWidth: 90
+                            textFormat: Text.PlainText
+                            text: window.t(modelData.label)
+                            color: window.secondaryTextColor
+                            font.pixelSize: 13
+                        }
+
+                        Label {
+                            Layout.fillWidth: true
+                            text: modelData.value
+                            textFormat: Text.PlainText
+                            color: window.primaryTextColor
+                            font.pixelSize: 13
+                            elide: Text.ElideMiddle
+                        }
+
+                        LinkText {
+                            text: modelData.kind === "link" ? window.t("打开") : (window.copiedKey === "contact-" + index ? window.t("已复制") : window.t("复制"))
+                            onActivated: {
+                                if (modelData.kind === "link")
+                                    window.openServerLink(modelData.value)
+                                else
+                                    window.markCopied("contact-" + index, modelData.value)
+                            }
+                        }
+                    }
+                }
+            }
+        }
     }
 
     Component {
         id: messagesPageComponent
-        PlaceholderPage { pageKey: "messages" }
+
+        PageFlickable {
+            id: messagesPage
+
+            readonly property var section: window.experienceSection("messages") || ({})
+            readonly property var items: window.firstList(section, ["items"])
+            readonly property var categories: window.firstList(section, ["categories"])
+            property string category: ""
+            property string openedId: ""
+            readonly property var shownItems: {
+                var shown = []
+                for (var i = 0; i < items.length; ++i) {
+                    var item = items[i]
+                    if (category.length === 0 || window.textOf(item["category"]) === category)
+                        shown.push(item)
+                }
+                return shown
+            }
+            readonly property var tabOptions: {
+                var options = [{ "key": "", "label": "全部" }]
+                for (var i = 0; i < categories.length; ++i) {
+                    var name = window.textOf(categories[i])
+                    if (name.length > 0)
+                        options.push({ "key": name, "label": name })
+                }
+                return options
+            }
+
+            function isRead(item) {
+                return window.isTrue(item["read"])
+            }
+
+            function open(item) {
+                var id = window.textOf(item["id"])
+                openedId = openedId === id ? "" : id
+                if (!isRead(item) && window.hasController && id.length > 0)
+                    appController.markMessagesRead([id])
+            }
+
+            function markAllRead() {
+                var ids = []
+                for (var i = 0; i < shownItems.length; ++i)
+                    ids.push(window.textOf(shownItems[i]["id"]))
+                if (ids.length > 0 && window.hasController)
+                    appController.markMessagesRead(ids)
+            }
+
+            RowLayout {
+                Layout.fillWidth: true
+                spacing: 12
+
+                PageHeading {
+                    text: window.t("消息中心")
+                }
+
+                InfoBadge {
+                    visible: window.unreadMessageCount > 0
+                    label: window.t("%1 条未读").arg(window.unreadMessageCount)
+                }
+
+                Item { Layout.fillWidth: true }
+
+                ActionButton {
+                    text: window.t("全部已读")
+                    enabled: window.unreadMessageCount > 0
+                    onClicked: messagesPage.markAllRead()
+                }
+            }
+
+            SegmentedTabs {
+                visible: messagesPage.tabOptions.length > 1
+                options: messagesPage.tabOptions
+                current: messagesPage.category
+                onPicked: function(key) { messagesPage.category = key }
+            }
+
+            EmptyState {
+                visible: messagesPage.shownItems.length === 0
+                iconName: "bell"
+                title: window.t("暂无消息")
+                detail: window.t("系统通知和账户消息会显示在这里。")
+            }
+
+            Repeater {
+                model: messagesPage.shownItems
+
+                Rectangle {
+                    id: messageCard
+                    readonly property string messageId: window.textOf(modelData["id"])
+                    readonly property bool unread: !messagesPage.isRead(modelData)
+                    readonly property bool opened: messagesPage.openedId === messageId
+                    readonly property string link: window.firstText(modelData, ["link", "url"])
+                    Layout.fillWidth: true
+                    implicitHeight: messageColumn.implicitHeight + 32
+                    radius: 18
+                    color: messageArea.containsMouse ? "#2a2f30" : window.surfaceColor
+                    border.width: 1
+                    border.color: opened ? window.accentColor : window.dividerColor
+
+                    MouseArea {
+                        id: messageArea
+                        anchors.fill: parent
+                        hoverEnabled: true
+                        cursorShape: Qt.PointingHandCursor
+                        onClicked: messagesPage.open(modelData)
+                    }
+
+                    ColumnLayout {
+                        id: messageColumn
+                        anchors.left: parent.left
+                        anchors.right: parent.right
+                        anchors.top: parent.top
+                        anchors.margins: 16
+                        anchors.leftMargin: 20
+                        spacing: 6
+
+                        RowLayout {
+                            Layout.fillWidth: true
+                            spacing: 10
+
+                            Rectangle {
+                                Layout.preferredWidth: 8
+                                Layout.preferredHeight: 8
+                                radius: 4
+                                color: messageCard.unread ? window.accentColor : "transparent"
+                            }
+
+                            Label {
+                                Layout.fillWidth: true
+                                text: window.firstText(modelData, ["title", "subject"])
+                                textFormat: Text.PlainText
+                                color: window.primaryTextColor
+                                font.pixelSize: 15
+                                font.weight: messageCard.unread ? Font.Bold : Font.Normal
+                                elide: Text.ElideRight
+                            }
+
+                            Label {
+                                visible: text.length > 0
+                                text: window.textOf(modelData["category"])
+                                textFormat: Text.PlainText
+                                color: "#f08a82"
+                                font.pixelSize: 12
+                            }
+
+                            Label {
+                                text: window.shortDateTime(window.firstText(modelData, ["created_at", "time", "published_at"]))
+                                textFormat: Text.PlainText
+                                color: window.tertiaryTextColor
+                                font.pixelSize: 12
+                            }
+                        }
+
+                        Label {
+                            Layout.fillWidth: true
+                            Layout.leftMargin: 18
+                            text: window.firstText(modelData, ["body", "content", "text", "summary"])
+                            textFormat: Text.PlainText
+                            color: window.secondaryTextColor
+                            font.pixelSize: 13
+                            wrapMode: messageCard.opened ? Text.Wrap : Text.NoWrap
+                            elide: messageCard.opened ? Text.ElideNone : Text.ElideRight
+                        }
+
+                        LinkText {
+                            Layout.leftMargin: 18
+                            visible: messageCard.opened && window.isOpenableLink(messageCard.link)
+                            text: window.t("打开链接")
+                            onActivated: window.openServerLink(messageCard.link)
+                        }
+                    }
+                }
+            }
+        }
     }
 
     Component {
@@ -4149,6 +4662,7 @@ ApplicationWindow {
 
                         Label {
                             Layout.fillWidth: true
+                            textFormat: Text.PlainText
                             text: invitePage.description.length > 0 ? window.t(invitePage.description)
                                                                     : window.t("好友使用你的邀请码注册后，你可以获得会员奖励时长。")
                             color: window.secondaryTextColor
@@ -4185,6 +4699,7 @@ ApplicationWindow {
 
                             Label {
                                 Layout.fillWidth: true
+                                textFormat: Text.PlainText
                                 text: invitePage.inviteCode
                                 color: "#f08a82"
                                 font.pixelSize: 24
@@ -4229,6 +4744,7 @@ ApplicationWindow {
 
                             Label {
                                 Layout.fillWidth: true
+                                textFormat: Text.PlainText
                                 text: invitePage.inviteLink
                                 color: window.primaryTextColor
                                 font.pixelSize: 14
@@ -4305,6 +4821,7 @@ ApplicationWindow {
                             Label {
                                 id: tabLabel
                                 anchors.centerIn: parent
+                                textFormat: Text.PlainText
                                 text: window.t(modelData.label)
                                 color: tab.selected ? "#f08a82" : window.secondaryTextColor
                                 font.pixelSize: 14
@@ -4342,6 +4859,7 @@ ApplicationWindow {
                     spacing: 18
 
                     Label {
+                        textFormat: Text.PlainText
                         text: {
                             for (var i = 0; i < window.settingsTabs.length; ++i) {
                                 if (window.settingsTabs[i].key === window.settingsTab)
@@ -4384,6 +4902,7 @@ ApplicationWindow {
 
                                     Label {
                                         anchors.centerIn: parent
+                                        textFormat: Text.PlainText
                                         text: window.accountName.length > 0 ? window.accountName.charAt(0).toUpperCase() : ""
                                         color: "#f08a82"
                                         font.pixelSize: 20
@@ -4397,6 +4916,7 @@ ApplicationWindow {
 
                                     Label {
                                         Layout.fillWidth: true
+                                        textFormat: Text.PlainText
                                         text: window.hasController && appController.authEmail.length > 0 ? appController.authEmail : window.t("未登录")
                                         color: window.primaryTextColor
                                         font.pixelSize: 17
@@ -4566,6 +5086,7 @@ ApplicationWindow {
                                 Layout.fillWidth: true
                                 Layout.topMargin: 6
                                 visible: passwordForm.noticeKey.length > 0
+                                textFormat: Text.PlainText
                                 text: window.t(passwordForm.noticeKey)
                                 color: "#f4b0a9"
                                 font.pixelSize: 13
@@ -4620,9 +5141,46 @@ ApplicationWindow {
                     }
 
                     ColumnLayout {
+                        id: aboutPanel
                         visible: window.settingsTab === "about"
                         Layout.fillWidth: true
                         spacing: 18
+
+                        // The outcome of the last upload or cache clearing, shown beside the buttons.
+                        property string diagnosticResult: ""
+                        property bool uploadPending: false
+
+                        function uploadLog() {
+                            if (!window.hasController)
+                                return
+                            diagnosticResult = ""
+                            uploadPending = true
+                            appController.uploadDiagnosticLog()
+                            // Refusals answer at once; the upload itself answers later.
+                            if (appController.apiError.length > 0 && !appController.networkLoading) {
+                                diagnosticResult = appController.apiError
+                                uploadPending = false
+                            }
+                        }
+
+                        function clearCache() {
+                            if (!window.hasController)
+                                return
+                            uploadPending = false
+                            appController.clearCachedLogs()
+                            diagnosticResult = appController.apiError
+                        }
+
+                        Connections {
+                            target: window.hasController && aboutPanel.uploadPending ? appController : null
+
+                            function onApiErrorChanged() {
+                                if (appController.apiError.length === 0)
+                                    return
+                                aboutPanel.diagnosticResult = appController.apiError
+                                aboutPanel.uploadPending = false
+                            }
+                        }
 
                         RowLayout {
                             Layout.fillWidth: true
@@ -4634,10 +5192,7 @@ ApplicationWindow {
                                 value: window.t("版本 %1").arg(window.clientVersion)
                                 caption: window.hasController ? appController.desktopPlatformLabel : ""
                                 diagnosticUploadEnabled: true
-                                onDiagnosticUploadRequested: {
-                                    if (window.hasController)
-                                        appController.uploadDiagnosticLog()
-                                }
+                                onDiagnosticUploadRequested: aboutPanel.uploadLog()
                             }
 
                             ColumnLayout {
@@ -4663,11 +5218,24 @@ ApplicationWindow {
                                     ActionButton {
                                         primary: true
                                         text: window.t("上传诊断日志")
-                                        onClicked: {
-                                            if (window.hasController)
-                                                appController.uploadDiagnosticLog()
-                                        }
+                                        enabled: !aboutPanel.uploadPending
+                                        onClicked: aboutPanel.uploadLog()
                                     }
+
+                                    ActionButton {
+                                        text: window.t("清理缓存")
+                                        onClicked: aboutPanel.clearCache()
+                                    }
+                                }
+
+                                Label {
+                                    Layout.fillWidth: true
+                                    visible: text.length > 0
+                                    text: aboutPanel.uploadPending ? window.t("正在上传诊断日志...") : aboutPanel.diagnosticResult
+                                    textFormat: Text.PlainText
+                                    color: "#f08a82"
+                                    font.pixelSize: 13
+                                    wrapMode: Text.Wrap
                                 }
                             }
                         }
@@ -4756,6 +5324,7 @@ ApplicationWindow {
 
                                         Label {
                                             Layout.fillWidth: true
+                                            textFormat: Text.PlainText
                                             text: modelData.nativeName
                                             color: window.primaryTextColor
                                             font.pixelSize: 15
@@ -4765,6 +5334,7 @@ ApplicationWindow {
 
                                         Label {
                                             Layout.fillWidth: true
+                                            textFormat: Text.PlainText
                                             text: modelData.detail
                                             color: window.secondaryTextColor
                                             font.pixelSize: 12
@@ -4908,6 +5478,7 @@ ApplicationWindow {
 
                             Label {
                                 Layout.fillWidth: true
+                                textFormat: Text.PlainText
                                 text: window.hasController && appController.statusText.length > 0
                                       ? appController.statusText : window.t("登录后同步你的岚舟节点")
                                 color: window.secondaryTextColor
@@ -4944,6 +5515,7 @@ ApplicationWindow {
 
                                     Label {
                                         Layout.fillWidth: true
+                                        textFormat: Text.PlainText
                                         text: window.t(modelData.text)
                                         color: window.primaryTextColor
                                         font.pixelSize: 14
@@ -4975,6 +5547,7 @@ ApplicationWindow {
 
                             Label {
                                 Layout.fillWidth: true
+                                textFormat: Text.PlainText
                                 text: window.authMode === "reg" ? window.t("注册账号")
                                                                 : (window.authMode === "forgot" ? window.t("重置密码") : window.t("欢迎回来"))
                                 color: window.primaryTextColor
@@ -4986,6 +5559,7 @@ ApplicationWindow {
                             Label {
                                 Layout.fillWidth: true
                                 Layout.bottomMargin: 4
+                                textFormat: Text.PlainText
                                 text: {
                                     var email = window.authEmail.trim()
                                     if (window.authMode === "reg")
@@ -5203,6 +5777,7 @@ ApplicationWindow {
                             Label {
                                 Layout.fillWidth: true
                                 visible: window.authNoticeKey.length > 0
+                                textFormat: Text.PlainText
                                 text: {
                                     var message = window.t(window.authNoticeKey)
                                     return message.indexOf("%1") >= 0 ? message.arg(window.authNoticeArg) : message
@@ -5215,6 +5790,7 @@ ApplicationWindow {
                             Label {
                                 Layout.fillWidth: true
                                 visible: text.length > 0
+                                textFormat: Text.PlainText
                                 text: window.hasController ? appController.apiError : ""
                                 color: "#f4b0a9"
                                 font.pixelSize: 13
@@ -5382,6 +5958,7 @@ ApplicationWindow {
             id: toastLabel
             anchors.centerIn: parent
             width: Math.min(implicitWidth, 512)
+            textFormat: Text.PlainText
             text: toast.shownText
             color: window.primaryTextColor
             font.pixelSize: 14

@@ -45,8 +45,17 @@ QString firstWritableLogsFolder(const QStringList &bases)
     return QString();
 }
 
+QString logDirectoryOverride()
+{
+    const QString dir = QString::fromLocal8Bit(qgetenv("QUILLET_LOG_DIR")).trimmed();
+    return dir.isEmpty() ? QString() : QDir(dir).absolutePath();
+}
+
 QString desktopLogDir()
 {
+    const QString override = logDirectoryOverride();
+    if (!override.isEmpty())
+        return ensureWritableDesktopDir(override) ? override : QString();
     const QStringList bases = logDirectoryCandidates();
     const QString found = firstWritableLogsFolder(bases);
     if (!found.isEmpty())

@@ -16,6 +16,11 @@ QStringList logDirectoryCandidates();
 // The first candidate whose "logs" subfolder passes ensureWritableDesktopDir, or empty.
 QString firstWritableLogsFolder(const QStringList &bases);
 
+// The folder named by the environment variable "QUILLET_LOG_DIR" (trimmed),
+// or empty when it is unset. When set it replaces the search below, so that a
+// test run never writes into the folder beside the programs.
+QString logDirectoryOverride();
+
 // The first writable "logs" folder of: the executable's folder, the per-user
 // application-local data folder, the shared data folder. Empty when none is writable.
 QString desktopLogDir();

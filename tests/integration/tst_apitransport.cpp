@@ -1,4 +1,5 @@
 #include "controller/appcontroller.h"
+#include "curlstandin.h"
 #include "devserver/devserverrunner.h"
 #include "scriptedhttpserver.h"
 #include "testenvironment.h"
@@ -725,19 +726,7 @@ void ApiTransportTest::curlNeverSeesTheToken()
         QSKIP("no curl on the search path");
 
     // Records its arguments and what it finds behind "-K", then runs the real curl.
-    installStandInCurl(QStringLiteral("#!/bin/sh\n"
-                                      "log=\"$(dirname \"$0\")/calls.log\"\n"
-                                      "prev=\n"
-                                      "for a in \"$@\"; do\n"
-                                      "  printf 'arg:%s\\n' \"$a\" >> \"$log\"\n"
-                                      "  if [ \"$prev\" = \"-K\" ] && [ -f \"$a\" ]; then\n"
-                                      "    printf 'config-mode:%s\\n' \"$(stat -c %a \"$a\")\" >> \"$log\"\n"
-                                      "    printf 'config-path:%s\\n' \"$a\" >> \"$log\"\n"
-                                      "  fi\n"
-                                      "  prev=\"$a\"\n"
-                                      "done\n"
-                                      "exec %1 \"$@\"\n")
-                           .arg(m_realCurl));
+    installStandInCurl(curlRecorderScript(m_realCurl));
 
     const QString token = loginDemo();
     auto controller = makeController(token);

@@ -14,6 +14,8 @@ public:
 
     QString root() const { return m_dir.path(); }
     QString programData() const;
+    // Where the client's diagnostic and start-up logs go ("QUILLET_LOG_DIR").
+    QString logDirectory() const;
     QString path(const QString &relative) const;
 
     // Removes every stored setting of the client's store.
@@ -23,4 +25,6 @@ private:
     QTemporaryDir m_dir;
     QByteArray m_oldProgramData;
     bool m_hadProgramData = false;
+    QByteArray m_oldLogDir;
+    bool m_hadLogDir = false;
 };

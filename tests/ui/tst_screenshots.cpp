@@ -53,11 +53,15 @@ private Q_SLOTS:
     void membershipPrompt_data();
     void membershipPrompt();
     void billingPages();
+    void supportConversation();
+    void kickMessageShownAsText();
 
 private:
     void capture(const QString &name);
     void signInDemo() { signInAs(QStringLiteral("demo@quillet.dev"), QStringLiteral("Quillet-demo-2026")); }
     void signInAs(const QString &email, const QString &password);
+    // Every text item of the window whose text holds the fragment, with its textFormat.
+    QList<int> textFormatsShowing(const QString &fragment) const;
 
     std::unique_ptr<TestEnvironment> m_env;
     std::unique_ptr<DevServerRunner> m_server;
@@ -113,6 +117,21 @@ void ScreenshotTest::capture(const QString &name)
     QVERIFY2(image.save(path), qPrintable(path));
 }
 
+QList<int> ScreenshotTest::textFormatsShowing(const QString &fragment) const
+{
+    QList<int> formats;
+    QList<QQuickItem *> pending{m_window->contentItem()};
+    while (!pending.isEmpty()) {
+        const QQuickItem *item = pending.takeLast();
+        pending << item->childItems();
+        const QVariant text = item->property("text");
+        const QVariant format = item->property("textFormat");
+        if (text.isValid() && format.isValid() && item->isVisible() && text.toString().contains(fragment))
+            formats << format.toInt();
+    }
+    return formats;
+}
+
 void ScreenshotTest::authenticationModes_data()
 {
     QTest::addColumn<QString>("mode");
@@ -163,6 +182,9 @@ void ScreenshotTest::signedInPages_data()
     QTest::newRow("devices") << "devices" << "" << "" << "zh-Hans";
     QTest::newRow("devices-en") << "devices" << "" << "" << "en";
     QTest::newRow("invite") << "invite" << "" << "" << "zh-Hans";
+    QTest::newRow("messages") << "messages" << "" << "" << "zh-Hans";
+    QTest::newRow("messages-en") << "messages" << "" << "" << "en";
+    QTest::newRow("settings-about") << "settings" << "settingsTab" << "about" << "zh-Hans";
 }
 
 void ScreenshotTest::signedInPages()
@@ -356,6 +378,48 @@ void ScreenshotTest::billingPages()
     QTRY_VERIFY_WITH_TIMEOUT(!m_controller->loggedIn(), 10000);
     QVERIFY(!m_window->property("trialPromptVisible").toBool());
     QCOMPARE(m_window->property("dismissedTrialPromptDate").toString(), QString());
+// A conversation with the backend's agent, whose reply arrives by event;
+// the markup in the question shows as typed.
+void ScreenshotTest::supportConversation()
+{
+    QVERIFY(m_controller->loggedIn());
+    m_controller->navigate(QStringLiteral("supportChat"));
+    QTRY_VERIFY_WITH_TIMEOUT(!m_controller->networkLoading(), 10000);
+    const auto agentReplies = [this] {
+        int count = 0;
+        const QVariantList messages = m_controller->experience()
+                                          .value(QStringLiteral("support"))
+                                          .toMap()
+                                          .value(QStringLiteral("conversation"))
+                                          .toMap()
+                                          .value(QStringLiteral("messages"))
+                                          .toList();
+        for (const QVariant &message : messages)
+            count += message.toMap().value(QStringLiteral("sender")).toString() == QLatin1String("agent") ? 1 : 0;
+        return count;
+    };
+    QTRY_COMPARE_WITH_TIMEOUT(agentReplies(), 1, 10000);
+    m_controller->sendSupportChatMessage(QStringLiteral("<b>东京节点</b>连不上，切换到智能匹配也不行，怎么办？"));
+    QTRY_COMPARE_WITH_TIMEOUT(agentReplies(), 2, 10000);
+    capture(QStringLiteral("support-conversation"));
+    // The question and the agent's echo of it: both drawn as plain text.
+    const QList<int> formats = textFormatsShowing(QStringLiteral("<b>东京节点</b>"));
+    QCOMPARE(formats.size(), 2);
+    for (int format : formats)
+        QCOMPARE(format, int(Qt::PlainText));
+}
+
+void ScreenshotTest::kickMessageShownAsText()
+{
+    QVERIFY(m_controller->loggedIn());
+    m_controller->handleRealtimeEvent(QString(),
+                                      QStringLiteral(R"({"type":"kicked_out","message":"<a href='file:///etc'>账号</a>已在别处登录"})"));
+    QTRY_VERIFY(m_controller->sessionKickDialogVisible());
+    capture(QStringLiteral("session-kick-markup"));
+    const QList<int> formats = textFormatsShowing(QStringLiteral("账号</a>已在别处登录"));
+    QVERIFY(!formats.isEmpty());
+    for (int format : formats)
+        QCOMPARE(format, int(Qt::PlainText));
 }
 
 QTEST_MAIN(ScreenshotTest)

@@ -17,6 +17,7 @@ Rectangle {
     Label {
         id: labelText
         anchors.centerIn: parent
+        textFormat: Text.PlainText
         text: root.label
         color: "#f08a82"
         font.pixelSize: 12

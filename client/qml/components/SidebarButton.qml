@@ -43,6 +43,7 @@ Button {
 
         Label {
             Layout.fillWidth: true
+            textFormat: Text.PlainText
             text: control.text
             font: control.font
             color: control.contentColor
@@ -58,6 +59,7 @@ Button {
 
             Label {
                 anchors.centerIn: parent
+                textFormat: Text.PlainText
                 text: Math.min(control.badgeCount, 9)
                 color: "#ffffff"
                 font.pixelSize: 11

@@ -45,6 +45,7 @@ Rectangle {
 
         Label {
             width: parent.width
+            textFormat: Text.PlainText
             text: root.title
             color: "#b5bab9"
             font.pixelSize: 13
@@ -54,6 +55,7 @@ Rectangle {
         Label {
             width: parent.width
             height: 32
+            textFormat: Text.PlainText
             text: root.value
             color: "#f4f4f1"
             font.bold: true
@@ -67,6 +69,7 @@ Rectangle {
         Label {
             width: parent.width
             visible: root.caption.length > 0
+            textFormat: Text.PlainText
             text: root.caption
             color: "#8c9291"
             font.pixelSize: 12
