@@ -318,6 +318,8 @@ void ScreenshotTest::membershipPrompt()
     capture(QString::fromLatin1(QTest::currentDataTag()));
     m_controller->dismissMembershipDialog();
     m_controller->setLanguage(QStringLiteral("zh-Hans"));
+}
+
 // The trial account from its first sign-in (the daily-trial prompt) through a
 // checkout to the paid plan; the demo account's order history.
 void ScreenshotTest::billingPages()
@@ -378,6 +380,8 @@ void ScreenshotTest::billingPages()
     QTRY_VERIFY_WITH_TIMEOUT(!m_controller->loggedIn(), 10000);
     QVERIFY(!m_window->property("trialPromptVisible").toBool());
     QCOMPARE(m_window->property("dismissedTrialPromptDate").toString(), QString());
+}
+
 // A conversation with the backend's agent, whose reply arrives by event;
 // the markup in the question shows as typed.
 void ScreenshotTest::supportConversation()
