@@ -541,10 +541,14 @@ void AppController::endConnectionWithSession()
     ++m_workflowGeneration;
     resetConnectionWorkflow();
     setBusy(false);
-    if (m_engine->running()) {
+    // The end may come from inside a reply's or the event socket's signal, which
+    // the service-control waits must not re-enter: stop on the next turn.
+    QTimer::singleShot(0, this, [this] {
+        if (m_loggedIn || !m_engine->running())
+            return;
         appendDiagnosticLog(QStringLiteral("Stopping VPN: session ended.\n"));
         m_engine->stop();
-    }
+    });
 }
 
 void AppController::settlePhaseFromEngine()

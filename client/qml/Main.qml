@@ -1009,7 +1009,6 @@ ApplicationWindow {
                     Layout.fillWidth: true
                     textFormat: Text.PlainText
                     text: modal.heading
-                    textFormat: Text.PlainText
                     color: window.primaryTextColor
                     font.pixelSize: 20
                     font.weight: Font.Bold
@@ -1021,7 +1020,6 @@ ApplicationWindow {
                     visible: text.length > 0
                     textFormat: Text.PlainText
                     text: modal.message
-                    textFormat: Text.PlainText
                     color: window.primaryTextColor
                     font.pixelSize: 14
                     lineHeight: 1.25
@@ -1033,7 +1031,6 @@ ApplicationWindow {
                     visible: text.length > 0
                     textFormat: Text.PlainText
                     text: modal.detail
-                    textFormat: Text.PlainText
                     color: window.secondaryTextColor
                     font.pixelSize: 13
                     lineHeight: 1.3
