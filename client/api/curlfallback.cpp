@@ -70,6 +70,27 @@ bool shouldRetryApiWithCurl(bool timedOut, QNetworkReply::NetworkError error, in
     }
 }
 
+bool mayResendWithCurl(const QString &method, bool timedOut, QNetworkReply::NetworkError error, int status,
+                       const QString &errorText)
+{
+    if (!shouldRetryApiWithCurl(timedOut, error, status, errorText))
+        return false;
+    if (method.compare(QLatin1String("GET"), Qt::CaseInsensitive) == 0)
+        return true;
+    if (timedOut || status != 0)
+        return false;
+    switch (error) {
+    case QNetworkReply::SslHandshakeFailedError:
+    case QNetworkReply::ConnectionRefusedError:
+    case QNetworkReply::HostNotFoundError:
+    case QNetworkReply::ProxyConnectionRefusedError:
+    case QNetworkReply::ProxyNotFoundError:
+        return true;
+    default:
+        return false;
+    }
+}
+
 CurlProcessResult parseCurlProcessResult(const QByteArray &standardOutput, const QString &standardError,
                                          int exitCode)
 {

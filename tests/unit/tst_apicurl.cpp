@@ -9,6 +9,8 @@ class ApiCurlTest : public QObject
 private Q_SLOTS:
     void shouldRetryApiWithCurl_data();
     void shouldRetryApiWithCurl();
+    void postIsResentOnlyWhenItNeverLeft_data();
+    void postIsResentOnlyWhenItNeverLeft();
     void parseCurlProcessResult_data();
     void parseCurlProcessResult();
     void argumentsForGetWithCredentials();
@@ -69,6 +71,33 @@ void ApiCurlTest::shouldRetryApiWithCurl()
     QFETCH(QString, errorText);
     QFETCH(bool, expected);
     QCOMPARE(Api::shouldRetryApiWithCurl(timedOut, QNetworkReply::NetworkError(error), status, errorText), expected);
+}
+
+void ApiCurlTest::postIsResentOnlyWhenItNeverLeft_data()
+{
+    QTest::addColumn<QString>("method");
+    QTest::addColumn<bool>("timedOut");
+    QTest::addColumn<int>("error");
+    QTest::addColumn<bool>("resent");
+    const int canceled = int(QNetworkReply::OperationCanceledError);
+    QTest::newRow("GET timed out") << "GET" << true << canceled << true;
+    QTest::newRow("POST timed out: the server may have acted") << "POST" << true << canceled << false;
+    QTest::newRow("POST, connection dropped after sending")
+        << "POST" << false << int(QNetworkReply::RemoteHostClosedError) << false;
+    QTest::newRow("POST, TLS handshake failed") << "POST" << false << int(QNetworkReply::SslHandshakeFailedError)
+                                                << true;
+    QTest::newRow("POST, proxy refused") << "POST" << false << int(QNetworkReply::ProxyConnectionRefusedError)
+                                         << true;
+    QTest::newRow("GET, connection dropped") << "GET" << false << int(QNetworkReply::RemoteHostClosedError) << true;
+}
+
+void ApiCurlTest::postIsResentOnlyWhenItNeverLeft()
+{
+    QFETCH(QString, method);
+    QFETCH(bool, timedOut);
+    QFETCH(int, error);
+    QFETCH(bool, resent);
+    QCOMPARE(Api::mayResendWithCurl(method, timedOut, QNetworkReply::NetworkError(error), 0, QString()), resent);
 }
 
 void ApiCurlTest::parseCurlProcessResult_data()
