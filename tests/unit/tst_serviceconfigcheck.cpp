@@ -106,7 +106,11 @@ void ServiceConfigCheckTest::clientDocumentIsAccepted_data()
     ConfigRepository repository;
     for (const char *name : {"server_config_template_smart.json", "server_config_template_global.json"}) {
         QByteArray server = readFile(m_dataDir + QLatin1Char('/') + QLatin1String(name));
-        server.replace("\"{{SERVER_PORT}}\"", "443").replace("{{", "").replace("}}", "");
+        // Filled in as the server fills them: a loopback control API, a port number.
+        server.replace("\"{{SERVER_PORT}}\"", "443")
+            .replace("{{CONTROLLER_ADDRESS}}", "127.0.0.1:9097")
+            .replace("{{", "")
+            .replace("}}", "");
         QTest::newRow(name) << repository.buildRemoteConfigPreview(server).toUtf8();
     }
 
