@@ -596,6 +596,7 @@ void SessionTest::lateAnswerOfEndedSession()
     QFETCH(bool, tokenRevoked);
     auto controller = newController();
     signInAsMember(*controller);
+    m_server->resetRequestCounts();
     m_server->setFault(kBootstrapRoute, DevServer::Fault::delayed(1500));
     bool oldWaiterCalled = false;
     controller->loadBootstrapAsync([&](bool) { oldWaiterCalled = true; }, false);
