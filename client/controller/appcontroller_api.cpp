@@ -330,10 +330,11 @@ QByteArray AppController::finishApiReply(QNetworkReply *reply, bool blockingForm
                                      errorText.isEmpty() ? reply->errorString() : errorText));
         }
 
-        // The blocking form takes a timed-out read to curl; a POST goes again
-        // only when it never left.
-        const bool isGet = method.compare(QLatin1String("GET"), Qt::CaseInsensitive) == 0;
-        if ((blockingTimeout && isGet) || Api::mayResendWithCurl(method, timedOut, networkError, status, errorText)) {
+        // The blocking form takes a time-out to curl, unless the request
+        // creates something: that goes again only when it never left.
+        const bool creates = Api::createsOnServer(method, path);
+        if ((blockingTimeout && !creates)
+            || Api::mayResendWithCurl(method, path, timedOut, networkError, status, errorText)) {
             appendDiagnosticLog(
                 QStringLiteral("Retrying API request with system curl over HTTP/1.1: %1 %2\n").arg(method, path));
             int curlStatus = 0;
