@@ -192,7 +192,8 @@ DevReply DevServer::login(const DevRequest &request)
         if (!account)
             return DevReply::error(404, QStringLiteral("email does not exist"));
         if (!m_store.codeMatches(email, acceptedPurposes(QStringLiteral("login")), code))
-            return DevReply::error(400, QStringLiteral("invalid or expired verification code"));
+            // Not 400: the client reads 400 on the login path as a wrong password.
+            return DevReply::error(422, QStringLiteral("invalid or expired verification code"));
         m_store.consumeCodes(email, acceptedPurposes(QStringLiteral("login")));
     } else {
         // Passwords are taken exactly as typed.

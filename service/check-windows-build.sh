@@ -12,6 +12,6 @@ fi
 out="$(mktemp -d)"
 trap 'rm -rf "$out"' EXIT
 "$cxx" -std=c++17 -O2 -Wall -Wextra -Werror -DUNICODE -D_UNICODE -municode -static -I"$here" \
-  "$here/service_win.cpp" "$here/servicecommon.cpp" "$here/jsonreader.cpp" "$here/configguard.cpp" \
+  "$here/service_win.cpp" "$here/servicecommon.cpp" "$here/jsonreader.cpp" "$here/configguard.cpp" "$here/configallowlist.cpp" \
   -o "$out/quillet-vpn-service.exe"
 echo "ok: quillet-vpn-service.exe links ($(stat -c %s "$out/quillet-vpn-service.exe") bytes)"

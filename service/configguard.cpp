@@ -1,62 +1,143 @@
 #include "configguard.h"
 
+#include "configallowlist.h"
 #include "jsonreader.h"
 
-#include <cstdint>
+#include <map>
+#include <vector>
 
 namespace QuilletService {
 
 namespace {
-
-const char *const kFileKeys[] = {
-    "path", "output", "external_ui", "executable_path", "data_directory", "cache_path", "certificate_path", "key_path"};
-
-// Types whose "path" member is an HTTP request path, not a file.
-const char *const kHttpPathTypes[] = {"https", "h3", "http"};
 
 bool keyIs(const std::string &key, const char *name)
 {
     return foldJsonKey(key) == name;
 }
 
-bool isFileKey(const std::string &foldedKey)
-{
-    for (const char *key : kFileKeys) {
-        if (foldedKey == key)
-            return true;
-    }
-    return false;
-}
-
-// The object's "type" member when it is a string (the last one wins, as in the engine).
-std::string typeOf(const JsonValue &object)
-{
-    std::string type;
-    for (const auto &member : object.members) {
-        if (keyIs(member.first, "type") && member.second.isString())
-            type = member.second.text;
-    }
-    return type;
-}
-
-bool hasHttpPathType(const JsonValue &object)
-{
-    const std::string type = typeOf(object);
-    for (const char *name : kHttpPathTypes) {
-        if (type == name)
-            return true;
-    }
-    return false;
-}
-
+// Keys as they go into service.log: printable, and not too long.
 std::string printable(const std::string &value)
 {
     std::string out;
-    for (const char c : value.substr(0, 200)) {
+    for (const char c : value.substr(0, 80)) {
         const unsigned char u = static_cast<unsigned char>(c);
         out += (u < 0x20 || u == 0x7F) ? '?' : c;
     }
     return out;
+}
+
+// Every key an object kind allows, its includes expanded, indexed by kind.
+class AllowList
+{
+public:
+    AllowList()
+    {
+        std::size_t count = 0;
+        const AllowedField *fields = allowedFields(count);
+        for (std::size_t i = 0; i < count; ++i)
+            m_rows[fields[i].object].push_back(&fields[i]);
+        for (const auto &kind : m_rows)
+            expand(kind.first, m_kinds[kind.first], 0);
+    }
+
+    bool knows(const std::string &kind) const { return m_kinds.count(kind) != 0; }
+
+    // The field a (folded) key names in the kind, or null when it is not allowed.
+    const AllowedField *field(const std::string &kind, const std::string &foldedKey) const
+    {
+        const auto found = m_kinds.find(kind);
+        if (found == m_kinds.end())
+            return nullptr;
+        const auto key = found->second.find(foldedKey);
+        return key == found->second.end() ? nullptr : key->second;
+    }
+
+private:
+    void expand(const std::string &kind, std::map<std::string, const AllowedField *> &into, int depth)
+    {
+        const auto rows = m_rows.find(kind);
+        if (rows == m_rows.end() || depth > 8)
+            return;
+        for (const AllowedField *row : rows->second) {
+            if (row->kind == FieldKind::Include)
+                expand(row->ref, into, depth + 1);
+            else
+                into[row->key] = row;
+        }
+    }
+
+    std::map<std::string, std::vector<const AllowedField *>> m_rows;
+    std::map<std::string, std::map<std::string, const AllowedField *>> m_kinds;
+};
+
+const AllowList &allowList()
+{
+    static const AllowList instance;
+    return instance;
+}
+
+bool isScalar(const JsonValue &value)
+{
+    return !value.isArray() && !value.isObject();
+}
+
+bool isValue(const JsonValue &value)
+{
+    if (!value.isArray())
+        return isScalar(value);
+    for (const JsonValue &item : value.items) {
+        if (!isScalar(item))
+            return false;
+    }
+    return true;
+}
+
+bool isDigits(const std::string &text)
+{
+    if (text.empty() || text.size() > 5)
+        return false;
+    for (const char c : text) {
+        if (c < '0' || c > '9')
+            return false;
+    }
+    return true;
+}
+
+bool isLoopbackHost(const std::string &host)
+{
+    if (host == "localhost" || host == "::1")
+        return true;
+    // 127.0.0.0/8 in dotted-quad form, nothing else.
+    if (host.compare(0, 4, "127.") != 0)
+        return false;
+    int parts = 0;
+    std::size_t start = 0;
+    while (start <= host.size()) {
+        std::size_t end = host.find('.', start);
+        if (end == std::string::npos)
+            end = host.size();
+        const std::string part = host.substr(start, end - start);
+        if (!isDigits(part) || part.size() > 3 || std::stoi(part) > 255)
+            return false;
+        ++parts;
+        start = end + 1;
+    }
+    return parts == 4;
+}
+
+// The object's "type": the last string member of that name, as in the engine.
+// False when a "type" member is not a string.
+bool typeOf(const JsonValue &object, std::string &type)
+{
+    type.clear();
+    for (const auto &member : object.members) {
+        if (!keyIs(member.first, "type"))
+            continue;
+        if (!member.second.isString() && member.second.type != JsonValue::Type::Null)
+            return false;
+        type = member.second.text;
+    }
+    return true;
 }
 
 class Walker
@@ -64,43 +145,181 @@ class Walker
 public:
     std::string reason;
 
-    void walk(const JsonValue &value, const std::string &where, bool insideTransport)
+    void walkObject(const JsonValue &value, const std::string &kind, const std::string &where)
     {
         if (!reason.empty())
             return;
-        if (value.isArray()) {
-            for (std::size_t i = 0; i < value.items.size(); ++i)
-                walk(value.items[i], where + "[" + std::to_string(i) + "]", insideTransport);
+        if (value.type == JsonValue::Type::Null)
+            return;
+        if (!value.isObject()) {
+            refuse(where, "is not an object");
             return;
         }
-        if (!value.isObject())
-            return;
-        const bool httpPaths = insideTransport || hasHttpPathType(value);
         for (const auto &member : value.members) {
-            const std::string folded = foldJsonKey(member.first);
-            const std::string at = where.empty() ? member.first : where + "." + member.first;
-            if (isFileKey(folded) && !(folded == "path" && httpPaths))
-                checkFileValue(member.second, at);
-            walk(member.second, at, folded == "transport");
+            const std::string at = where.empty() ? printable(member.first) : where + "." + printable(member.first);
+            const AllowedField *field = allowList().field(kind, foldJsonKey(member.first));
+            if (!field) {
+                refuse(at, "is not a field the service lets the engine use");
+                return;
+            }
+            walkField(*field, member.second, at);
             if (!reason.empty())
                 return;
         }
+        if (kind == "clash-api")
+            checkControlApi(value, where);
     }
 
 private:
-    void checkFileValue(const JsonValue &value, const std::string &at)
+    void refuse(const std::string &at, const std::string &why)
     {
-        if (!reason.empty())
+        if (reason.empty())
+            reason = at + " " + why;
+    }
+
+    void walkTyped(const JsonValue &value, const std::string &family, const std::string &at)
+    {
+        if (value.type == JsonValue::Type::Null)
             return;
-        if (value.isString()) {
-            if (isUnsafeRelativePath(value.text))
-                reason = at + " names \"" + printable(value.text) + "\", a file outside the engine's working directory";
+        if (!value.isObject()) {
+            refuse(at, "is not an object");
             return;
         }
+        std::string type;
+        if (!typeOf(value, type)) {
+            refuse(at + ".type", "is not a string");
+            return;
+        }
+        const std::string kind = family + "/" + type;
+        if (!allowList().knows(kind)) {
+            refuse(at + ".type", "names a type the service does not let the engine run");
+            return;
+        }
+        walkObject(value, kind, at);
+    }
+
+    void walkField(const AllowedField &field, const JsonValue &value, const std::string &at)
+    {
+        switch (field.kind) {
+        case FieldKind::Value:
+            if (!isValue(value))
+                refuse(at, "must be a plain value");
+            return;
+        case FieldKind::Map:
+            if (value.type == JsonValue::Type::Null)
+                return;
+            if (!value.isObject()) {
+                refuse(at, "is not an object");
+                return;
+            }
+            for (const auto &member : value.members) {
+                if (!isValue(member.second)) {
+                    refuse(at + "." + printable(member.first), "must be a plain value");
+                    return;
+                }
+            }
+            return;
+        case FieldKind::File:
+            checkFile(value, at);
+            return;
+        case FieldKind::Controller:
+            checkController(value, at);
+            return;
+        case FieldKind::Object:
+            walkObject(value, field.ref, at);
+            return;
+        case FieldKind::ValueOrObject:
+            if (!isValue(value))
+                walkObject(value, field.ref, at);
+            return;
+        case FieldKind::Typed:
+            walkTyped(value, field.ref, at);
+            return;
+        case FieldKind::List:
+        case FieldKind::TypedList:
+            if (value.type == JsonValue::Type::Null)
+                return;
+            if (!value.isArray()) {
+                refuse(at, "is not an array");
+                return;
+            }
+            for (std::size_t i = 0; i < value.items.size() && reason.empty(); ++i) {
+                const std::string item = at + "[" + std::to_string(i) + "]";
+                if (field.kind == FieldKind::List)
+                    walkObject(value.items[i], field.ref, item);
+                else
+                    walkTyped(value.items[i], field.ref, item);
+            }
+            return;
+        case FieldKind::Include:
+            return;
+        }
+    }
+
+    // Relative paths only, and never above the working directory. The value
+    // is not logged: the reason names the field alone.
+    void checkFile(const JsonValue &value, const std::string &at)
+    {
         if (value.isArray()) {
-            for (std::size_t i = 0; i < value.items.size(); ++i)
-                checkFileValue(value.items[i], at + "[" + std::to_string(i) + "]");
+            for (std::size_t i = 0; i < value.items.size() && reason.empty(); ++i) {
+                if (value.items[i].isArray())
+                    refuse(at + "[" + std::to_string(i) + "]", "must be a file name");
+                else
+                    checkFile(value.items[i], at + "[" + std::to_string(i) + "]");
+            }
+            return;
         }
+        if (value.isObject()) {
+            refuse(at, "must be a file name");
+            return;
+        }
+        if (value.isString() && isUnsafeRelativePath(value.text))
+            refuse(at, "names a file outside the engine's working directory");
+    }
+
+    void checkController(const JsonValue &value, const std::string &at)
+    {
+        if (value.type == JsonValue::Type::Null || (value.isString() && value.text.empty()))
+            return;
+        if (!value.isString()) {
+            refuse(at, "must be a loopback address and port");
+            return;
+        }
+        const std::string &text = value.text;
+        std::string host;
+        std::string port;
+        if (!text.empty() && text[0] == '[') {
+            const std::size_t close = text.find(']');
+            if (close != std::string::npos && close + 1 < text.size() && text[close + 1] == ':') {
+                host = text.substr(1, close - 1);
+                port = text.substr(close + 2);
+            }
+        } else {
+            const std::size_t colon = text.rfind(':');
+            if (colon != std::string::npos && text.find(':') == colon) {
+                host = text.substr(0, colon);
+                port = text.substr(colon + 1);
+            }
+        }
+        if (!isLoopbackHost(host) || !isDigits(port) || std::stoi(port) < 1 || std::stoi(port) > 65535)
+            refuse(at, "is not a loopback address and port; the control API must not be reachable from the network");
+    }
+
+    // A control API on loopback still takes orders from every local user
+    // unless it has a secret.
+    void checkControlApi(const JsonValue &object, const std::string &where)
+    {
+        std::string controller;
+        std::string secret;
+        for (const auto &member : object.members) {
+            const std::string key = foldJsonKey(member.first);
+            if (key == "external_controller")
+                controller = member.second.text;
+            else if (key == "secret")
+                secret = member.second.isString() ? member.second.text : std::string();
+        }
+        if (!controller.empty() && secret.empty())
+            refuse(where + ".secret", "is empty; the control API would take orders from anyone on the machine");
     }
 };
 
@@ -195,7 +414,7 @@ ConfigVerdict checkEngineConfig(const std::string &bytes)
     verdict.reason = refusedFeature(parsed.value);
     if (verdict.reason.empty()) {
         Walker walker;
-        walker.walk(parsed.value, std::string(), false);
+        walker.walkObject(parsed.value, "root", std::string());
         verdict.reason = walker.reason;
     }
     verdict.accepted = verdict.reason.empty();

@@ -3,22 +3,23 @@
 #include <string>
 
 // The service runs the engine with system rights on a file that an ordinary
-// user can write, and several engine fields act on the machine: they open,
-// create or delete files at any path, start programs or open listeners. Before
-// the engine runs, the configuration must keep every file it names inside the
-// engine's working directory and must not use those features at all.
+// user can write, and many engine fields act on the machine: they open,
+// create or delete files at any path, start programs or open listeners. So
+// the service runs only what it knows: the object kinds and keys listed in
+// configallowlist.cpp, nothing else.
 //
 // Refused:
 // - a document that is not strict JSON, or whose top level is not an object;
-// - "log"."output" (present at all) and "experimental"."debug" (present at all);
-// - any outbound of type "tor" (in any letter case);
-// - a string value (or a string inside an array value) of the keys "path",
-//   "output", "external_ui", "executable_path", "data_directory", "cache_path",
-//   "certificate_path", "key_path" anywhere in the document that is absolute
-//   (starts with "/" or "\", or with a drive letter and ":") or has ".." as a
-//   component. A "path" that is an HTTP request path is not a file: it is
-//   skipped inside a "transport" object and in objects of type "https", "h3"
-//   and "http" (DNS-over-HTTPS servers, HTTP proxy outbounds).
+// - "log"."output", "experimental"."debug" and a "tor" outbound (named first,
+//   with reasons of their own);
+// - any key, or any "type" of an inbound, outbound, DNS server, rule, rule
+//   set or transport, that the allow-list does not name;
+// - a file-naming value that is absolute (starts with "/" or "\", or with a
+//   drive letter and ":") or has ".." as a component;
+// - a control API that listens anywhere but on loopback, or without a secret.
+//
+// Reasons name the field's place in the document and never its value: the
+// service log is readable by more people than the file was.
 //
 // Keys are compared the way the engine's decoder matches them: case-insensitive,
 // with the Unicode characters that fold to ASCII letters ("ſ", Kelvin sign).

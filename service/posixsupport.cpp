@@ -3,6 +3,9 @@
 #include "servicecommon.h"
 
 #include <fcntl.h>
+#include <grp.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -12,6 +15,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <fstream>
 
@@ -122,11 +126,151 @@ bool writeFileAtomically(const std::string &path, const std::string &content)
     return true;
 }
 
+ConfigReadError readRegularFile(const std::string &path, std::size_t maxBytes, std::string &out)
+{
+    out.clear();
+    // O_NONBLOCK: opening a FIFO must not wait for a writer.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno == ENOENT)
+            return ConfigReadError::Missing;
+        return errno == ELOOP ? ConfigReadError::SymbolicLink : ConfigReadError::Unreadable;
+    }
+    struct stat info;
+    ConfigReadError result = ConfigReadError::None;
+    if (::fstat(fd, &info) != 0)
+        result = ConfigReadError::Unreadable;
+    else if (!S_ISREG(info.st_mode))
+        result = ConfigReadError::NotRegular;
+    else if (std::size_t(info.st_size) > maxBytes)
+        result = ConfigReadError::TooLarge;
+    char buffer[65536];
+    while (result == ConfigReadError::None) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            result = ConfigReadError::Unreadable;
+        if (n <= 0)
+            break;
+        out.append(buffer, std::size_t(n));
+        if (out.size() > maxBytes)
+            result = ConfigReadError::TooLarge;
+    }
+    ::close(fd);
+    if (result != ConfigReadError::None)
+        out.clear();
+    return result;
+}
+
+bool prepareRuntimeDirectory(const std::string &path, std::string &why)
+{
+    struct stat info;
+    if (::lstat(path.c_str(), &info) != 0) {
+        const std::size_t slash = path.find_last_of('/');
+        if (slash != std::string::npos && slash > 0)
+            ensureDirectory(path.substr(0, slash));
+        if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) {
+            why = std::string("cannot create it (") + std::strerror(errno) + ")";
+            return false;
+        }
+        if (::lstat(path.c_str(), &info) != 0) {
+            why = std::string("cannot examine it (") + std::strerror(errno) + ")";
+            return false;
+        }
+    }
+    if (S_ISLNK(info.st_mode)) {
+        why = "it is a symbolic link";
+        return false;
+    }
+    if (!S_ISDIR(info.st_mode)) {
+        why = "it is not a directory";
+        return false;
+    }
+    if (info.st_uid != ::geteuid()) {
+        why = "it belongs to another user";
+        return false;
+    }
+    if ((info.st_mode & 07777) != 0700 && ::chmod(path.c_str(), 0700) != 0) {
+        why = std::string("cannot make it private (") + std::strerror(errno) + ")";
+        return false;
+    }
+    return true;
+}
+
+void capLogFile(const std::string &path, std::size_t maxBytes)
+{
+    const int fd = ::open(path.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    struct stat info;
+    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && std::size_t(info.st_size) > maxBytes) {
+        const std::size_t keep = maxBytes / 2;
+        std::string tail(keep, '\0');
+        const ssize_t got = ::pread(fd, &tail[0], keep, off_t(info.st_size) - off_t(keep));
+        if (got > 0) {
+            tail.resize(std::size_t(got));
+            const std::string kept = keptLogTail(tail);
+            if (::ftruncate(fd, 0) == 0) {
+                std::size_t done = 0;
+                while (done < kept.size()) {
+                    const ssize_t n = ::pwrite(fd, kept.data() + done, kept.size() - done, off_t(done));
+                    if (n < 0 && errno == EINTR)
+                        continue;
+                    if (n <= 0)
+                        break;
+                    done += std::size_t(n);
+                }
+            }
+        }
+    }
+    ::close(fd);
+}
+
+int openLogForAppend(const std::string &path)
+{
+    capLogFile(path, kLogCapBytes);
+    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0640);
+    if (fd < 0)
+        return fd;
+    struct stat info;
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        return -1;
+    }
+    ::fcntl(fd, F_SETFL, O_WRONLY | O_APPEND);
+    // Members of "quillet" may read the logs; nobody else.
+    if (::geteuid() == 0) {
+        if (const struct group *quillet = ::getgrnam("quillet"))
+            (void)::fchown(fd, 0, quillet->gr_gid);
+    }
+    if ((info.st_mode & 0037) != 0)
+        ::fchmod(fd, 0640);
+    return fd;
+}
+
+void notifySystemd(const std::string &socketPath, const char *state)
+{
+    sockaddr_un address {};
+    address.sun_family = AF_UNIX;
+    const std::size_t length = socketPath.size();
+    if (length >= sizeof address.sun_path || (socketPath[0] != '/' && socketPath[0] != '@'))
+        return;
+    std::memcpy(address.sun_path, socketPath.data(), length);
+    if (address.sun_path[0] == '@')
+        address.sun_path[0] = '\0'; // an abstract socket
+    const int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return;
+    const socklen_t size = socklen_t(offsetof(sockaddr_un, sun_path) + length);
+    (void)::sendto(fd, state, std::strlen(state), MSG_NOSIGNAL, reinterpret_cast<const sockaddr *>(&address), size);
+    ::close(fd);
+}
+
 void appendServiceLog(const std::string &logsDirectory, const std::string &message)
 {
     ::mkdir(logsDirectory.c_str(), 0755);
-    const std::string path = logsDirectory + "/service.log";
-    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    const int fd = openLogForAppend(logsDirectory + "/service.log");
     if (fd < 0)
         return;
     const std::time_t now = std::time(nullptr);

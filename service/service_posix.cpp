@@ -1,5 +1,6 @@
 // The tunnel service on Linux. Without "--console" it is the service itself,
-// run in the foreground by systemd (Type=simple) or, for development, by
+// run in the foreground by systemd (Type=notify: READY=1 once the engine has
+// started) or, for development, by
 // quillet-servicectl's user mode: it starts the engine on the shared active
 // configuration, waits for SIGTERM/SIGINT or the engine's end, ends the
 // engine and exits. The file layout is the Windows service's.
@@ -31,8 +32,8 @@
 
 namespace {
 
-// Larger configurations are not read, let alone run.
-constexpr std::size_t kMaxConfigBytes = 4 * 1024 * 1024;
+// How often the engine log is looked at while the engine runs.
+constexpr long kLogCapCheckSeconds = 10;
 
 // States as the Windows service reports them; quillet-servicectl reads them
 // from the status file it asked for.
@@ -43,6 +44,8 @@ constexpr char kStopped[] = "1";
 
 std::string g_serviceDirectory;
 std::string g_statusFile;
+std::string g_notifySocket;
+std::string g_engineLog;
 pid_t g_child = 0;
 sigset_t g_waitSignals;
 sigset_t g_originalMask;
@@ -107,16 +110,42 @@ void waitForStopOrEngineEnd()
 {
     while (!reapEngine()) {
         siginfo_t info;
-        const int signal = ::sigwaitinfo(&g_waitSignals, &info);
+        const timespec wait {kLogCapCheckSeconds, 0};
+        const int signal = ::sigtimedwait(&g_waitSignals, &info, &wait);
         if (signal == SIGTERM || signal == SIGINT || signal == SIGHUP)
             return;
+        // Nothing rotates the engine's log: a chatty engine must not fill the disk.
+        if (signal < 0 && errno == EAGAIN && !g_engineLog.empty())
+            QuilletService::capLogFile(g_engineLog, QuilletService::kLogCapBytes);
     }
 }
 
+std::string readErrorText(QuilletService::ConfigReadError error)
+{
+    switch (error) {
+    case QuilletService::ConfigReadError::SymbolicLink:
+        return "it is a symbolic link";
+    case QuilletService::ConfigReadError::NotRegular:
+        return "it is not a regular file";
+    case QuilletService::ConfigReadError::TooLarge:
+        return "it is larger than 4 MiB";
+    default:
+        return "cannot read it";
+    }
+}
+
+// Reads the configuration without following links or waiting on a FIFO and
+// checks it. Only the reason goes to the log, never what the file holds.
 bool configIsSafe(const std::string &config, std::string &bytes)
 {
-    if (!QuilletService::readFileLimited(config, kMaxConfigBytes, bytes)) {
-        appendLog(std::string(QuilletService::kConfigRefused) + "cannot read it, or it is larger than 4 MiB");
+    const QuilletService::ConfigReadError error
+        = QuilletService::readRegularFile(config, QuilletService::kMaxConfigBytes, bytes);
+    if (error == QuilletService::ConfigReadError::Missing) {
+        appendLog(QuilletService::kConfigNotFound + config);
+        return false;
+    }
+    if (error != QuilletService::ConfigReadError::None) {
+        appendLog(std::string(QuilletService::kConfigRefused) + readErrorText(error));
         return false;
     }
     const QuilletService::ConfigVerdict verdict = QuilletService::checkEngineConfig(bytes);
@@ -168,13 +197,15 @@ bool startSingBoxProcess()
     const std::string runtime = sharedDirectory + "/runtime";
 
     QuilletService::ensureDirectory(logs);
-    QuilletService::ensureDirectory(runtime);
-    if (!QuilletService::fileExists(engine)) {
-        appendLog("sing-box not found: " + engine);
+    // The engine writes there with the service's rights: a link planted in its
+    // place would send those writes anywhere.
+    std::string why;
+    if (!QuilletService::prepareRuntimeDirectory(runtime, why)) {
+        appendLog("refused runtime folder " + runtime + ": " + why);
         return false;
     }
-    if (!QuilletService::fileExists(config)) {
-        appendLog(QuilletService::kConfigNotFound + config);
+    if (!QuilletService::fileExists(engine)) {
+        appendLog("sing-box not found: " + engine);
         return false;
     }
     std::string checkedBytes;
@@ -186,7 +217,8 @@ bool startSingBoxProcess()
         return false;
     }
 
-    const int logFd = ::open((logs + "/sing-box.log").c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    g_engineLog = logs + "/sing-box.log";
+    const int logFd = QuilletService::openLogForAppend(g_engineLog);
     if (logFd < 0) {
         appendLog(QuilletService::kLogOpenFailed);
         return false;
@@ -291,6 +323,9 @@ int main(int argc, char **argv)
     g_serviceDirectory = QuilletService::executableDirectory(argc > 0 ? argv[0] : nullptr);
     const bool console = argc > 1 && std::strcmp(argv[1], "--console") == 0;
     blockSignals();
+    const char *notifySocket = std::getenv("NOTIFY_SOCKET");
+    g_notifySocket = notifySocket ? notifySocket : "";
+    ::unsetenv("NOTIFY_SOCKET"); // the engine must not speak for the service
 
     if (console) {
         appendLog(QuilletService::kConsoleModeStart);
@@ -310,8 +345,12 @@ int main(int argc, char **argv)
         return 1;
     }
     reportStatus(kRunning);
+    // With Type=notify systemd reports the unit running only now, after the
+    // configuration was checked and the engine started.
+    QuilletService::notifySystemd(g_notifySocket, "READY=1");
     waitForStopOrEngineEnd();
     reportStatus(kStopPending);
+    QuilletService::notifySystemd(g_notifySocket, "STOPPING=1");
     stopSingBoxProcess();
     reportStatus(kStopped);
     return 0;

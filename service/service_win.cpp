@@ -7,6 +7,9 @@
 
 #include <windows.h>
 
+#include <aclapi.h>
+#include <sddl.h>
+
 #include <cwchar>
 #include <string>
 #include <vector>
@@ -18,9 +21,14 @@ SERVICE_STATUS_HANDLE g_statusHandle = nullptr;
 HANDLE g_stopEvent = nullptr;
 PROCESS_INFORMATION g_child {};
 DWORD g_checkpoint = 1;
+std::wstring g_engineLog;
 
-// Larger configurations are not read, let alone run.
-constexpr DWORD kMaxConfigBytes = 4 * 1024 * 1024;
+// How often the engine log is looked at while the engine runs.
+constexpr DWORD kLogCapCheckMs = 10000;
+
+// runtime\: full control for SYSTEM and Administrators, inherited by what is
+// created inside, nothing inherited from ProgramData (where users may write).
+constexpr wchar_t kRuntimeSddl[] = L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
 
 std::string toUtf8(const std::wstring &text)
 {
@@ -72,13 +80,57 @@ void ensureDirectory(const std::wstring &path)
         path, [](const std::wstring &prefix) { CreateDirectoryW(prefix.c_str(), nullptr); });
 }
 
+// Keeps the newest half of a log that grew beyond the cap; writers that
+// append keep appending at the new end.
+void capLogFile(const std::wstring &path)
+{
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE,
+        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT,
+        nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return;
+    LARGE_INTEGER size {};
+    if (GetFileType(file) == FILE_TYPE_DISK && GetFileSizeEx(file, &size)
+        && ULONGLONG(size.QuadPart) > QuilletService::kLogCapBytes) {
+        const DWORD keep = DWORD(QuilletService::kLogCapBytes / 2);
+        std::string tail(keep, '\0');
+        LARGE_INTEGER from {};
+        from.QuadPart = size.QuadPart - keep;
+        DWORD read = 0;
+        if (SetFilePointerEx(file, from, nullptr, FILE_BEGIN) && ReadFile(file, &tail[0], keep, &read, nullptr)) {
+            tail.resize(read);
+            const std::string kept = QuilletService::keptLogTail(tail);
+            LARGE_INTEGER start {};
+            DWORD written = 0;
+            if (SetFilePointerEx(file, start, nullptr, FILE_BEGIN) && SetEndOfFile(file))
+                WriteFile(file, kept.data(), DWORD(kept.size()), &written, nullptr);
+        }
+    }
+    CloseHandle(file);
+}
+
+// Opens a log for appending, capped first; never through a reparse point.
+HANDLE openLogForAppend(const std::wstring &path)
+{
+    capLogFile(path);
+    HANDLE file = CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+        nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return file;
+    BY_HANDLE_FILE_INFORMATION info {};
+    if (!GetFileInformationByHandle(file, &info) || (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
+        || GetFileType(file) != FILE_TYPE_DISK) {
+        CloseHandle(file);
+        return INVALID_HANDLE_VALUE;
+    }
+    return file;
+}
+
 void appendLog(const std::wstring &message)
 {
     const std::wstring logs = moduleDirectory() + L"\\logs";
     CreateDirectoryW(logs.c_str(), nullptr);
-    const std::wstring path = logs + L"\\service.log";
-    HANDLE file = CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-        nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = openLogForAppend(logs + L"\\service.log");
     if (file == INVALID_HANDLE_VALUE)
         return;
     SYSTEMTIME now;
@@ -110,29 +162,62 @@ void reportStatus(DWORD state, DWORD exitCode, DWORD waitHint)
     SetServiceStatus(g_statusHandle, &g_status);
 }
 
-bool readConfig(const std::wstring &path, std::string &bytes)
+enum class ReadResult { Ok, Missing, ReparsePoint, NotRegular, TooLarge, Unreadable };
+
+// Reads the configuration without following a reparse point (a link the user
+// planted in configs\) and only from a regular file within the size limit.
+ReadResult readConfig(const std::wstring &path, std::string &bytes)
 {
     HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return false;
+        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? ReadResult::Missing
+                                                                              : ReadResult::Unreadable;
+    }
+    ReadResult result = ReadResult::Ok;
+    BY_HANDLE_FILE_INFORMATION info {};
     LARGE_INTEGER size {};
-    bool ok = GetFileSizeEx(file, &size) && size.QuadPart <= kMaxConfigBytes;
-    if (ok) {
+    if (!GetFileInformationByHandle(file, &info) || !GetFileSizeEx(file, &size))
+        result = ReadResult::Unreadable;
+    else if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
+        result = ReadResult::ReparsePoint;
+    else if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || GetFileType(file) != FILE_TYPE_DISK)
+        result = ReadResult::NotRegular;
+    else if (ULONGLONG(size.QuadPart) > QuilletService::kMaxConfigBytes)
+        result = ReadResult::TooLarge;
+    if (result == ReadResult::Ok) {
         bytes.assign(size_t(size.QuadPart), '\0');
         DWORD read = 0;
-        ok = bytes.empty() || (ReadFile(file, &bytes[0], DWORD(bytes.size()), &read, nullptr) && read == bytes.size());
+        if (!bytes.empty() && (!ReadFile(file, &bytes[0], DWORD(bytes.size()), &read, nullptr) || read != bytes.size()))
+            result = ReadResult::Unreadable;
     }
     CloseHandle(file);
-    return ok;
+    return result;
 }
 
 // The engine runs with the service's rights on a file the user can write: it
 // must not name files outside its working directory or start other programs.
+// Only the reason goes to the log, never what the file holds.
 bool configIsSafe(const std::wstring &config, std::string &bytes)
 {
-    if (!readConfig(config, bytes)) {
-        appendLog(std::string(QuilletService::kConfigRefused) + "cannot read it, or it is larger than 4 MiB");
+    switch (readConfig(config, bytes)) {
+    case ReadResult::Ok:
+        break;
+    case ReadResult::Missing:
+        appendLog(fromUtf8(QuilletService::kConfigNotFound) + config);
+        return false;
+    case ReadResult::ReparsePoint:
+        appendLog(std::string(QuilletService::kConfigRefused) + "it is a reparse point (a link)");
+        return false;
+    case ReadResult::NotRegular:
+        appendLog(std::string(QuilletService::kConfigRefused) + "it is not a regular file");
+        return false;
+    case ReadResult::TooLarge:
+        appendLog(std::string(QuilletService::kConfigRefused) + "it is larger than 4 MiB");
+        return false;
+    case ReadResult::Unreadable:
+        appendLog(std::string(QuilletService::kConfigRefused) + "cannot read it");
         return false;
     }
     const QuilletService::ConfigVerdict verdict = QuilletService::checkEngineConfig(bytes);
@@ -141,11 +226,56 @@ bool configIsSafe(const std::wstring &config, std::string &bytes)
     return verdict.accepted;
 }
 
+// Creates runtime\ for SYSTEM and Administrators only and refuses a junction
+// or link in its place: the engine writes there with the service's rights.
+bool prepareRuntimeDirectory(const std::wstring &path, std::string &why)
+{
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(kRuntimeSddl, SDDL_REVISION_1, &descriptor, nullptr)) {
+        why = "cannot build its access rights";
+        return false;
+    }
+    SECURITY_ATTRIBUTES attributes {sizeof attributes, descriptor, FALSE};
+    const std::size_t slash = path.find_last_of(L"\\/");
+    if (slash != std::wstring::npos)
+        ensureDirectory(path.substr(0, slash));
+    CreateDirectoryW(path.c_str(), &attributes);
+
+    bool ok = false;
+    HANDLE directory = CreateFileW(path.c_str(), READ_CONTROL | WRITE_DAC, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    BY_HANDLE_FILE_INFORMATION info {};
+    if (directory == INVALID_HANDLE_VALUE || !GetFileInformationByHandle(directory, &info)) {
+        why = "cannot open it";
+    } else if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+        why = "it is a reparse point (a junction or link)";
+    } else if (!(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        why = "it is not a directory";
+    } else {
+        // A folder made before (or by someone else) gets the same rights.
+        BOOL present = FALSE;
+        BOOL defaulted = FALSE;
+        PACL dacl = nullptr;
+        ok = GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted)
+            && SetSecurityInfo(directory, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+                   nullptr, nullptr, dacl, nullptr)
+                == ERROR_SUCCESS;
+        if (!ok)
+            why = "cannot set its access rights";
+    }
+    if (directory != INVALID_HANDLE_VALUE)
+        CloseHandle(directory);
+    LocalFree(descriptor);
+    return ok;
+}
+
 // The engine reads the bytes that were checked, from a file only the service
 // writes: the user-writable active.json could be swapped between check and run.
 bool writeCheckedCopy(const std::wstring &path, const std::string &bytes)
 {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    // A fresh file: whatever had the name (a link included) is removed first.
+    DeleteFileW(path.c_str());
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return false;
     DWORD written = 0;
@@ -172,13 +302,13 @@ bool startSingBoxProcess()
     const std::wstring runtime = sharedDirectory + L"\\runtime";
 
     ensureDirectory(logs);
-    ensureDirectory(runtime);
-    if (!fileExists(engine)) {
-        appendLog(L"sing-box.exe not found: " + engine);
+    std::string why;
+    if (!prepareRuntimeDirectory(runtime, why)) {
+        appendLog(L"refused runtime folder " + runtime + L": " + fromUtf8(why));
         return false;
     }
-    if (!fileExists(config)) {
-        appendLog(fromUtf8(QuilletService::kConfigNotFound) + config);
+    if (!fileExists(engine)) {
+        appendLog(L"sing-box.exe not found: " + engine);
         return false;
     }
     std::string checkedBytes;
@@ -190,9 +320,8 @@ bool startSingBoxProcess()
         return false;
     }
 
-    const std::wstring logPath = logs + L"\\sing-box.log";
-    HANDLE logFile = CreateFileW(logPath.c_str(), FILE_APPEND_DATA,
-        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    g_engineLog = logs + L"\\sing-box.log";
+    HANDLE logFile = openLogForAppend(g_engineLog);
     if (logFile == INVALID_HANDLE_VALUE) {
         appendLog(QuilletService::kLogOpenFailed);
         return false;
@@ -275,7 +404,9 @@ void WINAPI serviceMain(DWORD /*argc*/, LPWSTR * /*argv*/)
     reportStatus(SERVICE_RUNNING, NO_ERROR, 0);
 
     HANDLE waits[2] = {g_stopEvent, g_child.hProcess};
-    WaitForMultipleObjects(2, waits, FALSE, INFINITE);
+    // Nothing rotates the engine's log: a chatty engine must not fill the disk.
+    while (WaitForMultipleObjects(2, waits, FALSE, kLogCapCheckMs) == WAIT_TIMEOUT)
+        capLogFile(g_engineLog);
 
     reportStatus(SERVICE_STOP_PENDING, NO_ERROR, 5000);
     stopSingBoxProcess();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 // What the Win32 and POSIX service programs share: the file layout, the engine
@@ -25,6 +26,12 @@ inline constexpr char kConfigRefused[] = "refused active config: ";
 // file the engine actually runs on.
 inline constexpr char kCheckedConfigName[] = "active.checked.json";
 inline constexpr wchar_t kCheckedConfigNameWide[] = L"active.checked.json";
+
+// The service log and the engine log are cut to their newest half beyond this.
+inline constexpr std::size_t kLogCapBytes = 4 * 1024 * 1024;
+
+// Larger configurations are not read, let alone run.
+inline constexpr std::size_t kMaxConfigBytes = 4 * 1024 * 1024;
 
 // Wait after asking the engine to end before it is killed.
 inline constexpr unsigned kEngineStopWaitMs = 5000;
@@ -79,6 +86,14 @@ template<class String> String directoryOf(const String &modulePath)
     if (slash == String::npos)
         return String(1, Char('.'));
     return modulePath.substr(0, slash);
+}
+
+// The newest part of a log that is kept when it is capped: the last half of
+// the cap, starting after the first line break in it (so no line is cut).
+inline std::string keptLogTail(const std::string &tail)
+{
+    const std::size_t lineEnd = tail.find('\n');
+    return lineEnd == std::string::npos ? tail : tail.substr(lineEnd + 1);
 }
 
 // "[YYYY-MM-DD hh:mm:ss] " for the service log.

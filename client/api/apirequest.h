@@ -8,6 +8,8 @@ namespace Api {
 // Trimmed, "https://" added when no scheme is given, trailing "/" removed;
 // empty when the result is not a URL with a scheme and a host.
 QString normalizeApiBaseUrl(const QString &url);
+// localhost, a loopback address or a private-network address: where http may go.
+bool isLocalNetworkHost(const QString &host);
 
 // The comparison key of a request path: before the first "?", trimmed, without
 // leading or trailing "/".

@@ -1,5 +1,7 @@
 #include "curlfallback.h"
 
+#include "api/apirequest.h"
+
 #include "backendcontract.h"
 
 namespace Api {
@@ -64,6 +66,45 @@ bool shouldRetryApiWithCurl(bool timedOut, QNetworkReply::NetworkError error, in
     case QNetworkReply::UnknownProxyError:
     case QNetworkReply::ProtocolFailure:
     case QNetworkReply::UnknownServerError:
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool createsOnServer(const QString &method, const QString &path)
+{
+    if (method.compare(QLatin1String("POST"), Qt::CaseInsensitive) != 0)
+        return false;
+    static const QStringList creating {
+        normalizedApiRequestPath(QLatin1String(Backend::Path::kPaymentsCheckout)),
+        normalizedApiRequestPath(QLatin1String(Backend::Path::kPaymentsConfirm)),
+        normalizedApiRequestPath(QLatin1String(Backend::Path::kOrdersCancel)),
+        normalizedApiRequestPath(QLatin1String(Backend::Path::kSpeedTest)),
+        normalizedApiRequestPath(QLatin1String(Backend::Path::kSupportChat)),
+        normalizedApiRequestPath(QLatin1String(Backend::Path::kSupportMedia)),
+        normalizedApiRequestPath(QLatin1String(Backend::Path::kTrialClaim)),
+        normalizedApiRequestPath(QLatin1String(Backend::Path::kRegister)),
+        normalizedApiRequestPath(QLatin1String(Backend::Path::kDiagnosticLogs)),
+    };
+    return creating.contains(normalizedApiRequestPath(path));
+}
+
+bool mayResendWithCurl(const QString &method, const QString &path, bool timedOut, QNetworkReply::NetworkError error,
+                       int status, const QString &errorText)
+{
+    if (!shouldRetryApiWithCurl(timedOut, error, status, errorText))
+        return false;
+    if (!createsOnServer(method, path))
+        return true;
+    if (timedOut || status != 0)
+        return false;
+    switch (error) {
+    case QNetworkReply::SslHandshakeFailedError:
+    case QNetworkReply::ConnectionRefusedError:
+    case QNetworkReply::HostNotFoundError:
+    case QNetworkReply::ProxyConnectionRefusedError:
+    case QNetworkReply::ProxyNotFoundError:
         return true;
     default:
         return false;

@@ -13,6 +13,19 @@ namespace Api {
 // transport-level breakage, never an HTTP error answer.
 bool shouldRetryApiWithCurl(bool timedOut, QNetworkReply::NetworkError error, int status, const QString &errorText);
 
+// A POST that makes something on the server (an order, a cancellation, a
+// speed test, a chat message or upload, a trial, an account): sent twice, it
+// could make it twice.
+bool createsOnServer(const QString &method, const QString &path);
+
+// Whether a failed request may go out again through curl: what
+// shouldRetryApiWithCurl allows, except that a request that creates something
+// goes again only when Qt failed before it left (TLS handshake, proxy), never
+// after a time-out or a dropped connection, when the server may already have
+// acted on it.
+bool mayResendWithCurl(const QString &method, const QString &path, bool timedOut, QNetworkReply::NetworkError error,
+                       int status, const QString &errorText);
+
 struct CurlProcessResult
 {
     QByteArray body;

@@ -409,8 +409,12 @@ private:
     void rebuildConfigPreview();
     void refreshRemoteConfigPreview();
 
+    // session generation: every request is tagged with the session it was sent
+    // in, and its answer is dropped once that session has ended
+    void advanceSessionGeneration();
+
     // transport internals
-    void onApiReplyFinished(QNetworkReply *reply, const QString &method, const QString &path,
+    void onApiReplyFinished(QNetworkReply *reply, quint64 session, const QString &method, const QString &path,
                             const QByteArray &body, const QString &contentType, bool withToken,
                             RawCompletion completion, bool showLoading);
     QByteArray requestRawWithCurl(const QString &method, const QString &path, const QByteArray &body,
@@ -418,7 +422,8 @@ private:
     void logApiTransport(const QString &transport, const QString &method, const QString &path, int status,
                          const QString &detail);
     void requestJsonAttempt(const QString &method, const QString &path, const QByteArray &body, bool retryable,
-                            bool withToken, JsonCompletion completion, bool showLoading, int attempt);
+                            bool withToken, JsonCompletion completion, bool showLoading, int attempt,
+                            quint64 session);
     // Judges a finished reply for both call forms (curl retry, error text,
     // forced logout); the decrypted body on success, else the failure's body.
     QByteArray finishApiReply(QNetworkReply *reply, bool blockingForm, const QString &method, const QString &path,
@@ -460,6 +465,8 @@ private:
     QString m_authEmail;
     QVariantMap m_user;
     bool m_signingOut = false;
+    // Bumped by every sign-in, sign-out, forced logout and server change.
+    quint64 m_sessionGeneration = 0;
 
     // catalogue and settings
     QVariantList m_nodes;

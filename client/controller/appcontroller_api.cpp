@@ -116,6 +116,8 @@ void AppController::setApiBaseUrl(const QString &url)
         return;
 
     m_apiBaseUrl = normalized;
+    // Answers from the old server belong to no session here.
+    advanceSessionGeneration();
     // Steps of a connection started against the old server must not land.
     ++m_workflowGeneration;
     resetConnectionWorkflow();
@@ -220,23 +222,32 @@ void AppController::requestRawAsync(const QString &method, const QString &path, 
         if (reply->isRunning())
             reply->abort();
     });
+    const quint64 session = m_sessionGeneration;
     connect(reply, &QNetworkReply::finished, this,
-            [this, reply, timer, method, path, body, contentType, withToken, completion, showLoading] {
+            [this, reply, timer, session, method, path, body, contentType, withToken, completion, showLoading] {
                 timer->stop();
-                onApiReplyFinished(reply, method, path, body, contentType, withToken, completion, showLoading);
+                onApiReplyFinished(reply, session, method, path, body, contentType, withToken, completion,
+                                   showLoading);
             });
     timer->start(m_apiTimings.qtTimeoutMs);
 }
 
-void AppController::onApiReplyFinished(QNetworkReply *reply, const QString &method, const QString &path,
-                                       const QByteArray &body, const QString &contentType, bool withToken,
-                                       RawCompletion completion, bool showLoading)
+void AppController::onApiReplyFinished(QNetworkReply *reply, quint64 session, const QString &method,
+                                       const QString &path, const QByteArray &body, const QString &contentType,
+                                       bool withToken, RawCompletion completion, bool showLoading)
 {
+    // An answer for an ended session is dropped whole: no error text, no
+    // forced logout, no data for whoever is signed in now.
     bool success = false;
-    const QByteArray answer =
-        finishApiReply(reply, false, method, path, body, contentType, withToken, &success);
-    if (completion)
-        completion(answer, success);
+    QByteArray answer;
+    if (session == m_sessionGeneration) {
+        answer = finishApiReply(reply, false, method, path, body, contentType, withToken, &success);
+        // The answer itself may have ended the session (a forced logout).
+        if (session == m_sessionGeneration && completion)
+            completion(answer, success);
+    } else {
+        appendDiagnosticLog(QStringLiteral("API %1 %2 answer dropped: its session has ended\n").arg(method, path));
+    }
     if (showLoading)
         endNetworkLoading();
     reply->deleteLater();
@@ -258,6 +269,8 @@ QByteArray AppController::requestRaw(const QString &method, const QString &path,
         return QByteArray();
     }
 
+    // Other events run during the wait; one of them may end the session.
+    const quint64 session = m_sessionGeneration;
     QEventLoop loop;
     QTimer timer;
     timer.setSingleShot(true);
@@ -274,7 +287,13 @@ QByteArray AppController::requestRaw(const QString &method, const QString &path,
     timer.stop();
 
     bool success = false;
-    const QByteArray answer = finishApiReply(reply, true, method, path, body, contentType, withToken, &success);
+    QByteArray answer;
+    if (session == m_sessionGeneration) {
+        answer = finishApiReply(reply, true, method, path, body, contentType, withToken, &success);
+        success = success && session == m_sessionGeneration;
+    } else {
+        appendDiagnosticLog(QStringLiteral("API %1 %2 answer dropped: its session has ended\n").arg(method, path));
+    }
     if (showLoading)
         endNetworkLoading();
     reply->deleteLater();
@@ -299,8 +318,7 @@ QByteArray AppController::finishApiReply(QNetworkReply *reply, bool blockingForm
         logApiTransport(QStringLiteral("Qt"), method, path, status, QStringLiteral("success"));
         succeeded = true;
     } else {
-        // The blocking form always takes a time-out to curl and keeps saying
-        // "timed out" when curl fails as well.
+        // The blocking form keeps saying "timed out" when curl fails as well.
         const bool blockingTimeout = blockingForm && timedOut;
         if (blockingTimeout) {
             errorText = timeoutErrorText();
@@ -316,7 +334,11 @@ QByteArray AppController::finishApiReply(QNetworkReply *reply, bool blockingForm
                                      errorText.isEmpty() ? reply->errorString() : errorText));
         }
 
-        if (blockingTimeout || Api::shouldRetryApiWithCurl(timedOut, networkError, status, errorText)) {
+        // The blocking form takes a time-out to curl, unless the request
+        // creates something: that goes again only when it never left.
+        const bool creates = Api::createsOnServer(method, path);
+        if ((blockingTimeout && !creates)
+            || Api::mayResendWithCurl(method, path, timedOut, networkError, status, errorText)) {
             appendDiagnosticLog(
                 QStringLiteral("Retrying API request with system curl over HTTP/1.1: %1 %2\n").arg(method, path));
             int curlStatus = 0;
@@ -474,22 +496,26 @@ void AppController::requestJsonAsync(const QString &method, const QString &path,
     // Only a plain read may be sent twice; anything with a body might have
     // taken effect on the server the first time.
     const bool retryable = method.compare(QLatin1String("GET"), Qt::CaseInsensitive) == 0 && body.isEmpty();
-    requestJsonAttempt(method, path, compactJson(body), retryable, withToken, std::move(completion), showLoading, 0);
+    requestJsonAttempt(method, path, compactJson(body), retryable, withToken, std::move(completion), showLoading, 0,
+                       m_sessionGeneration);
 }
 
 void AppController::requestJsonAttempt(const QString &method, const QString &path, const QByteArray &body,
                                        bool retryable, bool withToken, JsonCompletion completion, bool showLoading,
-                                       int attempt)
+                                       int attempt, quint64 session)
 {
+    // The retry of an ended session's read never goes out.
+    if (session != m_sessionGeneration)
+        return;
     requestRawAsync(
         method, path, body, QStringLiteral("application/json"), withToken,
-        [this, method, path, body, retryable, withToken, completion, showLoading, attempt](const QByteArray &answer,
-                                                                                          bool success) {
+        [this, method, path, body, retryable, withToken, completion, showLoading, attempt,
+         session](const QByteArray &answer, bool success) {
             if (!success && retryable && attempt == 0) {
                 QTimer::singleShot(m_apiTimings.jsonRetryDelayMs, this,
-                                   [this, method, path, body, retryable, withToken, completion, showLoading] {
+                                   [this, method, path, body, retryable, withToken, completion, showLoading, session] {
                                        requestJsonAttempt(method, path, body, retryable, withToken, completion,
-                                                          showLoading, 1);
+                                                          showLoading, 1, session);
                                    });
                 return;
             }
@@ -524,6 +550,18 @@ QVariantMap AppController::requestJsonDocument(const QString &method, const QStr
 {
     const QByteArray answer = requestRaw(method, path, body, contentType, withToken, true);
     return answer.isEmpty() ? QVariantMap() : jsonObjectMap(answer);
+}
+
+// --- session generation --------------------------------------------------------------
+
+void AppController::advanceSessionGeneration()
+{
+    ++m_sessionGeneration;
+    // Whatever waited for an answer of the ended session waits no more: its
+    // answer will be dropped, and a new session starts its own.
+    m_bootstrapInFlight = false;
+    m_bootstrapWaiters.clear();
+    m_refreshGate.clear();
 }
 
 // --- errors, loading indicator, refresh gates ----------------------------------------

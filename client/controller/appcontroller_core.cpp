@@ -1,5 +1,7 @@
 #include "appcontroller.h"
 
+#include "platform/platform.h"
+
 #include "api/apirequest.h"
 #include "api/backendcontract.h"
 #include "i18n/translations.h"
@@ -52,6 +54,8 @@ AppController::AppController(QObject *parent)
 
     // 4. Local settings store: language, base URL, device identity.
     m_store = new QSettings(QStringLiteral("Quillet"), QStringLiteral("岚舟"), this); // i18n-exempt: store name
+    // The session token is stored here: the file and its folder are the user's alone.
+    Platform::makeUserFilePrivate(m_store->fileName());
     m_language = I18n::normalizedDesktopLanguage(m_store->value(QStringLiteral("settings/language")).toString());
 
     const QString storedBaseUrl = Api::normalizeApiBaseUrl(m_store->value(QStringLiteral("apiBaseUrl")).toString());

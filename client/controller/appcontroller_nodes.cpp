@@ -196,6 +196,10 @@ void AppController::runLatencyProbeStep(quint64 generation)
     }
 
     const Platform::PingCommand command = Platform::pingCommand(host, m_probeTimeoutMs);
+    if (command.program.isEmpty()) { // not a host ping can be trusted with: no probe, no latency
+        QTimer::singleShot(0, this, [this, generation] { runLatencyProbeStep(generation); });
+        return;
+    }
     auto *process = new QProcess(this);
     auto *watchdog = new QTimer(process);
     watchdog->setSingleShot(true);
@@ -207,8 +211,9 @@ void AppController::runLatencyProbeStep(quint64 generation)
             return;
         *finished = true;
         if (record) {
-            const QString output = QString::fromLocal8Bit(process->readAllStandardOutput()) + QLatin1Char('\n')
-                + QString::fromLocal8Bit(process->readAllStandardError());
+            // Standard output only: ping repeats an unknown host name on standard
+            // error, and a name such as "time=5ms" must not read as a latency.
+            const QString output = QString::fromLocal8Bit(process->readAllStandardOutput());
             if (const std::optional<int> latency = Latency::parsePingLatencyMs(output))
                 applyLocalNodeLatencySample(process->property("nodeId").toString(), *latency);
         } else if (process->state() != QProcess::NotRunning) {

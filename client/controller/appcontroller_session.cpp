@@ -85,6 +85,9 @@ void AppController::clearLocalAuthSession(const QString &message)
     endConnectionWithSession();
     stopEventStream();
     m_signingOut = false;
+    // A sign-in waiting for its bootstrap never hears back from the ended
+    // session: it must not stay busy.
+    setBusy(false);
     m_orderPollTimer->stop();
     const QString status = message.trimmed().isEmpty() ? QStringLiteral("已退出登录") : message.trimmed();
     m_statusText = status;
@@ -113,6 +116,8 @@ void AppController::clearLocalAuthSession(const QString &message)
 
 void AppController::resetLocalAccountState()
 {
+    // Sign-out, forced logout, a server change: the session ends here.
+    advanceSessionGeneration();
     clearPersistedLocalAuthSession();
     m_loggedIn = false;
     m_authEmail.clear();
@@ -231,7 +236,9 @@ void AppController::runAuthFlow(const QString &path, const QByteArray &body, boo
 {
     setBusy(true);
     hideSessionKickDialog();
-    // Nothing of a connection attempt of the previous session may continue.
+    // Nothing of the previous session may continue: neither its requests
+    // nor a connection attempt.
+    advanceSessionGeneration();
     ++m_workflowGeneration;
     resetConnectionWorkflow();
     m_serverConfig.clear();
@@ -264,8 +271,14 @@ void AppController::runAuthFlow(const QString &path, const QByteArray &body, boo
             Q_EMIT statusTextChanged();
 
             m_bootstrapReady = false;
+            const quint64 session = m_sessionGeneration;
             loadBootstrapAsync(
-                [this, registration](bool ok) {
+                [this, registration, session](bool ok) {
+                    if (session != m_sessionGeneration) {
+                        // Ended meanwhile (a forced logout): the authentication page stays.
+                        setBusy(false);
+                        return;
+                    }
                     if (!ok) {
                         setStatusText(registration ? QStringLiteral("注册成功，但节点同步失败")
                                                    : QStringLiteral("登录成功，但节点同步失败"));

@@ -237,6 +237,13 @@ QString translatedTextForLanguage(const QString &storedLanguage, const QString &
         if (!templateFound)
             continue;
         const QString value = text.mid(candidate.prefix.size(), text.size() - candidate.prefix.size() - candidate.suffix.size());
+        // A template with only one fixed part matches far too much: "%1 人"
+        // would swallow any text ending in "人". It stands only for a value
+        // that is plainly a value (a number, a name, an error code), never for
+        // more Chinese text it does not know.
+        const bool oneSided = candidate.prefix.isEmpty() || candidate.suffix.isEmpty();
+        if (oneSided && containsHan(value))
+            continue;
         return QString(translated).replace(QLatin1String("%1"), value);
     }
     return text;

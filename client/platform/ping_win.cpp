@@ -6,6 +6,9 @@ namespace Platform {
 
 PingCommand pingCommand(const QString &host, int timeoutMs)
 {
+    // ping.exe knows no "--": a host that could read as an option never gets here.
+    if (!isPingableHost(host))
+        return {};
     QString program = QStandardPaths::findExecutable(QStringLiteral("ping.exe"));
     if (program.isEmpty())
         program = QStringLiteral("ping.exe");

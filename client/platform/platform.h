@@ -20,6 +20,12 @@ QString sharedDataDirectory();
 // The fixed shared data directory used when "ProgramData" is unset or blank.
 QString fallbackSharedDataDirectory();
 
+// Makes a per-user file that holds secrets (the settings file with the session
+// token) readable by its owner only, creating it empty when missing, and its
+// folder private too. Files written over it later keep these rights. Nothing
+// to do on Windows, where the per-user profile already is private.
+void makeUserFilePrivate(const QString &path);
+
 // A modal error box for a start-up failure; falls back to standard error when
 // no display is available.
 void showFatalMessage(const QString &title, const QString &text);

@@ -1,4 +1,5 @@
 #include "platform.h"
+#include "ping.h"
 
 #include <QDir>
 
@@ -10,6 +11,19 @@ QString sharedDataDirectory()
     if (programData.isEmpty())
         return fallbackSharedDataDirectory();
     return QDir(programData).filePath(QStringLiteral("Quillet"));
+}
+
+bool isPingableHost(const QString &host)
+{
+    if (host.isEmpty() || host.size() > 253 || host.startsWith(QLatin1Char('-')))
+        return false;
+    for (const QChar c : host) {
+        if (c.isLetterOrNumber() && !c.isSpace())
+            continue;
+        if (!QStringLiteral(".-_:%[]").contains(c))
+            return false;
+    }
+    return true;
 }
 
 } // namespace Platform

@@ -11,6 +11,8 @@ QString platformWord() { return QStringLiteral("windows"); }
 
 QString fallbackSharedDataDirectory() { return QStringLiteral("C:/ProgramData/Quillet"); }
 
+void makeUserFilePrivate(const QString &) { }
+
 void showFatalMessage(const QString &title, const QString &text)
 {
     const std::wstring wideTitle = title.toStdWString();

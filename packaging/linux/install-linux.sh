@@ -3,16 +3,16 @@
 #
 #   /opt/quillet/                  root:root 0755  quillet-desktop, quillet-servicectl, quillet-vpn-service
 #   /opt/quillet/bin/sing-box      root:root 0755  the engine (not built here: see README, "The engine")
-#   /opt/quillet/logs/             root:root 0755  service.log and sing-box.log, written by the service
+#   /opt/quillet/logs/             root:quillet 0750  service.log and sing-box.log (root:quillet 0640), capped at 4 MiB
 #   /var/lib/quillet/              root:quillet 0750  the shared data directory
 #   /var/lib/quillet/configs/      root:quillet 2770  the client writes active.json here (setgid: files stay in group quillet)
-#   /var/lib/quillet/runtime/      root:root 0755  the engine's working folder: only the service writes it
+#   /var/lib/quillet/runtime/      root:root 0700  the engine's working folder: only the service reads and writes it
 #   /etc/systemd/system/quillet-vpn.service, /etc/polkit-1/rules.d/50-quillet-vpn.rules
 #
 # Users who may connect join the group "quillet" (pass their names as arguments).
-# The service refuses configurations that name files outside runtime/ or use
-# the engine's program-starting and debugging features, so a member of the
-# group cannot turn the root service against the machine.
+# The service runs only configurations made of the engine objects and keys it
+# knows (see README, "What the service runs"), so a member of the group cannot
+# turn the root service against the machine.
 #
 # usage: sudo packaging/linux/install-linux.sh BUILD_DIR [USER...]
 set -euo pipefail
@@ -27,7 +27,11 @@ fi
 getent group quillet >/dev/null || groupadd --system quillet
 for user in "$@"; do usermod -aG quillet "$user"; done
 
-install -d -o root -g root -m 0755 /opt/quillet /opt/quillet/bin /opt/quillet/logs
+install -d -o root -g root -m 0755 /opt/quillet /opt/quillet/bin
+install -d -o root -g quillet -m 0750 /opt/quillet/logs
+for log in /opt/quillet/logs/service.log /opt/quillet/logs/sing-box.log; do
+  if [ -f "$log" ] && [ ! -L "$log" ]; then chown root:quillet "$log"; chmod 0640 "$log"; fi
+done
 for program in quillet-desktop quillet-servicectl quillet-vpn-service; do
   install -o root -g root -m 0755 "$build/bin/$program" "/opt/quillet/$program"
 done
@@ -39,7 +43,9 @@ fi
 
 install -d -o root -g quillet -m 0750 /var/lib/quillet
 install -d -o root -g quillet -m 2770 /var/lib/quillet/configs
-install -d -o root -g root -m 0755 /var/lib/quillet/runtime
+# A link in place of runtime/ would send the engine's writes elsewhere: replace it.
+if [ -L /var/lib/quillet/runtime ]; then rm -f /var/lib/quillet/runtime; fi
+install -d -o root -g root -m 0700 /var/lib/quillet/runtime
 
 install -o root -g root -m 0644 "$here/quillet-vpn.service" /etc/systemd/system/quillet-vpn.service
 install -d -o root -g root -m 0755 /etc/polkit-1/rules.d

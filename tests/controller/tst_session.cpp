@@ -7,6 +7,7 @@
 #include <QJsonObject>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
+#include <QFileInfo>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QtTest>
@@ -20,6 +21,8 @@ const QString kMemberPassword = QStringLiteral("Quillet-demo-2026");
 const QString kLoginRoute = QStringLiteral("/api/v1/auth/login");
 const QString kLogoutRoute = QStringLiteral("/api/v1/auth/logout");
 const QString kBootstrapRoute = QStringLiteral("/api/v1/bootstrap");
+const QString kTrialEmail = QStringLiteral("trial@quillet.dev");
+const QString kTrialPassword = QStringLiteral("Quillet-trial-2026");
 
 QSettings store()
 {
@@ -70,6 +73,12 @@ private Q_SLOTS:
     void cataloguePageStartsOneBootstrapBeforeCatalogue();
     void bootstrapSectionsKeepOrReplace();
     void routingModeIsPersistedAndSent();
+    void wrongCodeIsACodeError();
+    void storedSessionIsPrivateToTheUser();
+    void lateAnswerOfEndedSession_data();
+    void lateAnswerOfEndedSession();
+    void forcedLogoutDuringSignInBootstrapEndsOnAuthPage();
+    void retryOfEndedSessionNeverGoesOut();
 
 private:
     std::unique_ptr<AppController> newController();
@@ -544,6 +553,107 @@ void SessionTest::routingModeIsPersistedAndSent()
     // The server now holds the mode: a new sign-in elsewhere sees it.
     controller->setSetting(QStringLiteral("routingMode"), QStringLiteral("fixed"));
     QCOMPARE(controller->localSettings().value(QStringLiteral("routingMode")).toString(), QStringLiteral("smart"));
+}
+
+void SessionTest::wrongCodeIsACodeError()
+{
+    auto controller = newController();
+    QCOMPARE(controller->sendVerificationCode(kTrialEmail, QStringLiteral("login")), QStringLiteral("sent"));
+    const QString code = m_server->lastMailCode(kTrialEmail);
+    const QString wrong = code == QLatin1String("000000") ? QStringLiteral("111111") : QStringLiteral("000000");
+    controller->signInWithCode(kTrialEmail, wrong);
+    QTRY_VERIFY_WITH_TIMEOUT(!controller->busy(), 10000);
+    QVERIFY(!controller->loggedIn());
+    QCOMPARE(controller->apiError(), QStringLiteral("验证码无效或已过期，请重新获取。"));
+}
+
+void SessionTest::storedSessionIsPrivateToTheUser()
+{
+    auto controller = newController();
+    signInAsMember(*controller);
+    auto settings = store();
+    settings.sync();
+    const QFileInfo file(settings.fileName());
+    QVERIFY(file.exists());
+    QCOMPARE(file.permissions() & ~(QFileDevice::ReadUser | QFileDevice::WriteUser),
+             QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    const QFileInfo folder(file.absolutePath());
+    QCOMPARE(folder.permissions() & (QFileDevice::ReadGroup | QFileDevice::ReadOther | QFileDevice::ExeOther),
+             QFileDevice::Permissions());
+}
+
+// A request of user A is still out when A's session ends and B signs in:
+// its answer, a 401 or A's data, must not touch B's session.
+void SessionTest::lateAnswerOfEndedSession_data()
+{
+    QTest::addColumn<bool>("tokenRevoked"); // true: the late answer is a 401
+    QTest::newRow("late 401 of the old session") << true;
+    QTest::newRow("late success of the old session") << false;
+}
+
+void SessionTest::lateAnswerOfEndedSession()
+{
+    QFETCH(bool, tokenRevoked);
+    auto controller = newController();
+    signInAsMember(*controller);
+    m_server->resetRequestCounts();
+    m_server->setFault(kBootstrapRoute, DevServer::Fault::delayed(1500));
+    bool oldWaiterCalled = false;
+    controller->loadBootstrapAsync([&](bool) { oldWaiterCalled = true; }, false);
+    QTRY_COMPARE_WITH_TIMEOUT(m_server->requestCount(kBootstrapRoute), 1, 5000);
+    // Without the server's logout the old token stays valid, so its late answer is a success.
+    if (!tokenRevoked)
+        m_server->setFault(kLogoutRoute, DevServer::Fault::withStatus(401, QStringLiteral("invalid token")));
+    controller->signOut();
+    QVERIFY(!controller->loggedIn());
+
+    controller->signIn(kTrialEmail, kTrialPassword);
+    QTRY_VERIFY_WITH_TIMEOUT(controller->loggedIn() && !controller->busy(), 10000);
+    QCOMPARE(controller->currentPage(), QStringLiteral("connect"));
+    const QString token = controller->authToken();
+    // The old answer arrives after the new session's own bootstrap.
+    QTest::qWait(1800);
+    QVERIFY(controller->loggedIn());
+    QCOMPARE(controller->authToken(), token);
+    QCOMPARE(controller->authEmail(), kTrialEmail);
+    QVERIFY(!controller->sessionKickDialogVisible());
+    QVERIFY(controller->apiError().isEmpty());
+    QVERIFY(!oldWaiterCalled);
+    QCOMPARE(m_server->requestCount(kBootstrapRoute), 2);
+}
+
+void SessionTest::forcedLogoutDuringSignInBootstrapEndsOnAuthPage()
+{
+    auto controller = newController();
+    m_server->setFault(kBootstrapRoute, DevServer::Fault::withStatus(401, QStringLiteral("session expired")));
+    controller->signIn(kMemberEmail, kMemberPassword);
+    QTRY_VERIFY_WITH_TIMEOUT(controller->sessionKickDialogVisible(), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(!controller->busy(), 5000);
+    QVERIFY(!controller->loggedIn());
+    QCOMPARE(controller->currentPage(), QStringLiteral("auth"));
+    QTest::qWait(200);
+    QCOMPARE(controller->currentPage(), QStringLiteral("auth"));
+}
+
+void SessionTest::retryOfEndedSessionNeverGoesOut()
+{
+    auto controller = newController();
+    ApiTimings timings = fastTimings();
+    timings.jsonRetryDelayMs = 600;
+    controller->setApiTimingsForTesting(timings);
+    signInAsMember(*controller);
+    m_server->resetRequestCounts();
+    m_server->setFault(kBootstrapRoute, DevServer::Fault::withStatus(503, QStringLiteral("busy")));
+    controller->loadBootstrapAsync({}, false);
+    QTRY_COMPARE_WITH_TIMEOUT(m_server->requestCount(kBootstrapRoute), 1, 5000);
+    // The first answer failed; its retry waits. The session ends meanwhile.
+    m_server->setFault(kLogoutRoute, DevServer::Fault::withStatus(401, QStringLiteral("invalid token")));
+    controller->signOut();
+    QVERIFY(!controller->loggedIn());
+    controller->updateApiError(QString());
+    QTest::qWait(900);
+    QCOMPARE(m_server->requestCount(kBootstrapRoute), 1);
+    QVERIFY(controller->apiError().isEmpty());
 }
 
 QTEST_GUILESS_MAIN(SessionTest)

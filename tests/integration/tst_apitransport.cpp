@@ -1,3 +1,4 @@
+#include "api/backendcontract.h"
 #include "controller/appcontroller.h"
 #include "curlstandin.h"
 #include "devserver/devserverrunner.h"
@@ -65,6 +66,8 @@ private Q_SLOTS:
 
     void curlNeverSeesTheToken_data();
     void curlNeverSeesTheToken();
+    void creatingPostIsNeverSentTwice_data();
+    void creatingPostIsNeverSentTwice();
     void brokenCurl_data();
     void brokenCurl();
     void redirectKeepsTokenAtHome_data();
@@ -484,6 +487,33 @@ void ApiTransportTest::brokenTransportFallsBackToCurl()
     const QString log = controller->recentLog();
     QVERIFY2(log.contains(QLatin1String("API curl POST /api/v1/echo status=200 detail=success\n")), qPrintable(log));
     QCOMPARE(m_runner->requestCount(kEcho), expectedRequests);
+}
+
+// A checkout that reached the server may have made an order: after a
+// time-out or a dropped connection it is not sent again through curl.
+void ApiTransportTest::creatingPostIsNeverSentTwice_data()
+{
+    QTest::addColumn<int>("mode");
+    QTest::newRow("connection closed after sending") << int(DevServer::FaultMode::Close);
+    QTest::newRow("answer later than the time-out") << int(DevServer::FaultMode::Delay);
+}
+
+void ApiTransportTest::creatingPostIsNeverSentTwice()
+{
+    QFETCH(int, mode);
+    const QString checkout = QString::fromLatin1(Backend::Path::kPaymentsCheckout);
+    auto controller = makeController(loginDemo());
+    DevServer::Fault fault = DevServer::Fault::ofMode(DevServer::FaultMode(mode));
+    fault.delayMs = 2500; // beyond the 1000 ms time-out
+    m_runner->resetRequestCounts();
+    m_runner->setFault(checkout, fault);
+    const Outcome outcome = requestJsonAndWait(*controller, QStringLiteral("POST"), checkout,
+                                               QVariantMap{{QStringLiteral("plan_id"), QStringLiteral("monthly")}}, true);
+    QVERIFY(!outcome.success);
+    QCOMPARE(outcome.calls, 1);
+    QVERIFY(!controller->recentLog().contains(QLatin1String("API curl")));
+    QTest::qWait(300);
+    QCOMPARE(m_runner->requestCount(checkout), 1);
 }
 
 void ApiTransportTest::serverErrorNeverUsesCurl()

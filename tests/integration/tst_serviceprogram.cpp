@@ -3,11 +3,16 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QtTest>
 
 #include <csignal>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 namespace {
@@ -46,6 +51,11 @@ private Q_SLOTS:
     void servicectlAnswersLikeSc();
     void recordOfAnotherProcessIsNotTheService();
     void engineRunsOnTheCheckedBytes();
+    void refusesUnsafeFilesPromptly_data();
+    void refusesUnsafeFilesPromptly();
+    void logsAreCappedAndPrivate();
+    void tellsSystemdOnlyWhenRunning_data();
+    void tellsSystemdOnlyWhenRunning();
 
 private:
     QString nextInstallDirectory() { return m_env.path(QStringLiteral("install-%1").arg(++m_installs)); }
@@ -68,6 +78,7 @@ void ServiceProgramTest::initTestCase()
 void ServiceProgramTest::cleanup()
 {
     qunsetenv("QUILLET_FAKE_ENGINE_EXIT_AFTER");
+    qunsetenv("NOTIFY_SOCKET");
     QDir(ServiceInstall::sharedDataDirectory()).removeRecursively();
 }
 
@@ -340,6 +351,141 @@ void ServiceProgramTest::recordOfAnotherProcessIsNotTheService()
     // The test itself is still alive.
     QCOMPARE(::kill(::getpid(), 0), 0);
     record.remove();
+}
+
+// active.json as a FIFO, active.json or runtime/ as a link to something the
+// user could not read: refused at once, the reason logged, nothing echoed.
+void ServiceProgramTest::refusesUnsafeFilesPromptly_data()
+{
+    QTest::addColumn<QString>("setup");
+    QTest::addColumn<QString>("logLine");
+    QTest::newRow("active.json is a FIFO") << "fifo" << "] refused active config: it is not a regular file\n";
+    QTest::newRow("active.json is a link") << "config link" << "] refused active config: it is a symbolic link\n";
+    QTest::newRow("runtime is a link") << "runtime link" << ": it is a symbolic link\n";
+}
+
+void ServiceProgramTest::refusesUnsafeFilesPromptly()
+{
+    QFETCH(QString, setup);
+    QFETCH(QString, logLine);
+    ServiceInstall install(nextInstallDirectory());
+    QVERIFY(install.isValid());
+    // A file with a secret the log must never show, shaped like a document the check would quote.
+    const QString secret = m_env.path(QStringLiteral("secret-%1.json").arg(m_installs));
+    QFile secretFile(secret);
+    QVERIFY(secretFile.open(QIODevice::WriteOnly));
+    secretFile.write(R"({"log": {"level": "SECRET-MARKER-7731"}, "SECRET-MARKER-7731": 1})");
+    secretFile.close();
+
+    const QString shared = ServiceInstall::sharedDataDirectory();
+    const QString config = shared + QStringLiteral("/configs/active.json");
+    QVERIFY(QDir().mkpath(shared + QStringLiteral("/configs")));
+    QString elsewhere;
+    if (setup == QLatin1String("fifo")) {
+        QCOMPARE(::mkfifo(QFile::encodeName(config).constData(), 0600), 0);
+    } else if (setup == QLatin1String("config link")) {
+        QVERIFY(QFile::link(secret, config));
+    } else {
+        QVERIFY(ServiceInstall::writeActiveConfig(
+            ServiceInstall::runnableConfig(ServiceInstall::freePort(), QStringLiteral("s"))));
+        elsewhere = m_env.path(QStringLiteral("elsewhere-%1").arg(m_installs));
+        QVERIFY(QDir().mkpath(elsewhere));
+        QDir(runtimeDirectory()).removeRecursively();
+        QVERIFY(QFile::link(elsewhere, runtimeDirectory()));
+    }
+
+    QElapsedTimer clock;
+    clock.start();
+    QProcess service;
+    service.start(install.serviceProgram(), {QStringLiteral("--console")});
+    QVERIFY(service.waitForFinished(5000));
+    QVERIFY(clock.elapsed() < 4000);
+    QCOMPARE(service.exitCode(), 1);
+    const QString log = install.serviceLog();
+    QVERIFY2(log.contains(logLine), qPrintable(log));
+    QVERIFY2(!log.contains(QLatin1String("SECRET-MARKER")), qPrintable(log));
+    QVERIFY(!log.contains(QLatin1String("started sing-box")));
+    if (!elsewhere.isEmpty())
+        QVERIFY(QDir(elsewhere).isEmpty());
+}
+
+// Nothing rotates the logs: the service cuts them to their newest half.
+void ServiceProgramTest::logsAreCappedAndPrivate()
+{
+    ServiceInstall install(nextInstallDirectory());
+    QVERIFY(install.isValid());
+    QVERIFY(QDir().mkpath(install.directory() + QStringLiteral("/logs")));
+    const QByteArray line(99, 'x');
+    for (const QString &path : {install.serviceLogPath(), install.engineLogPath()}) {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        for (int i = 0; i < 50000; ++i) // 5,000,000 bytes
+            file.write(line + '\n');
+    }
+    QVERIFY(ServiceInstall::writeActiveConfig(
+        ServiceInstall::runnableConfig(ServiceInstall::freePort(), QStringLiteral("s"))));
+    qputenv("QUILLET_FAKE_ENGINE_EXIT_AFTER", "1");
+    QProcess service;
+    service.start(install.serviceProgram(), {QStringLiteral("--console")});
+    QVERIFY(service.waitForFinished(10000));
+    QCOMPARE(service.exitCode(), 0);
+
+    for (const QString &path : {install.serviceLogPath(), install.engineLogPath()}) {
+        const QFileInfo info(path);
+        QVERIFY2(info.size() < 4 * 1024 * 1024, qPrintable(path));
+        QVERIFY2(info.size() > 1024 * 1024, qPrintable(path)); // the newest half is kept
+        struct stat mode;
+        QCOMPARE(::stat(QFile::encodeName(path).constData(), &mode), 0);
+        QCOMPARE(mode.st_mode & 0777, mode_t(0640));
+    }
+    const QString log = install.serviceLog();
+    QVERIFY(log.startsWith(QString::fromLatin1(line + '\n'))); // cut at a line start
+    QVERIFY(log.endsWith(QLatin1String("] stopped sing-box\n")));
+}
+
+// systemd hears READY=1 only once the configuration passed and the engine runs.
+void ServiceProgramTest::tellsSystemdOnlyWhenRunning_data()
+{
+    QTest::addColumn<bool>("accepted");
+    QTest::newRow("runnable configuration") << true;
+    QTest::newRow("refused configuration") << false;
+}
+
+void ServiceProgramTest::tellsSystemdOnlyWhenRunning()
+{
+    QFETCH(bool, accepted);
+    ServiceInstall install(nextInstallDirectory());
+    QVERIFY(install.isValid());
+    const QByteArray socketPath = QFile::encodeName(m_env.path(QStringLiteral("notify-%1").arg(m_installs)));
+    const int listener = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    QVERIFY(listener >= 0);
+    sockaddr_un address {};
+    address.sun_family = AF_UNIX;
+    QVERIFY(size_t(socketPath.size()) < sizeof address.sun_path);
+    memcpy(address.sun_path, socketPath.constData(), size_t(socketPath.size()));
+    QCOMPARE(::bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+    qputenv("NOTIFY_SOCKET", socketPath);
+
+    QVERIFY(ServiceInstall::writeActiveConfig(
+        accepted ? ServiceInstall::runnableConfig(ServiceInstall::freePort(), QStringLiteral("s"))
+                 : QByteArray(R"({"experimental": {"clash_api": {"external_controller": "0.0.0.0:9090"}}})")));
+    QCOMPARE(install.control(QStringLiteral("start")).exitCode, 0);
+    QVERIFY(install.waitForState(accepted ? QStringLiteral("RUNNING") : QStringLiteral("STOPPED"), 5000));
+
+    QByteArray received;
+    pollfd ready {listener, POLLIN, 0};
+    if (::poll(&ready, 1, accepted ? 5000 : 500) > 0) {
+        char buffer[256];
+        const ssize_t n = ::recv(listener, buffer, sizeof buffer, 0);
+        if (n > 0)
+            received = QByteArray(buffer, int(n));
+    }
+    ::close(listener);
+    QCOMPARE(received, accepted ? QByteArray("READY=1") : QByteArray());
+    if (accepted) {
+        QCOMPARE(install.control(QStringLiteral("stop")).exitCode, 0);
+        QVERIFY(install.waitForState(QStringLiteral("STOPPED"), 8000));
+    }
 }
 
 QTEST_GUILESS_MAIN(ServiceProgramTest)

@@ -9,6 +9,8 @@ class ApiCurlTest : public QObject
 private Q_SLOTS:
     void shouldRetryApiWithCurl_data();
     void shouldRetryApiWithCurl();
+    void postIsResentOnlyWhenItNeverLeft_data();
+    void postIsResentOnlyWhenItNeverLeft();
     void parseCurlProcessResult_data();
     void parseCurlProcessResult();
     void argumentsForGetWithCredentials();
@@ -69,6 +71,40 @@ void ApiCurlTest::shouldRetryApiWithCurl()
     QFETCH(QString, errorText);
     QFETCH(bool, expected);
     QCOMPARE(Api::shouldRetryApiWithCurl(timedOut, QNetworkReply::NetworkError(error), status, errorText), expected);
+}
+
+void ApiCurlTest::postIsResentOnlyWhenItNeverLeft_data()
+{
+    QTest::addColumn<QString>("method");
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<bool>("timedOut");
+    QTest::addColumn<int>("error");
+    QTest::addColumn<bool>("resent");
+    const int canceled = int(QNetworkReply::OperationCanceledError);
+    const int closed = int(QNetworkReply::RemoteHostClosedError);
+    const QString checkout = QStringLiteral("/api/v1/payments/checkout");
+    QTest::newRow("GET timed out") << "GET" << "/api/v1/orders" << true << canceled << true;
+    QTest::newRow("checkout timed out: the server may have acted") << "POST" << checkout << true << canceled << false;
+    QTest::newRow("checkout, connection dropped after sending") << "POST" << checkout << false << closed << false;
+    QTest::newRow("chat message timed out") << "POST" << "/api/v1/support/chat" << true << canceled << false;
+    QTest::newRow("speed test timed out") << "POST" << "/api/v1/speedtest/" << true << canceled << false;
+    QTest::newRow("trial claim dropped") << "POST" << "/api/v1/trial/claim" << false << closed << false;
+    QTest::newRow("order cancel with a query") << "POST" << "/api/v1/orders/cancel?id=7" << true << canceled << false;
+    QTest::newRow("checkout, TLS handshake failed")
+        << "POST" << checkout << false << int(QNetworkReply::SslHandshakeFailedError) << true;
+    QTest::newRow("checkout, proxy refused")
+        << "POST" << checkout << false << int(QNetworkReply::ProxyConnectionRefusedError) << true;
+    QTest::newRow("POST that creates nothing, dropped") << "POST" << "/api/v1/nodes/select" << false << closed << true;
+}
+
+void ApiCurlTest::postIsResentOnlyWhenItNeverLeft()
+{
+    QFETCH(QString, method);
+    QFETCH(QString, path);
+    QFETCH(bool, timedOut);
+    QFETCH(int, error);
+    QFETCH(bool, resent);
+    QCOMPARE(Api::mayResendWithCurl(method, path, timedOut, QNetworkReply::NetworkError(error), 0, QString()), resent);
 }
 
 void ApiCurlTest::parseCurlProcessResult_data()

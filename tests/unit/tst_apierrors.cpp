@@ -282,6 +282,24 @@ void ApiErrorsTest::normalizeApiBaseUrl_data()
     QTest::newRow("scheme alone") << QStringLiteral("https://") << QString();
     QTest::newRow("kept as given") << QStringLiteral("https://api.quillet.invalid/tarn-api")
                                    << QStringLiteral("https://api.quillet.invalid/tarn-api");
+    QTest::newRow("scheme in capitals") << QStringLiteral("HTTPS://api.example.com/")
+                                        << QStringLiteral("https://api.example.com");
+    QTest::newRow("mixed-case http to loopback") << QStringLiteral("Http://127.0.0.1:8080/x")
+                                                 << QStringLiteral("http://127.0.0.1:8080/x");
+    QTest::newRow("ftp") << QStringLiteral("ftp://api.example.com") << QString();
+    QTest::newRow("ftp in capitals") << QStringLiteral("FTP://api.example.com") << QString();
+    QTest::newRow("colon missing: host would be the scheme word") << QStringLiteral("https//api.example.com")
+                                                                   << QString();
+    QTest::newRow("query dropped") << QStringLiteral("https://api.example.com/tarn-api?x=1")
+                                   << QStringLiteral("https://api.example.com/tarn-api");
+    QTest::newRow("fragment dropped") << QStringLiteral("https://api.example.com/#top")
+                                      << QStringLiteral("https://api.example.com");
+    QTest::newRow("http to a remote host") << QStringLiteral("http://api.example.com") << QString();
+    QTest::newRow("http to localhost") << QStringLiteral("http://localhost:8080")
+                                       << QStringLiteral("http://localhost:8080");
+    QTest::newRow("http to a private address") << QStringLiteral("http://192.168.1.20/api")
+                                               << QStringLiteral("http://192.168.1.20/api");
+    QTest::newRow("http to a public address") << QStringLiteral("http://203.0.113.5") << QString();
 }
 
 void ApiErrorsTest::normalizeApiBaseUrl()

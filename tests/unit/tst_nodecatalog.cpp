@@ -1,6 +1,8 @@
 #include "model/latency.h"
 #include "model/nodecatalog.h"
 
+#include "platform/ping.h"
+
 #include <QtTest>
 
 namespace {
@@ -41,6 +43,8 @@ private Q_SLOTS:
     void nodeRecordHostFallbacks();
     void pingOutput_data();
     void pingOutput();
+    void pingHost_data();
+    void pingHost();
     void endpointSplitting_data();
     void endpointSplitting();
     void tcpEndpointOfNode_data();
@@ -165,6 +169,35 @@ void NodeCatalogTest::pingOutput()
     QCOMPARE(parsed.has_value(), latency > 0);
     if (parsed)
         QCOMPARE(*parsed, latency);
+}
+
+void NodeCatalogTest::pingHost_data()
+{
+    QTest::addColumn<QString>("host");
+    QTest::addColumn<bool>("probed");
+    QTest::newRow("address") << "203.0.113.9" << true;
+    QTest::newRow("name") << "jp-01.nodes.example" << true;
+    QTest::newRow("ipv6 with zone") << "fe80::1%eth0" << true;
+    QTest::newRow("option -t") << "-t" << false;
+    QTest::newRow("option with value") << "-w9999" << false;
+    QTest::newRow("inner blank") << "1.1.1.1 -t" << false;
+    QTest::newRow("tab") << "a\tb" << false;
+    QTest::newRow("newline") << "a\nb" << false;
+    QTest::newRow("fake latency") << "time=5ms" << false;
+    QTest::newRow("empty") << "" << false;
+}
+
+void NodeCatalogTest::pingHost()
+{
+    QFETCH(QString, host);
+    QFETCH(bool, probed);
+    const Platform::PingCommand command = Platform::pingCommand(host, 1000);
+    QCOMPARE(!command.program.isEmpty(), probed);
+    if (!probed)
+        return;
+    QCOMPARE(command.arguments.last(), host);
+    // ping reads the host as its operand, never as an option.
+    QCOMPARE(command.arguments.at(command.arguments.size() - 2), QStringLiteral("--"));
 }
 
 void NodeCatalogTest::endpointSplitting_data()

@@ -4,6 +4,7 @@
 
 #include "tunnel/configbuilder.h"
 #include "tunnel/configrepository.h"
+#include "tunnel/confignormalization.h"
 
 #include <QDir>
 #include <QFile>
@@ -61,7 +62,9 @@ void ServiceConfigCheckTest::initTestCase()
         source = QStringLiteral(QUILLET_SOURCE_DIR_FALLBACK);
     m_dataDir = QDir(source).filePath(QStringLiteral("tests/data"));
     const QStringList hostile = QDir(m_dataDir + QStringLiteral("/hostile")).entryList({QStringLiteral("*.json")});
-    QVERIFY2(hostile.size() >= 20, qPrintable(QStringLiteral("only %1 hostile documents").arg(hostile.size())));
+    QVERIFY2(hostile.size() >= 100, qPrintable(QStringLiteral("only %1 hostile documents").arg(hostile.size())));
+    const QStringList accepted = QDir(m_dataDir + QStringLiteral("/accepted")).entryList({QStringLiteral("*.json")});
+    QVERIFY2(accepted.size() >= 15, qPrintable(QStringLiteral("only %1 server documents").arg(accepted.size())));
 }
 
 void ServiceConfigCheckTest::hostileDocumentIsRefused_data()
@@ -91,11 +94,23 @@ void ServiceConfigCheckTest::clientDocumentIsAccepted_data()
     for (const char *name : {"golden_smart.json", "golden_global.json"})
         QTest::newRow(name) << readFile(m_dataDir + QLatin1Char('/') + QLatin1String(name));
 
+    // Servers' documents across protocols and transports, as sent and as the client writes them.
+    const QDir accepted(m_dataDir + QStringLiteral("/accepted"));
+    for (const QString &name : accepted.entryList({QStringLiteral("*.json")}, QDir::Files, QDir::Name)) {
+        const QByteArray sent = readFile(accepted.filePath(name));
+        QTest::addRow("server %s", qPrintable(name)) << sent;
+        QTest::addRow("normalized %s", qPrintable(name)) << TunnelConfig::normalizeRemoteDesktopConfig(sent);
+    }
+
     // The server's documents as the client writes them: normalized.
     ConfigRepository repository;
     for (const char *name : {"server_config_template_smart.json", "server_config_template_global.json"}) {
         QByteArray server = readFile(m_dataDir + QLatin1Char('/') + QLatin1String(name));
-        server.replace("\"{{SERVER_PORT}}\"", "443").replace("{{", "").replace("}}", "");
+        // Filled in as the server fills them: a loopback control API, a port number.
+        server.replace("\"{{SERVER_PORT}}\"", "443")
+            .replace("{{CONTROLLER_ADDRESS}}", "127.0.0.1:9097")
+            .replace("{{", "")
+            .replace("}}", "");
         QTest::newRow(name) << repository.buildRemoteConfigPreview(server).toUtf8();
     }
 
@@ -151,9 +166,9 @@ void ServiceConfigCheckTest::refusalNamesTheReason_data()
                                      << "outbounds[1] is a tor outbound";
     QTest::newRow("absolute cache")
         << QByteArray(R"({"experimental": {"cache_file": {"path": "/etc/shadow"}}})")
-        << "experimental.cache_file.path names \"/etc/shadow\", a file outside the engine's working directory";
+        << "experimental.cache_file.path names a file outside the engine's working directory";
     QTest::newRow("array element") << QByteArray(R"({"dns": {"servers": [{"type": "hosts", "path": ["a", "../b"]}]}})")
-                                   << "dns.servers[0].path[1] names \"../b\"";
+                                   << "dns.servers[0].path[1] names a file outside";
     QTest::newRow("syntax") << QByteArray("{\"log\": }")
                             << "the config is not valid JSON (unexpected character at byte 8)";
     QTest::newRow("not an object") << QByteArray("\"text\"") << "the config is not a JSON object";
