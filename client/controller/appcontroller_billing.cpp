@@ -263,10 +263,18 @@ void AppController::updatePendingOrderPollInterval()
 void AppController::syncPendingOrderPolling(const QVariantList &orders)
 {
     const QString id = Billing::firstPendingOrderId(orders);
-    if (m_loggedIn && !id.isEmpty())
+    if (m_loggedIn && !id.isEmpty()) {
         startPendingOrderPolling(id);
-    else
-        stopPendingOrderPolling();
+        return;
+    }
+    // The watched order was settled elsewhere (its checkout page, another
+    // device) and a reload saw it first: one last confirmation tells the user
+    // how it ended instead of dropping the watch silently.
+    if (m_loggedIn && !m_pendingOrderId.trimmed().isEmpty() && m_pendingOrderPollsLeft > 0) {
+        pollPendingOrderStatus();
+        return;
+    }
+    stopPendingOrderPolling();
 }
 
 void AppController::pollPendingOrderStatus()
