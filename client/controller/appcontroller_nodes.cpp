@@ -207,8 +207,8 @@ void AppController::runLatencyProbeStep(quint64 generation)
             return;
         *finished = true;
         if (record) {
-            const QString output = QString::fromLocal8Bit(process->readAllStandardOutput()) + QLatin1Char('\n')
-                + QString::fromLocal8Bit(process->readAllStandardError());
+            // Raw bytes: ping.exe writes in the console code page, not the one fromLocal8Bit would assume.
+            const QByteArray output = process->readAllStandardOutput() + '\n' + process->readAllStandardError();
             if (const std::optional<int> latency = Latency::parsePingLatencyMs(output))
                 applyLocalNodeLatencySample(process->property("nodeId").toString(), *latency);
         } else if (process->state() != QProcess::NotRunning) {
