@@ -14,7 +14,7 @@ packages=(
   libssl-dev openssl curl iputils-ping procps
   xvfb xauth x11-utils imagemagick
   fonts-noto-cjk fonts-dejavu-core
-  g++-mingw-w64-x86-64
+  g++-mingw-w64-x86-64 wine wine64
 )
 
 missing=()

@@ -211,9 +211,10 @@ void AppController::runLatencyProbeStep(quint64 generation)
             return;
         *finished = true;
         if (record) {
-            // Standard output only: ping repeats an unknown host name on standard
-            // error, and a name such as "time=5ms" must not read as a latency.
-            const QString output = QString::fromLocal8Bit(process->readAllStandardOutput());
+            // Standard output only, as raw bytes: ping repeats an unknown host name on
+            // standard error (a name such as "time=5ms" must not read as a latency),
+            // and ping.exe writes in the console code page, not the one fromLocal8Bit assumes.
+            const QByteArray output = process->readAllStandardOutput();
             if (const std::optional<int> latency = Latency::parsePingLatencyMs(output))
                 applyLocalNodeLatencySample(process->property("nodeId").toString(), *latency);
         } else if (process->state() != QProcess::NotRunning) {

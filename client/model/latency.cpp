@@ -1,11 +1,9 @@
 #include "latency.h"
 
 #include "maphelpers.h"
+#include "pingoutput.h"
 
-#include <QRegularExpression>
 #include <QUrl>
-
-#include <cmath>
 
 namespace Latency {
 
@@ -27,21 +25,12 @@ int timeoutSetting(const QVariantMap &connectivity)
 
 std::optional<int> parsePingLatencyMs(const QString &output)
 {
-    static const QRegularExpression inlinePattern(QStringLiteral("time[=<]([0-9]+(?:\\.[0-9]+)?)\\s*ms"));
-    static const QRegularExpression summaryPattern(
-        QStringLiteral("=\\s*([0-9]+(?:\\.[0-9]+)?)/([0-9]+(?:\\.[0-9]+)?)/([0-9]+(?:\\.[0-9]+)?)"));
-    QString number;
-    const QRegularExpressionMatch inlineMatch = inlinePattern.match(output);
-    if (inlineMatch.hasMatch()) {
-        number = inlineMatch.captured(1);
-    } else {
-        const QRegularExpressionMatch summaryMatch = summaryPattern.match(output);
-        if (!summaryMatch.hasMatch())
-            return std::nullopt;
-        number = summaryMatch.captured(2);
-    }
-    const double value = number.toDouble();
-    return qMax(1, int(std::round(value)));
+    return PingOutput::latencyMs(output.toStdString());
+}
+
+std::optional<int> parsePingLatencyMs(const QByteArray &rawOutput)
+{
+    return PingOutput::latencyMs(rawOutput.toStdString());
 }
 
 Endpoint parseSocketEndpoint(const QString &text, quint16 defaultPort)

@@ -15,8 +15,11 @@ struct Endpoint
     bool isValid() const { return !host.isEmpty(); }
 };
 
-// Round-trip milliseconds from ping output (Windows or iputils), rounded, at least 1.
+// Round-trip milliseconds from ping output (Windows in any language, or iputils),
+// rounded, at least 1.
 std::optional<int> parsePingLatencyMs(const QString &output);
+// The same from the bytes as the program wrote them, in whatever code page its console uses.
+std::optional<int> parsePingLatencyMs(const QByteArray &rawOutput);
 
 // Host and port from "host", "host:port", "[v6]:port", a bare IPv6 address or a URL.
 Endpoint parseSocketEndpoint(const QString &text, quint16 defaultPort);

@@ -1,6 +1,7 @@
 #include "singboxprocessmanager.h"
 
 #include "diagnosticlog.h"
+#include "serviceanswer.h"
 #include "platform/servicecontrol.h"
 
 #include <QCoreApplication>
@@ -230,7 +231,7 @@ QString SingBoxProcessManager::resolvedBinaryPath() const
 bool SingBoxProcessManager::startWindowsService(const QString &configPath)
 {
     const ServiceCommandResult existence = runServiceCommand(QStringLiteral("query"), m_timings.existenceTimeout);
-    if (!existence.finished || existence.exitCode != 0) {
+    if (!existence.finished || !ServiceAnswer::queryFoundService(existence.exitCode)) {
         setLastError(
             QStringLiteral("Windows 系统 VPN 服务未安装。请重新运行岚舟安装器，安装器会注册系统级 TUN 服务。"));
         // sc.exe reports its failures on standard output.
@@ -253,12 +254,10 @@ bool SingBoxProcessManager::startWindowsService(const QString &configPath)
         return false;
     }
     const QString output = startCommand.output.trimmed();
-    // 1056: "an instance of the service is already running".
-    const bool accepted = startCommand.exitCode == 0 || output.contains(QLatin1String("1056"));
+    const bool accepted = ServiceAnswer::startAccepted(startCommand.exitCode, output.toStdString());
 
     if (!accepted) {
-        const bool denied = output.contains(QLatin1String("Access is denied"), Qt::CaseInsensitive)
-            || output.contains(QStringLiteral("拒绝访问")); // i18n-exempt: sc.exe's own words on Chinese Windows
+        const bool denied = ServiceAnswer::accessDenied(output.toStdString());
         if (denied)
             setLastError(
                 QStringLiteral("没有权限启动 Windows 系统 VPN 服务。请重新运行安装器，或以管理员身份安装一次岚舟。"));
@@ -319,8 +318,7 @@ void SingBoxProcessManager::stopWindowsService()
 bool SingBoxProcessManager::queryWindowsServiceRunning()
 {
     const ServiceCommandResult query = runServiceCommand(QStringLiteral("query"), m_timings.queryTimeout);
-    return query.finished && query.exitCode == 0
-        && query.output.contains(QLatin1String("RUNNING"), Qt::CaseInsensitive);
+    return query.finished && ServiceAnswer::reportsRunning(query.exitCode, query.output.toStdString());
 }
 
 SingBoxProcessManager::ServiceCommandResult SingBoxProcessManager::runServiceCommand(

@@ -156,7 +156,7 @@ void NodeCatalogTest::pingOutput_data()
     QTest::newRow("decimal rounds down") << "64 bytes: time=23.4 ms" << 23;
     QTest::newRow("iputils loopback") << "64 bytes from 127.0.0.1: icmp_seq=1 ttl=64 time=0.045 ms" << 1;
     QTest::newRow("summary only") << "rtt min/avg/max/mdev = 10.2/20.6/30.1/4.0 ms" << 21;
-    QTest::newRow("windows summary is not min/avg/max") << "Minimum = 10ms, Maximum = 30ms, Average = 20ms" << 0;
+    QTest::newRow("windows summary gives the average") << "Minimum = 10ms, Maximum = 30ms, Average = 20ms" << 20;
     QTest::newRow("timeout") << "Request timed out." << 0;
     QTest::newRow("empty") << "" << 0;
 }

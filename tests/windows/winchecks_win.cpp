@@ -1,0 +1,114 @@
+// The Windows OS calls the client makes, run under wine:
+//   aesgcm FIXTURES   BCrypt AES-256-GCM over envelopes sealed natively with OpenSSL
+//   ifcounters        the GetIfTable reader returns a sane record
+//   ping FIXTUREDIR   the ping output parser over recorded ping.exe outputs
+//   with-env NAME VALUE PROGRAM ARGS...   runs PROGRAM with NAME set and returns its
+//                     exit code (wine sets "ProgramData" from its registry, not from
+//                     the caller's environment)
+// The fatal message box is linked (its address is taken) but never shown: it blocks.
+#include "fatalmessage_win.h"
+#include "platform/aesgcm.h"
+#include "platform/ifcounters.h"
+#include "pingcases.h"
+
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::vector<unsigned char> fromHex(const std::string &hex)
+{
+    std::vector<unsigned char> out;
+    for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
+        out.push_back((unsigned char)std::stoul(hex.substr(i, 2), nullptr, 16));
+    return out;
+}
+
+// Each line: name key nonce ciphertext tag plaintext expected, in hex; expected
+// is "ok" or "verify-failed".
+int checkAesGcm(const char *fixturePath)
+{
+    std::ifstream fixtures(fixturePath);
+    std::string line;
+    int cases = 0;
+    int failures = 0;
+    while (std::getline(fixtures, line)) {
+        std::istringstream fields(line);
+        std::string name, key, nonce, cipher, tag, plain, expected;
+        if (!(fields >> name >> key >> nonce >> cipher >> tag >> plain >> expected))
+            continue;
+        ++cases;
+        std::vector<unsigned char> output;
+        const Platform::AesGcmResult result
+            = Platform::decryptAes256Gcm(fromHex(key), fromHex(nonce), fromHex(cipher), fromHex(tag), output);
+        const bool wantOk = expected == "ok";
+        const bool pass = wantOk ? result == Platform::AesGcmResult::Ok && output == fromHex(plain)
+                                 : result == Platform::AesGcmResult::VerifyFailed && output.empty();
+        std::printf("%s aesgcm %s (result %d, %u bytes)\n", pass ? "ok" : "FAIL", name.c_str(), int(result),
+            unsigned(output.size()));
+        failures += pass ? 0 : 1;
+    }
+    if (cases == 0) {
+        std::printf("FAIL aesgcm: no fixtures in %s\n", fixturePath);
+        return 1;
+    }
+    return failures == 0 ? 0 : 1;
+}
+
+int checkInterfaceCounters()
+{
+    const Platform::InterfaceOctets octets = Platform::readInterfaceOctets();
+    const bool consistent = octets.found == (octets.inOctets != 0 || octets.outOctets != 0);
+    std::printf("%s ifcounters found=%d in=%llu out=%llu\n", octets.found && consistent ? "ok" : "FAIL",
+        int(octets.found), octets.inOctets, octets.outOctets);
+    return octets.found && consistent ? 0 : 1;
+}
+
+int runWithVariable(int argc, char **argv)
+{
+    SetEnvironmentVariableA(argv[2], argv[3]);
+    std::string commandLine;
+    for (int i = 4; i < argc; ++i)
+        commandLine += std::string(commandLine.empty() ? "" : " ") + "\"" + argv[i] + "\"";
+    STARTUPINFOA startup {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION child {};
+    if (!CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &child)) {
+        std::fprintf(stderr, "cannot start %s\n", argv[4]);
+        return 127;
+    }
+    WaitForSingleObject(child.hProcess, INFINITE);
+    DWORD code = 0;
+    GetExitCodeProcess(child.hProcess, &code);
+    CloseHandle(child.hProcess);
+    CloseHandle(child.hThread);
+    return int(code);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    // Linked, never called: a message box would wait for a click.
+    volatile auto fatalMessage = &showWindowsFatalMessageBox;
+    if (argc > 1 && std::strcmp(argv[1], "fatal-message") == 0) {
+        std::printf("%s fatal message box linked\n", fatalMessage ? "ok" : "FAIL");
+        return fatalMessage ? 0 : 1;
+    }
+    if (argc == 3 && std::strcmp(argv[1], "aesgcm") == 0)
+        return checkAesGcm(argv[2]);
+    if (argc >= 5 && std::strcmp(argv[1], "with-env") == 0)
+        return runWithVariable(argc, argv);
+    if (argc == 2 && std::strcmp(argv[1], "ifcounters") == 0)
+        return checkInterfaceCounters();
+    if (argc == 3 && std::strcmp(argv[1], "ping") == 0)
+        return PingCases::checkDirectory(argv[2]);
+    std::fprintf(stderr, "usage: winchecks aesgcm FILE | ifcounters | ping DIR | fatal-message\n");
+    return 64;
+}
