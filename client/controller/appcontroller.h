@@ -364,6 +364,8 @@ private:
     void launchConnectionNode(const QVariantMap &node, const QByteArray &config, quint64 token);
     void failConnectionAttempt(const QVariantMap &node, const QString &message, quint64 token);
     void finishConnectionFailure(const QString &message, quint64 token);
+    // Signed in, catalogue loaded, membership active; false when the step must stop.
+    bool passConnectionGates(quint64 token, std::function<void()> continuation);
     void failNotSignedInGate();
     void failMembershipGate(bool dashboardWording);
     bool singleNodeMode() const;

@@ -232,6 +232,24 @@ bool AppController::ensureBootstrapReadyForConnection(quint64 token, std::functi
     return false;
 }
 
+bool AppController::passConnectionGates(quint64 token, std::function<void()> continuation)
+{
+    if (token != m_workflowGeneration)
+        return false;
+    if (!m_loggedIn) {
+        failNotSignedInGate();
+        return false;
+    }
+    // Without the catalogue the bootstrap is loaded first; the step runs again after it.
+    if (!ensureBootstrapReadyForConnection(token, std::move(continuation)))
+        return false;
+    if (!m_hasActiveMembership) {
+        failMembershipGate(false);
+        return false;
+    }
+    return true;
+}
+
 bool AppController::singleNodeMode() const
 {
     return !m_directNodeId.isEmpty() || m_nodeSelectionMode == QLatin1String("fixed");
@@ -241,18 +259,8 @@ bool AppController::singleNodeMode() const
 
 void AppController::runConnectionWorkflow(quint64 token)
 {
-    if (token != m_workflowGeneration)
+    if (!passConnectionGates(token, [this, token] { runConnectionWorkflow(token); }))
         return;
-    if (!m_loggedIn) {
-        failNotSignedInGate();
-        return;
-    }
-    if (!ensureBootstrapReadyForConnection(token, [this, token] { runConnectionWorkflow(token); }))
-        return;
-    if (!m_hasActiveMembership) {
-        failMembershipGate(false);
-        return;
-    }
 
     const bool single = singleNodeMode();
     m_candidates.clear();
@@ -297,18 +305,8 @@ void AppController::runConnectionWorkflow(quint64 token)
 
 void AppController::continueConnectionWorkflow(quint64 token)
 {
-    if (token != m_workflowGeneration)
+    if (!passConnectionGates(token, [this, token] { continueConnectionWorkflow(token); }))
         return;
-    if (!m_loggedIn) {
-        failNotSignedInGate();
-        return;
-    }
-    if (!ensureBootstrapReadyForConnection(token, [this, token] { continueConnectionWorkflow(token); }))
-        return;
-    if (!m_hasActiveMembership) {
-        failMembershipGate(false);
-        return;
-    }
 
     const bool single = singleNodeMode();
     bool latencyFallback = false;

@@ -14,9 +14,6 @@
 
 namespace ControlApi {
 
-namespace {
-
-// The root of the control API from its "/configs" URL.
 QUrl rootUrl(const QVariantMap &api)
 {
     QUrl url(api.value(QStringLiteral("url")).toString());
@@ -30,8 +27,6 @@ QUrl rootUrl(const QVariantMap &api)
     url.setPath(path);
     return url;
 }
-
-} // namespace
 
 bool available(const QByteArray &engineConfig)
 {

@@ -2,6 +2,8 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QUrl>
+#include <QVariantMap>
 
 // Blocking calls to the running engine's control API, as named by an engine
 // configuration. Each runs in a nested event loop bounded by its time-out;
@@ -16,6 +18,10 @@ struct Answer
     QByteArray body;
     bool ok() const { return finished && status >= 200 && status <= 299 && error == QLatin1String("none"); }
 };
+
+// The control API's root URL from the settings of clashApiSettingsFromConfig,
+// or an invalid URL when there is no usable address.
+QUrl rootUrl(const QVariantMap &api);
 
 // Whether the configuration names a usable control API address.
 bool available(const QByteArray &engineConfig);

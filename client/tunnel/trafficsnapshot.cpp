@@ -1,6 +1,7 @@
 #include "trafficsnapshot.h"
 
 #include "confignormalization.h"
+#include "controlapi.h"
 #include "platform/ifcounters.h"
 
 #include <QDateTime>
@@ -142,15 +143,10 @@ qint64 jsonByteCountValue(const QJsonObject &object, const QStringList &keys)
 RuntimeTrafficSnapshot readClashTrafficSnapshot(const QByteArray &engineConfig, int timeoutMs)
 {
     const QVariantMap api = TunnelConfig::clashApiSettingsFromConfig(engineConfig);
-    QUrl url(api.value(QStringLiteral("url")).toString());
-    if (!url.isValid() || url.host().isEmpty())
+    QUrl url = ControlApi::rootUrl(api);
+    if (!url.isValid())
         return {};
-    QString path = url.path();
-    while (path.endsWith(QLatin1Char('/')))
-        path.chop(1);
-    if (path.endsWith(QLatin1String("/configs")))
-        path.chop(8);
-    url.setPath(path + QStringLiteral("/traffic"));
+    url.setPath(url.path() + QStringLiteral("/traffic"));
 
     QNetworkAccessManager network;
     network.setProxy(QNetworkProxy(QNetworkProxy::NoProxy));

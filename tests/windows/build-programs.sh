@@ -16,7 +16,7 @@ if command -v ccache >/dev/null; then launcher=(ccache); fi
 flags=(-std=c++17 -O1 -Wall -Wextra -Werror -DUNICODE -D_UNICODE -static -static-libgcc -static-libstdc++)
 "${launcher[@]}" "$cxx" "${flags[@]}" -municode -I"$root/service" \
   "$root/service/service_win.cpp" "$root/service/servicecommon.cpp" "$root/service/jsonreader.cpp" \
-  "$root/service/configguard.cpp" -o "$out/quillet-vpn-service.exe"
+  "$root/service/configguard.cpp" "$root/service/configallowlist.cpp" -o "$out/quillet-vpn-service.exe"
 "${launcher[@]}" "$cxx" "${flags[@]}" -municode "$root/tests/windows/standin_engine_win.cpp" -o "$out/sing-box.exe"
 "${launcher[@]}" "$cxx" "${flags[@]}" -I"$root/client" -I"$root/client/platform" -I"$root/client/model" \
   "$root/tests/windows/winchecks_win.cpp" "$root/client/platform/aesgcm_win.cpp" \
