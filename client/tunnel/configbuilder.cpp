@@ -130,8 +130,14 @@ QJsonObject buildDesktopConfig(const QVariantMap &node, const QVariantMap &setti
         {QStringLiteral("servers"), dnsServers},
         {QStringLiteral("final"), QStringLiteral("remote-dns")},
     };
-    if (smart)
-        dns.insert(QStringLiteral("rules"), desktopSmartDnsRules());
+    if (smart) {
+        QJsonArray dnsRules{QJsonObject{{QStringLiteral("clash_mode"), QStringLiteral("Global")},
+                                        {QStringLiteral("action"), QStringLiteral("route")},
+                                        {QStringLiteral("server"), QStringLiteral("remote-dns")}}};
+        for (const QJsonValue &rule : desktopSmartDnsRules())
+            dnsRules.append(rule);
+        dns.insert(QStringLiteral("rules"), dnsRules);
+    }
 
     const QJsonObject tun{
         {QStringLiteral("type"), QStringLiteral("tun")},
@@ -154,6 +160,11 @@ QJsonObject buildDesktopConfig(const QVariantMap &node, const QVariantMap &setti
         QJsonObject{{QStringLiteral("protocol"), QStringLiteral("dns")}, {QStringLiteral("action"), QStringLiteral("hijack-dns")}},
     };
     if (smart) {
+        // The engine's "Global" mode (switched in place through the control API)
+        // skips the China rules below.
+        rules.append(QJsonObject{{QStringLiteral("clash_mode"), QStringLiteral("Global")},
+                                 {QStringLiteral("action"), QStringLiteral("route")},
+                                 {QStringLiteral("outbound"), selected}});
         rules.append(directRouteRule(QStringLiteral("domain_suffix"), QStringLiteral(".cn")));
         rules.append(directRouteRule(QStringLiteral("rule_set"), QStringLiteral("geosite-cn")));
         rules.append(directRouteRule(QStringLiteral("rule_set"), QStringLiteral("geoip-cn")));
@@ -177,6 +188,7 @@ QJsonObject buildDesktopConfig(const QVariantMap &node, const QVariantMap &setti
              {QStringLiteral("external_controller"), QLatin1String(Engine::kDefaultControllerAddress)},
              {QStringLiteral("external_ui"), QStringLiteral("ui")},
              {QStringLiteral("secret"), clashSecret},
+             {QStringLiteral("default_mode"), smart ? QStringLiteral("Rule") : QStringLiteral("Global")},
          }},
     };
 

@@ -214,13 +214,14 @@ void ConfigDocumentTest::routingMode()
     QCOMPARE(tagsOf(dns.value(QLatin1String("servers")).toArray()), servers);
     QCOMPARE(dns.contains(QLatin1String("rules")), smart);
     QCOMPARE(route.contains(QLatin1String("rule_set")), smart);
-    QCOMPARE(rules.size(), smart ? 6 : 3);
+    QCOMPARE(rules.size(), smart ? 7 : 3);
     QCOMPARE(compact(rules.at(0).toObject()), compact(object(R"({"action": "sniff"})")));
     QCOMPARE(compact(rules.at(1).toObject()), compact(object(R"({"protocol": "dns", "action": "hijack-dns"})")));
     QCOMPARE(compact(rules.at(2).toObject()), compact(object(R"({"network": "udp", "port": [443], "outbound": "block"})")));
     if (smart) {
-        QCOMPARE(compact(rules.at(3).toObject()), compact(object(R"({"domain_suffix": [".cn"], "action": "route", "outbound": "direct"})")));
-        QCOMPARE(compact(rules.at(5).toObject()), compact(object(R"({"rule_set": ["geoip-cn"], "action": "route", "outbound": "direct"})")));
+        QCOMPARE(compact(rules.at(3).toObject()), compact(object(R"({"clash_mode": "Global", "action": "route", "outbound": "selected"})")));
+        QCOMPARE(compact(rules.at(4).toObject()), compact(object(R"({"domain_suffix": [".cn"], "action": "route", "outbound": "direct"})")));
+        QCOMPARE(compact(rules.at(6).toObject()), compact(object(R"({"rule_set": ["geoip-cn"], "action": "route", "outbound": "direct"})")));
         QCOMPARE(tagsOf(route.value(QLatin1String("rule_set")).toArray()),
                  (QStringList{QStringLiteral("geosite-cn"), QStringLiteral("geoip-cn")}));
     }
