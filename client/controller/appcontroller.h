@@ -386,6 +386,8 @@ private:
     // routing mode and node changes while connected
     bool applyRuntimeClashMode(const QString &mode);
     void restartConnectionForRoutingModeChange(const QString &mode);
+    // Stops the engine, waits until the tunnel is gone, then runs the workflow for the token.
+    void restartTunnel(quint64 token, const QString &logLine);
     void resetRuntimeTrafficStatistics();
     void onTrafficTimer();
 

@@ -782,13 +782,7 @@ void AppController::restartConnectionForRoutingModeChange(const QString &mode)
         return;
     const quint64 token = ++m_workflowGeneration;
     resetConnectionWorkflow();
-    setBusy(true);
-    setVpnPhase(QStringLiteral("connecting"), QStringLiteral("连接中"));
-    appendDiagnosticLog(QStringLiteral("Restarting tunnel to apply routing_mode=%1\n").arg(mode));
-    m_engine->stop();
-    waitForSystemTunnelDisconnected(
-        token, 24, QStringLiteral("连接中"), [this, token] { runConnectionWorkflow(token); },
-        [this, token](const QString &message) { finishConnectionFailure(message, token); });
+    restartTunnel(token, QStringLiteral("Restarting tunnel to apply routing_mode=%1\n").arg(mode));
 }
 
 void AppController::restartConnectionForSelectedNodeChange()
@@ -808,9 +802,14 @@ void AppController::restartConnectionForSelectedNodeChange()
     resetConnectionWorkflow();
     if (m_nodeSelectionMode != QLatin1String("fixed"))
         m_directNodeId = target;
+    restartTunnel(token, QStringLiteral("Restarting tunnel to apply selected_node=%1\n").arg(target));
+}
+
+void AppController::restartTunnel(quint64 token, const QString &logLine)
+{
     setBusy(true);
     setVpnPhase(QStringLiteral("connecting"), QStringLiteral("连接中"));
-    appendDiagnosticLog(QStringLiteral("Restarting tunnel to apply selected_node=%1\n").arg(target));
+    appendDiagnosticLog(logLine);
     m_engine->stop();
     waitForSystemTunnelDisconnected(
         token, 24, QStringLiteral("连接中"), [this, token] { runConnectionWorkflow(token); },
