@@ -121,6 +121,7 @@ void AppController::setApiBaseUrl(const QString &url)
     resetConnectionWorkflow();
     m_serverConfig.clear();
     m_serverConfigNodeId.clear();
+    clearTodayTrafficBase();
 
     m_store->setValue(QStringLiteral("apiBaseUrl"), normalized);
     Q_EMIT apiBaseUrlChanged();
@@ -154,7 +155,8 @@ void AppController::setApiBaseUrl(const QString &url)
     setCurrentPage(QStringLiteral("auth"));
 }
 
-QNetworkRequest AppController::buildApiRequest(const QString &path, const QString &contentType, bool withToken) const
+QNetworkRequest AppController::buildApiRequest(const QString &path, const QString &contentType, bool withToken,
+                                               const QByteArray &accept) const
 {
     QNetworkRequest request(QUrl(m_apiBaseUrl + path));
     // An empty type means the request has no body type: no header at all.
@@ -163,7 +165,7 @@ QNetworkRequest AppController::buildApiRequest(const QString &path, const QStrin
     request.setHeader(QNetworkRequest::UserAgentHeader, Api::desktopApiUserAgent());
 
     const QByteArray version = Api::desktopAppVersion().toUtf8();
-    request.setRawHeader("Accept", "application/json");
+    request.setRawHeader("Accept", accept);
     request.setRawHeader("Accept-Language", I18n::acceptLanguageForDesktopLanguage(m_language).toUtf8());
     request.setRawHeader("Cache-Control", "no-cache");
     request.setRawHeader("X-Tarn-Client-Platform", Api::desktopConfigPlatform().toUtf8());
