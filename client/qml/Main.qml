@@ -4312,7 +4312,6 @@ ApplicationWindow {
                             color: window.primaryTextColor
                             font.pixelSize: 13
                             font.weight: Font.DemiBold
-                            font.features: { "tnum": 1 }
                         }
                     }
 
@@ -4366,7 +4365,6 @@ ApplicationWindow {
                                     text: window.gigabytesText(modelData["bytes"])
                                     color: window.secondaryTextColor
                                     font.pixelSize: 13
-                                    font.features: { "tnum": 1 }
                                 }
                             }
                             Rectangle {
