@@ -47,6 +47,7 @@ void AppController::armSpeedProbeTimeout(QNetworkReply *reply)
 {
     auto *timer = new QTimer(reply);
     timer->setSingleShot(true);
+    timer->setTimerType(Qt::PreciseTimer);
     timer->setInterval(kSpeedProbeTimeoutMs);
     connect(timer, &QTimer::timeout, reply, [reply] {
         reply->setProperty(kProbeTimedOut, true);
@@ -87,7 +88,8 @@ void AppController::finishSpeedProbeDownload(QNetworkReply *reply, quint64 gener
 
     const bool timedOut = reply->property(kProbeTimedOut).toBool();
     const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    const QByteArray body = reply->readAll();
+    // An aborted reply is closed; reading it would only warn.
+    const QByteArray body = reply->isOpen() ? reply->readAll() : QByteArray();
     const bool connectedNow = m_vpnPhase == QLatin1String("connected");
     if (!connectedNow || timedOut || reply->error() != QNetworkReply::NoError || status >= 400 || body.isEmpty()) {
         m_speedProbeInFlight = false;
@@ -127,7 +129,8 @@ void AppController::finishSpeedProbeUpload(QNetworkReply *reply, quint64 generat
 
     const bool timedOut = reply->property(kProbeTimedOut).toBool();
     const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    reply->readAll();
+    if (reply->isOpen())
+        reply->readAll();
     m_speedProbeInFlight = false;
     if (m_vpnPhase != QLatin1String("connected"))
         return;

@@ -2403,6 +2403,18 @@ ApplicationWindow {
                     elide: Text.ElideRight
                 }
 
+                // The session's uptime while protected; tabular digits keep it from jittering.
+                TabularText {
+                    objectName: "sessionUptime"
+                    Layout.alignment: Qt.AlignHCenter
+                    Layout.topMargin: -6
+                    visible: connectPage.connectionState === "stable"
+                    text: window.dashboardValue("uptime", "00:00:00")
+                    color: window.secondaryTextColor
+                    pixelSize: 13
+                    weight: Font.Medium
+                }
+
                 Label {
                     Layout.alignment: Qt.AlignHCenter
                     Layout.maximumWidth: Math.min(520, connectPage.width - 80)
