@@ -1011,7 +1011,6 @@ ApplicationWindow {
                     Layout.fillWidth: true
                     textFormat: Text.PlainText
                     text: modal.heading
-                    textFormat: Text.PlainText
                     color: window.primaryTextColor
                     font.pixelSize: 20
                     font.weight: Font.Bold
@@ -1023,7 +1022,6 @@ ApplicationWindow {
                     visible: text.length > 0
                     textFormat: Text.PlainText
                     text: modal.message
-                    textFormat: Text.PlainText
                     color: window.primaryTextColor
                     font.pixelSize: 14
                     lineHeight: 1.25
@@ -1035,7 +1033,6 @@ ApplicationWindow {
                     visible: text.length > 0
                     textFormat: Text.PlainText
                     text: modal.detail
-                    textFormat: Text.PlainText
                     color: window.secondaryTextColor
                     font.pixelSize: 13
                     lineHeight: 1.3
@@ -3509,7 +3506,7 @@ ApplicationWindow {
                 }
                 Label {
                     Layout.fillWidth: true
-                    visible: speedTestPage.section && speedTestPage.section["average_download"] !== undefined
+                    visible: !!speedTestPage.section && speedTestPage.section["average_download"] !== undefined
                     text: speedTestPage.section
                           ? window.t("平均") + "  " + Number(speedTestPage.section["average_download"] || 0).toFixed(1)
                             + " / " + Number(speedTestPage.section["average_upload"] || 0).toFixed(1) + " Mbps · "

@@ -447,7 +447,7 @@ void ScreenshotTest::billingPages()
 // the markup in the question shows as typed.
 void ScreenshotTest::supportConversation()
 {
-    QVERIFY(m_controller->loggedIn());
+    signInDemo(); // the billing pages end signed out
     m_controller->navigate(QStringLiteral("supportChat"));
     QTRY_VERIFY_WITH_TIMEOUT(!m_controller->networkLoading(), 10000);
     const auto agentReplies = [this] {
@@ -476,7 +476,7 @@ void ScreenshotTest::supportConversation()
 
 void ScreenshotTest::kickMessageShownAsText()
 {
-    QVERIFY(m_controller->loggedIn());
+    signInDemo();
     m_controller->handleRealtimeEvent(QString(),
                                       QStringLiteral(R"({"type":"kicked_out","message":"<a href='file:///etc'>账号</a>已在别处登录"})"));
     QTRY_VERIFY(m_controller->sessionKickDialogVisible());
