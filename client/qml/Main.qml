@@ -3506,7 +3506,7 @@ ApplicationWindow {
                 }
                 Label {
                     Layout.fillWidth: true
-                    visible: !!speedTestPage.section && speedTestPage.section["average_download"] !== undefined
+                    visible: !!speedTestPage.section && Number(speedTestPage.section["average_download"]) > 0
                     text: speedTestPage.section
                           ? window.t("平均") + "  " + Number(speedTestPage.section["average_download"] || 0).toFixed(1)
                             + " / " + Number(speedTestPage.section["average_upload"] || 0).toFixed(1) + " Mbps · "
