@@ -30,6 +30,29 @@ int currentLocalHour()
     return QTime::currentTime().hour();
 }
 
+struct ProbeReply
+{
+    qint64 elapsedMs = 0;
+    bool failed = false; // timed out, a network error or an HTTP status of 400 or more
+    QByteArray body;
+};
+
+// Stops the reply's time-out, schedules its deletion and reads what the probe judges.
+ProbeReply takeProbeReply(QNetworkReply *reply)
+{
+    for (QTimer *timer : reply->findChildren<QTimer *>(QString(), Qt::FindDirectChildrenOnly))
+        timer->stop();
+    reply->deleteLater();
+    ProbeReply taken;
+    taken.elapsedMs = reply->property("probeElapsedMs").toLongLong();
+    taken.failed = reply->property(kProbeTimedOut).toBool() || reply->error() != QNetworkReply::NoError
+        || reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt() >= 400;
+    // An aborted reply is closed; reading it would only warn.
+    if (reply->isOpen())
+        taken.body = reply->readAll();
+    return taken;
+}
+
 } // namespace
 
 // --- the probe ------------------------------------------------------------------------
@@ -79,19 +102,11 @@ void AppController::startRuntimeSpeedProbe()
 
 void AppController::finishSpeedProbeDownload(QNetworkReply *reply, quint64 generation)
 {
-    const qint64 elapsedMs = reply->property("probeElapsedMs").toLongLong();
-    for (QTimer *timer : reply->findChildren<QTimer *>(QString(), Qt::FindDirectChildrenOnly))
-        timer->stop();
-    reply->deleteLater();
+    const ProbeReply taken = takeProbeReply(reply);
     if (generation != m_speedProbeGeneration)
         return;
-
-    const bool timedOut = reply->property(kProbeTimedOut).toBool();
-    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    // An aborted reply is closed; reading it would only warn.
-    const QByteArray body = reply->isOpen() ? reply->readAll() : QByteArray();
     const bool connectedNow = m_vpnPhase == QLatin1String("connected");
-    if (!connectedNow || timedOut || reply->error() != QNetworkReply::NoError || status >= 400 || body.isEmpty()) {
+    if (!connectedNow || taken.failed || taken.body.isEmpty()) {
         m_speedProbeInFlight = false;
         if (connectedNow) {
             m_uploadRate = 0;
@@ -101,8 +116,8 @@ void AppController::finishSpeedProbeDownload(QNetworkReply *reply, quint64 gener
         return;
     }
 
-    const qint64 downloadBytes = body.size();
-    const qint64 downloadRateSample = TrafficStats::rateFromTransfer(downloadBytes, elapsedMs);
+    const qint64 downloadBytes = taken.body.size();
+    const qint64 downloadRateSample = TrafficStats::rateFromTransfer(downloadBytes, taken.elapsedMs);
 
     const QNetworkRequest request = buildSpeedProbeRequest(QString::fromLatin1(Backend::Path::kSpeedProbeUpload),
                                                            QStringLiteral("application/octet-stream"),
@@ -120,24 +135,16 @@ void AppController::finishSpeedProbeDownload(QNetworkReply *reply, quint64 gener
 void AppController::finishSpeedProbeUpload(QNetworkReply *reply, quint64 generation, qint64 downloadBytes,
                                            qint64 downloadRateSample)
 {
-    const qint64 elapsedMs = reply->property("probeElapsedMs").toLongLong();
-    for (QTimer *timer : reply->findChildren<QTimer *>(QString(), Qt::FindDirectChildrenOnly))
-        timer->stop();
-    reply->deleteLater();
+    const ProbeReply taken = takeProbeReply(reply);
     if (generation != m_speedProbeGeneration)
         return;
-
-    const bool timedOut = reply->property(kProbeTimedOut).toBool();
-    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    if (reply->isOpen())
-        reply->readAll();
     m_speedProbeInFlight = false;
     if (m_vpnPhase != QLatin1String("connected"))
         return;
 
-    const bool succeeded = !timedOut && reply->error() == QNetworkReply::NoError && status < 400;
+    const bool succeeded = !taken.failed;
     if (succeeded) {
-        m_uploadRate = TrafficStats::rateFromTransfer(TrafficStats::kProbeBytes, elapsedMs);
+        m_uploadRate = TrafficStats::rateFromTransfer(TrafficStats::kProbeBytes, taken.elapsedMs);
         m_sessionUploadBytes += TrafficStats::kProbeBytes;
     } else {
         m_uploadRate = 0;
