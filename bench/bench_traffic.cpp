@@ -125,7 +125,7 @@ int main(int argc, char **argv)
         static_cast<long long>(rssEnd - rssStart), qPrintable(controller.vpnPhase()));
 
     controller.requestDashboardConnectionToggle();
-    QTest::qWaitFor([&] { return controller.vpnPhase() == QLatin1String("disconnected"); }, 20000);
+    (void)QTest::qWaitFor([&] { return controller.vpnPhase() == QLatin1String("disconnected"); }, 20000);
     install.stopEverything();
     return 0;
 }

@@ -407,6 +407,8 @@ private:
     void onTrafficTimer();
     // Today's base figures back to zero (session cleared, another server).
     void clearTodayTrafficBase();
+    // resetRuntimeTrafficStats without the change signal, for callers that announce their own.
+    void resetRuntimeTrafficState(bool commitSession);
     void finishSpeedProbeDownload(QNetworkReply *reply, quint64 generation);
     void finishSpeedProbeUpload(QNetworkReply *reply, quint64 generation, qint64 downloadBytes,
                                 qint64 downloadRateSample);

@@ -121,7 +121,9 @@ void AppController::setApiBaseUrl(const QString &url)
     resetConnectionWorkflow();
     m_serverConfig.clear();
     m_serverConfigNodeId.clear();
-    clearTodayTrafficBase();
+    // Signed in, the session's end below clears today's figures as well.
+    if (!m_loggedIn)
+        clearTodayTrafficBase();
 
     m_store->setValue(QStringLiteral("apiBaseUrl"), normalized);
     Q_EMIT apiBaseUrlChanged();

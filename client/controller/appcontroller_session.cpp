@@ -126,7 +126,7 @@ void AppController::resetLocalAccountState()
     m_planExpiresAt.clear();
     m_hasActiveMembership = false;
     restoreCatalogueDefaults();
-    resetRuntimeTrafficStats(false);
+    resetRuntimeTrafficState(false);
     m_experience.clear();
     m_support.clear();
     m_bootstrapReady = false;

@@ -209,6 +209,12 @@ void AppController::publishRuntimeTrafficStats(bool appendHistory)
 
 void AppController::resetRuntimeTrafficStats(bool commitSession)
 {
+    resetRuntimeTrafficState(commitSession);
+    Q_EMIT dashboardChanged();
+}
+
+void AppController::resetRuntimeTrafficState(bool commitSession)
+{
     if (m_trafficTimer->isActive())
         m_trafficTimer->stop();
     if (commitSession) {
@@ -247,7 +253,6 @@ void AppController::resetRuntimeTrafficStats(bool commitSession)
     m_dashboard.insert(QStringLiteral("uploadHistory"), m_uploadHistory);
     m_dashboard.insert(QStringLiteral("downloadHistory"), m_downloadHistory);
     m_dashboard.insert(QStringLiteral("uptime"), TrafficStats::uptimeText(0));
-    Q_EMIT dashboardChanged();
 }
 
 void AppController::clearTodayTrafficBase()
