@@ -299,7 +299,7 @@ void ScreenshotTest::trafficPages_data()
     QTest::newRow("speedtest-complete-en") << "speedtest" << "" << true << "en";
     QTest::newRow("stats-traffic") << "stats" << "traffic" << true << "zh-Hans";
     QTest::newRow("stats-traffic-ja") << "stats" << "traffic" << false << "ja";
-    QTest::newRow("stats-billing") << "stats" << "billing" << false << "zh-Hans";
+    QTest::newRow("stats-billing-member") << "stats" << "billing" << false << "zh-Hans";
 }
 
 // The speed-test page before and after a real test against the backend, and
