@@ -106,6 +106,7 @@ DevServer::DevServer(QObject *parent)
     addNodeRoutes();
     addBillingRoutes();
     addSupportRoutes();
+    addSpeedRoutes();
     addDevelopmentRoutes();
 }
 

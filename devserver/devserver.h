@@ -268,6 +268,14 @@ private:
     DevReply uploadSupportMedia(const DevRequest &request);
     DevReply storeDiagnosticLog(const DevRequest &request);
 
+    // devserver_speed.cpp
+    void addSpeedRoutes();
+    static DevReply probeDownload(const DevRequest &request);
+    bool ensureSpeedSchema();
+    DevReply runSpeedTest(const DevRequest &request);
+    QJsonObject speedSectionJson(qint64 accountId);
+    QJsonObject trafficSectionJson(qint64 accountId) const;
+
     // devserver_dev.cpp
     void addDevelopmentRoutes();
     DevReply echo(const DevRequest &request) const;

@@ -247,6 +247,8 @@ DevReply DevServer::bootstrap(const DevRequest &request)
                 {QStringLiteral("invite"), inviteJson(*account)},
                 {QStringLiteral("devices"), devicesJson(*account, request.token)},
                 {QStringLiteral("messages"), messagesSectionJson(account->id)},
+                {QStringLiteral("speed"), speedSectionJson(account->id)},
+                {QStringLiteral("traffic"), trafficSectionJson(account->id)},
             }},
         {QStringLiteral("support"),
             QJsonObject {

@@ -3,6 +3,7 @@
 #include "api/apitimings.h"
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QObject>
 #include <QSet>
@@ -225,7 +226,8 @@ public:
     QByteArray requestRaw(const QString &method, const QString &path, const QByteArray &body,
                           const QString &contentType, bool withToken, bool showLoading);
 
-    QNetworkRequest buildApiRequest(const QString &path, const QString &contentType, bool withToken) const;
+    QNetworkRequest buildApiRequest(const QString &path, const QString &contentType, bool withToken,
+                                    const QByteArray &accept = QByteArrayLiteral("application/json")) const;
     QByteArray decryptApiPayloadIfNeeded(const QByteArray &body, bool decrypt, QString *error) const;
 
     // --- loading indicator and refresh gates
@@ -251,7 +253,25 @@ public:
     void refreshInviteExperienceAsync();
     void refreshDevicesExperienceAsync();
     void refreshMessagesExperienceAsync();
-    void refreshSpeedExperienceAsync();
+    void refreshSpeedExperienceAsync(std::function<void(bool ok)> completion = nullptr);
+
+    // --- live traffic: the runtime speed probe, its counters and their publication
+    void startRuntimeSpeedProbe();
+    void refreshRuntimeTrafficStats();
+    void publishRuntimeTrafficStats(bool appendHistory);
+    void resetRuntimeTrafficStats(bool commitSession);
+    void applyRuntimeSpeedProbeSample(qint64 uploadRate, qint64 downloadRate, qint64 uploadBytes,
+                                      qint64 downloadBytes);
+    QNetworkRequest buildSpeedProbeRequest(const QString &path, const QString &contentType,
+                                           const QByteArray &accept) const;
+    bool speedProbeInFlight() const { return m_speedProbeInFlight; }
+    quint64 speedProbeGeneration() const { return m_speedProbeGeneration; }
+    QDateTime connectedAt() const { return m_connectedAt; }
+    qint64 uploadRate() const { return m_uploadRate; }
+    qint64 downloadRate() const { return m_downloadRate; }
+    qint64 sessionUploadBytes() const { return m_sessionUploadBytes; }
+    qint64 sessionDownloadBytes() const { return m_sessionDownloadBytes; }
+    QTimer *runtimeTrafficTimer() const { return m_trafficTimer; }
 
     // --- node catalogue, latency and the fastest node
     QVariantMap selectedNode() const;
@@ -388,8 +408,16 @@ private:
     void restartConnectionForRoutingModeChange(const QString &mode);
     // Stops the engine, waits until the tunnel is gone, then runs the workflow for the token.
     void restartTunnel(quint64 token, const QString &logLine);
-    void resetRuntimeTrafficStatistics();
     void onTrafficTimer();
+    // Today's base figures back to zero (session cleared, another server).
+    void clearTodayTrafficBase();
+    // resetRuntimeTrafficStats without the change signal, for callers that announce their own.
+    void resetRuntimeTrafficState(bool commitSession);
+    void finishSpeedProbeDownload(QNetworkReply *reply, quint64 generation);
+    void finishSpeedProbeUpload(QNetworkReply *reply, quint64 generation, qint64 downloadBytes,
+                                qint64 downloadRateSample);
+    // The reply gets a single-shot timer of its own that marks and aborts it.
+    void armSpeedProbeTimeout(QNetworkReply *reply);
 
     // billing
     bool beginPlanCall(const QString &planId);
@@ -493,6 +521,14 @@ private:
     int m_todayOnlineSeconds = 0;
     QVariantList m_uploadHistory;
     QVariantList m_downloadHistory;
+    // the running session as the speed probe measures it
+    qint64 m_uploadRate = 0;
+    qint64 m_downloadRate = 0;
+    qint64 m_sessionUploadBytes = 0;
+    qint64 m_sessionDownloadBytes = 0;
+    bool m_speedProbeInFlight = false;
+    quint64 m_speedProbeGeneration = 0;
+    QDateTime m_connectedAt; // invalid while no session runs
 
     // nodes
     QString m_selectedNodeId = QStringLiteral("hk-smart");

@@ -123,6 +123,9 @@ void AppController::setApiBaseUrl(const QString &url)
     resetConnectionWorkflow();
     m_serverConfig.clear();
     m_serverConfigNodeId.clear();
+    // Signed in, the session's end below clears today's figures as well.
+    if (!m_loggedIn)
+        clearTodayTrafficBase();
 
     m_store->setValue(QStringLiteral("apiBaseUrl"), normalized);
     Q_EMIT apiBaseUrlChanged();
@@ -156,7 +159,8 @@ void AppController::setApiBaseUrl(const QString &url)
     setCurrentPage(QStringLiteral("auth"));
 }
 
-QNetworkRequest AppController::buildApiRequest(const QString &path, const QString &contentType, bool withToken) const
+QNetworkRequest AppController::buildApiRequest(const QString &path, const QString &contentType, bool withToken,
+                                               const QByteArray &accept) const
 {
     QNetworkRequest request(QUrl(m_apiBaseUrl + path));
     // An empty type means the request has no body type: no header at all.
@@ -165,7 +169,7 @@ QNetworkRequest AppController::buildApiRequest(const QString &path, const QStrin
     request.setHeader(QNetworkRequest::UserAgentHeader, Api::desktopApiUserAgent());
 
     const QByteArray version = Api::desktopAppVersion().toUtf8();
-    request.setRawHeader("Accept", "application/json");
+    request.setRawHeader("Accept", accept);
     request.setRawHeader("Accept-Language", I18n::acceptLanguageForDesktopLanguage(m_language).toUtf8());
     request.setRawHeader("Cache-Control", "no-cache");
     request.setRawHeader("X-Tarn-Client-Platform", Api::desktopConfigPlatform().toUtf8());

@@ -168,6 +168,9 @@ void AppController::applyBootstrapResponse(const QVariantMap &response)
             {QStringLiteral("securityScore"), dashboard.value(QStringLiteral("security")).toInt()},
         };
         Q_EMIT dashboardChanged();
+        // A running session keeps its own rates and uptime over the server's snapshot.
+        if (m_connectedAt.isValid())
+            publishRuntimeTrafficStats(false);
     }
 
     // 5. Preferences: the local routing mode wins over the server's.
@@ -402,11 +405,6 @@ void AppController::refreshMessagesExperienceAsync()
 {
     refreshExperienceSectionAsync(QStringLiteral("messages"), QString::fromLatin1(Backend::Path::kMessages),
                                   Inbox::normalizedMessagesSection, true);
-}
-
-void AppController::refreshSpeedExperienceAsync()
-{
-    refreshExperienceSectionAsync(QStringLiteral("speed"), QString::fromLatin1(Backend::Path::kSpeed), nullptr, true);
 }
 
 void AppController::refreshProfileExperienceAsync()

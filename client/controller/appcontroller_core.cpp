@@ -133,7 +133,7 @@ void AppController::runDeferredStartup()
 void AppController::onEngineRunningChanged()
 {
     if (!m_engine->running() && (m_vpnPhase == QLatin1String("connected") || m_vpnPhase == QLatin1String("disconnecting"))) {
-        resetRuntimeTrafficStatistics();
+        resetRuntimeTrafficStats(true);
         setVpnPhase(QStringLiteral("disconnected"), QStringLiteral("未连接"));
     }
     Q_EMIT connectedChanged();

@@ -131,7 +131,7 @@ void AppController::resetLocalAccountState()
     m_planExpiresAt.clear();
     m_hasActiveMembership = false;
     restoreCatalogueDefaults();
-    resetRuntimeTrafficStatistics();
+    resetRuntimeTrafficState(false);
     m_experience.clear();
     m_support.clear();
     m_bootstrapReady = false;

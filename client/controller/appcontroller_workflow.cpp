@@ -59,11 +59,15 @@ void AppController::setVpnPhase(const QString &phase, const QString &status)
         m_vpnPhase = phase;
         if (phase == QLatin1String("connected")) {
             clearNetworkLoading();
+            if (!m_connectedAt.isValid())
+                m_connectedAt = QDateTime::currentDateTimeUtc();
+            startRuntimeSpeedProbe();
+            publishRuntimeTrafficStats(false);
             if (!m_trafficTimer->isActive())
                 m_trafficTimer->start();
         } else if (phase == QLatin1String("failed")) {
             clearNetworkLoading();
-            resetRuntimeTrafficStatistics();
+            resetRuntimeTrafficStats(false);
         } else if (phase == QLatin1String("disconnected")) {
             clearNetworkLoading();
         }

@@ -424,6 +424,13 @@ const TranslationRecord kRecords[] = {
      "Адрес сервера изменён. Войдите снова.",
      "L'adresse du serveur a changé. Veuillez vous reconnecter.",
      "서버 주소가 변경되었습니다. 다시 로그인해 주세요.", "サーバーアドレスが変更されました。再度ログインしてください。"},
+    // Speed test
+    {"请先登录后再测速。", "Please sign in before running a speed test.", "請先登入後再測速。", "Войдите в аккаунт, прежде чем проверять скорость.", "Connectez-vous avant de lancer un test de débit.", "속도 측정 전에 먼저 로그인해 주세요.", "速度テストの前にログインしてください。"},
+    {"请先开启 VPN 后再测速", "Please connect the VPN before running a speed test", "請先開啟 VPN 後再測速", "Подключите VPN, прежде чем проверять скорость", "Connectez le VPN avant de lancer un test de débit", "속도 측정 전에 먼저 VPN을 연결해 주세요", "速度テストの前に VPN に接続してください"},
+    {"测速中...", "Testing speed...", "測速中...", "Проверка скорости...", "Test de débit...", "속도 측정 중...", "速度を測定しています..."},
+    {"测速失败", "Speed test failed", "測速失敗", "Не удалось проверить скорость", "Échec du test de débit", "속도 측정 실패", "速度テストに失敗しました"},
+    {"测速完成", "Speed test complete", "測速完成", "Проверка скорости завершена", "Test de débit terminé", "속도 측정 완료", "速度テスト完了"},
+    {"测速结果已更新", "Speed test results updated", "測速結果已更新", "Результаты проверки скорости обновлены", "Résultats du test de débit mis à jour", "속도 측정 결과가 업데이트되었습니다", "速度テストの結果を更新しました"},
 };
 
 struct MapEntry

@@ -135,6 +135,8 @@ ApplicationWindow {
         { "label": "邀请有礼", "page": "invite", "icon": "gift" },
         { "label": "账单记录", "page": "billing", "icon": "chart" },
         { "label": "设备管理", "page": "devices", "icon": "list" },
+        { "label": "网速测试", "page": "speedtest", "icon": "gauge" },
+        { "label": "流量统计", "page": "stats", "icon": "chart" },
         { "label": "设置", "page": "settings", "icon": "gear" }
     ]
     readonly property var pageTitles: ({
@@ -2398,6 +2400,18 @@ ApplicationWindow {
                     elide: Text.ElideRight
                 }
 
+                // The session's uptime while protected; tabular digits keep it from jittering.
+                TabularText {
+                    objectName: "sessionUptime"
+                    Layout.alignment: Qt.AlignHCenter
+                    Layout.topMargin: -6
+                    visible: connectPage.connectionState === "stable"
+                    text: window.dashboardValue("uptime", "00:00:00")
+                    color: window.secondaryTextColor
+                    pixelSize: 13
+                    weight: Font.Medium
+                }
+
                 Label {
                     Layout.alignment: Qt.AlignHCenter
                     Layout.maximumWidth: Math.min(520, connectPage.width - 80)
@@ -2585,6 +2599,13 @@ ApplicationWindow {
                             color: window.tertiaryTextColor
                             font.pixelSize: 12
                         }
+
+                        LinkText {
+                            objectName: "speedTestLink"
+                            text: window.t("测速")
+                            font.pixelSize: 12
+                            onActivated: window.navigateTo("speedtest")
+                        }
                     }
 
                     RowLayout {
@@ -2623,12 +2644,24 @@ ApplicationWindow {
                     Layout.fillHeight: true
                     padding: 22
 
-                    Label {
+                    RowLayout {
                         Layout.fillWidth: true
-                        text: window.t("今日用量")
-                        color: window.secondaryTextColor
-                        font.pixelSize: 13
-                        elide: Text.ElideRight
+                        spacing: 10
+
+                        Label {
+                            Layout.fillWidth: true
+                            text: window.t("今日用量")
+                            color: window.secondaryTextColor
+                            font.pixelSize: 13
+                            elide: Text.ElideRight
+                        }
+
+                        LinkText {
+                            objectName: "statsLink"
+                            text: window.t("流量统计")
+                            font.pixelSize: 12
+                            onActivated: window.navigateTo("stats")
+                        }
                     }
 
                     Row {
@@ -3179,9 +3212,311 @@ ApplicationWindow {
         }
     }
 
+    // --- speed test: the gauge runs its own animation while the server measures
+    property bool speedTestVpnDialogVisible: false
+
+    // The figures to settle on: the newest record, else the averages.
+    function speedTestResult(section) {
+        var result = { "download": 0, "upload": 0, "latency": 0, "node": "", "timestamp": "", "found": false }
+        if (!section)
+            return result
+        var records = section["records"]
+        var first = records && records.length > 0 ? records[0] : null
+        var number = function(value) {
+            var n = Number(value)
+            return isFinite(n) && n > 0 ? n : 0
+        }
+        if (first) {
+            result.download = number(first["download"])
+            result.upload = number(first["upload"])
+            result.latency = number(first["latency"])
+            result.node = textOf(first["node"])
+            result.timestamp = textOf(first["timestamp"])
+            result.found = true
+        } else if (section["average_download"] !== undefined) {
+            result.download = number(section["average_download"])
+            result.upload = number(section["average_upload"])
+            result.latency = number(section["average_latency"])
+            result.found = result.download > 0 || result.upload > 0 || result.latency > 0
+        }
+        return result
+    }
+
+    function speedStageText(phase) {
+        switch (phase) {
+        case "warmup": return t("正在准备测速环境")
+        case "running": return t("正在测试下载与上传")
+        case "settling": return t("正在汇总最终结果")
+        case "complete": return t("测速完成，结果已更新")
+        default: return t("点击开始，检测当前网络速度")
+        }
+    }
+
+    component SpeedGauge: Canvas {
+        id: gauge
+        property real value: 0
+        property real maximum: 400
+        property color tone: window.accentColor
+        onValueChanged: requestPaint()
+        onWidthChanged: requestPaint()
+
+        onPaint: {
+            var ctx = getContext("2d")
+            ctx.reset()
+            var cx = width / 2
+            var cy = height / 2
+            var radius = Math.min(width, height) / 2 - 12
+            var start = Math.PI * 0.75
+            var sweep = Math.PI * 1.5
+            ctx.lineCap = "round"
+            ctx.lineWidth = 14
+            ctx.strokeStyle = Qt.rgba(1, 1, 1, 0.07)
+            ctx.beginPath()
+            ctx.arc(cx, cy, radius, start, start + sweep, false)
+            ctx.stroke()
+            var fraction = Math.max(0, Math.min(1, gauge.value / gauge.maximum))
+            if (fraction > 0.001) {
+                ctx.strokeStyle = gauge.tone
+                ctx.beginPath()
+                ctx.arc(cx, cy, radius, start, start + sweep * fraction, false)
+                ctx.stroke()
+            }
+        }
+    }
+
+    component SpeedFigure: ColumnLayout {
+        id: figure
+        property string caption: ""
+        property string value: ""
+        property string unit: ""
+        spacing: 4
+        Label {
+            Layout.fillWidth: true
+            text: figure.caption
+            color: window.secondaryTextColor
+            font.pixelSize: 12
+            horizontalAlignment: Text.AlignHCenter
+        }
+        Row {
+            Layout.alignment: Qt.AlignHCenter
+            spacing: 4
+            TabularText {
+                id: figureNumber
+                text: figure.value
+                pixelSize: 22
+                weight: Font.Bold
+            }
+            Label {
+                anchors.baseline: figureNumber.baseline
+                text: figure.unit
+                color: window.tertiaryTextColor
+                font.pixelSize: 12
+            }
+        }
+    }
+
     Component {
         id: speedTestPageComponent
-        PlaceholderPage { pageKey: "speedtest" }
+
+        PageFlickable {
+            id: speedTestPage
+            readonly property var section: window.experienceData ? window.experienceData["speed"] : null
+            readonly property var result: window.speedTestResult(section)
+            property string phase: "idle"
+            property int tick: 0
+            property real shownDownload: result.download
+            property real shownUpload: result.upload
+            property real shownLatency: result.latency
+            property bool finishedWaiting: false
+
+            function start() {
+                if (!window.hasController)
+                    return
+                if (appController.vpnPhase !== "connected") {
+                    window.speedTestVpnDialogVisible = true
+                    return
+                }
+                phase = "warmup"
+                tick = 0
+                finishedWaiting = false
+                shownDownload = 0
+                shownUpload = 0
+                shownLatency = 152
+                gaugeTimer.start()
+                appController.runSpeedTest()
+            }
+
+            function step() {
+                tick += 1
+                if (phase === "warmup") {
+                    shownDownload = Math.min(52, shownDownload + 7 + Math.random() * 2)
+                    shownUpload = shownDownload / 3
+                    if (tick >= 6) {
+                        phase = "running"
+                        tick = 0
+                    }
+                } else if (phase === "running") {
+                    shownDownload = Math.max(40, Math.min(320, 68 + 12 * tick) + 18 * Math.sin(tick / 1.6)
+                                             + 9 * Math.cos(tick / 2.4))
+                    shownUpload = shownDownload / 3 + 2 * Math.sin(tick / 1.3)
+                    shownLatency = Math.max(18, 152 - 4 * tick + 3 * Math.sin(tick))
+                    if (finishedWaiting)
+                        phase = "settling"
+                } else if (phase === "settling") {
+                    shownDownload += (result.download - shownDownload) * 0.24
+                    shownUpload += (result.upload - shownUpload) * 0.24
+                    shownLatency += (result.latency - shownLatency) * 0.24
+                    if (Math.abs(result.download - shownDownload) < 0.3 && Math.abs(result.upload - shownUpload) < 0.3
+                            && Math.abs(result.latency - shownLatency) < 0.3) {
+                        shownDownload = result.download
+                        shownUpload = result.upload
+                        shownLatency = result.latency
+                        phase = "complete"
+                        gaugeTimer.stop()
+                    }
+                } else {
+                    gaugeTimer.stop()
+                }
+            }
+
+            Timer {
+                id: gaugeTimer
+                interval: 120
+                repeat: true
+                onTriggered: speedTestPage.step()
+            }
+
+            Connections {
+                target: window.hasController ? appController : null
+                function onSpeedTestFinished(success) {
+                    if (speedTestPage.phase === "idle" || speedTestPage.phase === "complete")
+                        return
+                    if (success) {
+                        speedTestPage.finishedWaiting = true
+                        if (speedTestPage.phase !== "warmup")
+                            speedTestPage.phase = "settling"
+                    } else {
+                        gaugeTimer.stop()
+                        speedTestPage.phase = "idle"
+                        speedTestPage.shownDownload = speedTestPage.result.download
+                        speedTestPage.shownUpload = speedTestPage.result.upload
+                        speedTestPage.shownLatency = speedTestPage.result.latency
+                    }
+                }
+            }
+
+            PageHeading {
+                text: window.t(window.pageTitles["speedtest"] || "")
+            }
+
+            Card {
+                padding: 28
+
+                Item {
+                    Layout.alignment: Qt.AlignHCenter
+                    Layout.preferredWidth: 260
+                    Layout.preferredHeight: 240
+
+                    SpeedGauge {
+                        objectName: "speedGauge"
+                        anchors.fill: parent
+                        value: speedTestPage.shownDownload
+                    }
+
+                    Column {
+                        anchors.centerIn: parent
+                        spacing: 2
+                        TabularText {
+                            anchors.horizontalCenter: parent.horizontalCenter
+                            text: speedTestPage.shownDownload.toFixed(1)
+                            pixelSize: 44
+                            weight: Font.Bold
+                        }
+                        Label {
+                            anchors.horizontalCenter: parent.horizontalCenter
+                            text: "Mbps"
+                            color: window.secondaryTextColor
+                            font.pixelSize: 13
+                        }
+                    }
+                }
+
+                Label {
+                    Layout.fillWidth: true
+                    objectName: "speedStage"
+                    text: window.speedStageText(speedTestPage.phase)
+                    color: window.secondaryTextColor
+                    font.pixelSize: 14
+                    horizontalAlignment: Text.AlignHCenter
+                }
+
+                RowLayout {
+                    Layout.fillWidth: true
+                    spacing: 12
+                    SpeedFigure {
+                        Layout.fillWidth: true
+                        Layout.preferredWidth: 1
+                        caption: window.t("下载")
+                        value: speedTestPage.shownDownload.toFixed(1)
+                        unit: "Mbps"
+                    }
+                    SpeedFigure {
+                        Layout.fillWidth: true
+                        Layout.preferredWidth: 1
+                        caption: window.t("上传")
+                        value: speedTestPage.shownUpload.toFixed(1)
+                        unit: "Mbps"
+                    }
+                    SpeedFigure {
+                        Layout.fillWidth: true
+                        Layout.preferredWidth: 1
+                        caption: window.t("延迟")
+                        value: String(Math.round(speedTestPage.shownLatency))
+                        unit: "ms"
+                    }
+                }
+
+                ActionButton {
+                    Layout.alignment: Qt.AlignHCenter
+                    primary: true
+                    enabled: window.hasController && !appController.busy
+                             && (speedTestPage.phase === "idle" || speedTestPage.phase === "complete")
+                    text: window.t("开始测速")
+                    onClicked: speedTestPage.start()
+                }
+            }
+
+            Card {
+                padding: 22
+                spacing: 8
+
+                SectionLabel {
+                    text: window.t("最近一次")
+                }
+                Label {
+                    Layout.fillWidth: true
+                    textFormat: Text.PlainText
+                    text: speedTestPage.result.found
+                          ? [speedTestPage.result.node, speedTestPage.result.timestamp.replace("T", " ").replace("Z", "")]
+                              .filter(function(part) { return part.length > 0 }).join(" · ")
+                          : window.t("暂无测速记录")
+                    color: window.primaryTextColor
+                    font.pixelSize: 14
+                    elide: Text.ElideRight
+                }
+                Label {
+                    Layout.fillWidth: true
+                    visible: !!speedTestPage.section && Number(speedTestPage.section["average_download"]) > 0
+                    text: speedTestPage.section
+                          ? window.t("平均") + "  " + Number(speedTestPage.section["average_download"] || 0).toFixed(1)
+                            + " / " + Number(speedTestPage.section["average_upload"] || 0).toFixed(1) + " Mbps · "
+                            + Math.round(Number(speedTestPage.section["average_latency"] || 0)) + " ms"
+                          : ""
+                    color: window.secondaryTextColor
+                    font.pixelSize: 13
+                }
+            }
+        }
     }
 
     // --- plans, checkout, billing and the daily trial
@@ -3849,6 +4184,67 @@ ApplicationWindow {
         }
     }
 
+    // --- statistics: byte counts as gigabytes, the week's bars Monday first
+    function gigabytesText(bytes) {
+        var value = Number(bytes)
+        return (isFinite(value) && value > 0 ? value / 1073741824 : 0).toFixed(2) + " GB"
+    }
+
+    function onlineDurationText(seconds) {
+        var total = Math.max(0, Math.floor(Number(seconds) || 0))
+        var hours = Math.floor(total / 3600)
+        var minutes = Math.floor((total % 3600) / 60)
+        return (hours < 10 ? "0" : "") + hours + ":" + (minutes < 10 ? "0" : "") + minutes
+    }
+
+    // Seven byte counts, Monday first; a missing or unreadable day counts as 0.
+    function weeklyTrafficValues(list) {
+        var values = []
+        for (var i = 0; i < 7; ++i) {
+            var entry = list && list.length > i ? list[i] : null
+            var value = Number(entry && typeof entry === "object" ? entry["bytes"] : entry)
+            values.push(isFinite(value) && value > 0 ? value : 0)
+        }
+        return values
+    }
+
+    component WeeklyChart: Canvas {
+        id: weekly
+        property var values: []
+        readonly property var labels: ["一", "二", "三", "四", "五", "六", "日"]
+        readonly property int todayIndex: (new Date().getDay() + 6) % 7
+        onValuesChanged: requestPaint()
+        onWidthChanged: requestPaint()
+        onHeightChanged: requestPaint()
+
+        onPaint: {
+            var ctx = getContext("2d")
+            ctx.reset()
+            var labelSpace = 22
+            var top = 8
+            var bottom = height - labelSpace
+            var peak = 0
+            for (var i = 0; i < weekly.values.length; ++i)
+                peak = Math.max(peak, weekly.values[i])
+            peak = peak > 0 ? peak * 1.1 : 1
+            var slot = width / 7
+            var barWidth = Math.min(34, slot * 0.52)
+            ctx.font = "12px sans-serif"
+            ctx.textAlign = "center"
+            for (var d = 0; d < 7; ++d) {
+                var value = d < weekly.values.length ? weekly.values[d] : 0
+                var x = slot * d + (slot - barWidth) / 2
+                var barHeight = Math.max(3, (bottom - top) * value / peak)
+                ctx.fillStyle = Qt.rgba(1, 1, 1, 0.05)
+                ctx.fillRect(x, top, barWidth, bottom - top)
+                ctx.fillStyle = d === weekly.todayIndex ? window.accentColor : Qt.rgba(0.97, 0.41, 0.37, 0.45)
+                ctx.fillRect(x, bottom - barHeight, barWidth, barHeight)
+                ctx.fillStyle = d === weekly.todayIndex ? window.primaryTextColor : window.secondaryTextColor
+                ctx.fillText(window.t(weekly.labels[d]), slot * d + slot / 2, height - 5)
+            }
+        }
+    }
+
     Component {
         id: statsPageComponent
 
@@ -3872,11 +4268,129 @@ ApplicationWindow {
                 }
             }
 
-            // The traffic tab's content belongs to the traffic statistics work.
-            Item {
+            ColumnLayout {
                 id: statsTrafficTab
+                objectName: "statsTrafficTab"
                 visible: window.statsTab !== "billing"
                 Layout.fillWidth: true
+                spacing: 18
+                readonly property var traffic: window.experienceData ? (window.experienceData["traffic"] || {}) : ({})
+                readonly property var dashboard: window.hasController ? appController.dashboard : ({})
+
+                RowLayout {
+                    Layout.fillWidth: true
+                    spacing: 14
+
+                    StatCard {
+                        Layout.fillWidth: true
+                        Layout.preferredWidth: 1
+                        title: window.t("今日流量")
+                        value: window.dashboardValue("todayUsage", "0.00 GB")
+                        caption: window.t("在线时长") + " " + window.onlineDurationText(
+                                     window.firstCount(statsTrafficTab.dashboard, ["todayOnlineSeconds"]))
+                    }
+                    StatCard {
+                        Layout.fillWidth: true
+                        Layout.preferredWidth: 1
+                        title: window.t("下载")
+                        value: window.gigabytesText(statsTrafficTab.traffic["download_bytes"])
+                        caption: window.t("实时速度") + " " + window.dashboardValue("download", "0 B/s")
+                    }
+                    StatCard {
+                        Layout.fillWidth: true
+                        Layout.preferredWidth: 1
+                        title: window.t("上传")
+                        value: window.gigabytesText(statsTrafficTab.traffic["upload_bytes"])
+                        caption: window.t("实时速度") + " " + window.dashboardValue("upload", "0 B/s")
+                    }
+                }
+
+                Card {
+                    padding: 22
+
+                    RowLayout {
+                        Layout.fillWidth: true
+                        Label {
+                            Layout.fillWidth: true
+                            text: window.t("本周流量")
+                            color: window.secondaryTextColor
+                            font.pixelSize: 13
+                        }
+                        Label {
+                            text: window.gigabytesText(statsTrafficTab.traffic["week_total_bytes"])
+                            color: window.primaryTextColor
+                            font.pixelSize: 13
+                            font.weight: Font.DemiBold
+                        }
+                    }
+
+                    WeeklyChart {
+                        objectName: "weeklyChart"
+                        Layout.fillWidth: true
+                        Layout.preferredHeight: 168
+                        values: window.weeklyTrafficValues(statsTrafficTab.traffic["weekly"])
+                    }
+                }
+
+                Card {
+                    padding: 22
+                    spacing: 12
+
+                    Label {
+                        Layout.fillWidth: true
+                        text: window.t("应用流量")
+                        color: window.secondaryTextColor
+                        font.pixelSize: 13
+                    }
+
+                    Label {
+                        Layout.fillWidth: true
+                        visible: appRepeater.count === 0
+                        text: window.t("暂无应用流量数据")
+                        color: window.tertiaryTextColor
+                        font.pixelSize: 13
+                    }
+
+                    Repeater {
+                        id: appRepeater
+                        model: statsTrafficTab.traffic["apps"] || []
+
+                        ColumnLayout {
+                            Layout.fillWidth: true
+                            spacing: 6
+                            readonly property real share: Math.max(0, Math.min(100, Number(modelData["percent"]) || 0))
+
+                            RowLayout {
+                                Layout.fillWidth: true
+                                Label {
+                                    Layout.fillWidth: true
+                                    textFormat: Text.PlainText
+                                    text: window.textOf(modelData["name"])
+                                    color: window.primaryTextColor
+                                    font.pixelSize: 14
+                                    elide: Text.ElideRight
+                                }
+                                Label {
+                                    text: window.gigabytesText(modelData["bytes"])
+                                    color: window.secondaryTextColor
+                                    font.pixelSize: 13
+                                }
+                            }
+                            Rectangle {
+                                Layout.fillWidth: true
+                                Layout.preferredHeight: 6
+                                radius: 3
+                                color: Qt.rgba(1, 1, 1, 0.06)
+                                Rectangle {
+                                    width: parent.width * parent.parent.share / 100
+                                    height: parent.height
+                                    radius: 3
+                                    color: window.accentColor
+                                }
+                            }
+                        }
+                    }
+                }
             }
 
             BillingPanel {
@@ -5981,6 +6495,20 @@ ApplicationWindow {
             primary: true
             text: window.t("关闭界面")
             onClicked: window.confirmClose()
+        }
+    }
+
+    ModalLayer {
+        id: speedTestVpnDialog
+        z: 90
+        visible: window.speedTestVpnDialogVisible
+        heading: window.t("需要先开启 VPN")
+        message: window.t("测速会检测当前加速线路，请先连接 VPN 后再开始测速。")
+
+        ActionButton {
+            primary: true
+            text: window.t("我知道了")
+            onClicked: window.speedTestVpnDialogVisible = false
         }
     }
 

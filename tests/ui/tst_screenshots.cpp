@@ -50,6 +50,8 @@ private Q_SLOTS:
     void signedInPages();
     void connectStates_data();
     void connectStates();
+    void trafficPages_data();
+    void trafficPages();
     void membershipPrompt_data();
     void membershipPrompt();
     void billingPages();
@@ -257,19 +259,15 @@ void ScreenshotTest::connectStates()
     QTRY_VERIFY_WITH_TIMEOUT(!m_controller->networkLoading(), 10000);
     const QString name = QString::fromLatin1(QTest::currentDataTag());
     if (name.endsWith(QLatin1String("-chart"))) {
-        // Until live traffic reaches the dashboard, hand the chart a made-up minute of rates.
-        QQuickItem *chart = findItem(m_window->contentItem(), [](QQuickItem *item) {
-            return item->property("downloadColor").isValid();
-        });
-        QVERIFY(chart);
-        QVariantList download;
-        QVariantList upload;
-        for (int i = 0; i < 30; ++i) {
-            download << 900000 + 600000 * std::sin(i / 3.0) + 40000 * (i % 4);
-            upload << 180000 + 90000 * std::cos(i / 4.0);
-        }
-        chart->setProperty("download", download);
-        chart->setProperty("upload", upload);
+        // The first real probe cycle against the backend, then a minute and a half of
+        // further samples so the chart has a shape.
+        QTRY_VERIFY_WITH_TIMEOUT(!m_controller->speedProbeInFlight(), 10000);
+        QVERIFY(m_controller->downloadRate() > 0);
+        for (int i = 0; i < 29; ++i)
+            m_controller->applyRuntimeSpeedProbeSample(qint64(180000 + 90000 * std::cos(i / 4.0)),
+                                                       qint64(900000 + 600000 * std::sin(i / 3.0) + 40000 * (i % 4)),
+                                                       65536, 65536);
+        QVERIFY(m_controller->dashboard().value(QStringLiteral("download")).toString().endsWith(QLatin1String("/s")));
     }
     capture(name);
     if (size.height() < 780) {
@@ -284,8 +282,71 @@ void ScreenshotTest::connectStates()
         page->setProperty("contentY", 0);
     }
     m_controller->setVpnPhase(QStringLiteral("disconnected"), QStringLiteral("未连接")); // i18n-exempt: reset
+    m_controller->resetRuntimeTrafficStats(false);
     m_controller->updateApiError(QString());
     m_window->resize(1240, 780);
+    m_controller->setLanguage(QStringLiteral("zh-Hans"));
+}
+
+void ScreenshotTest::trafficPages_data()
+{
+    QTest::addColumn<QString>("page");
+    QTest::addColumn<QString>("statsTab");
+    QTest::addColumn<bool>("connected");
+    QTest::addColumn<QString>("language");
+    QTest::newRow("speedtest-idle") << "speedtest" << "" << false << "zh-Hans";
+    QTest::newRow("speedtest-complete") << "speedtest" << "" << true << "zh-Hans";
+    QTest::newRow("speedtest-complete-en") << "speedtest" << "" << true << "en";
+    QTest::newRow("stats-traffic") << "stats" << "traffic" << true << "zh-Hans";
+    QTest::newRow("stats-traffic-ja") << "stats" << "traffic" << false << "ja";
+    QTest::newRow("stats-billing-member") << "stats" << "billing" << false << "zh-Hans";
+}
+
+// The speed-test page before and after a real test against the backend, and
+// both tabs of the statistics page.
+void ScreenshotTest::trafficPages()
+{
+    QFETCH(QString, page);
+    QFETCH(QString, statsTab);
+    QFETCH(bool, connected);
+    QFETCH(QString, language);
+    signInDemo();
+    m_controller->setLanguage(language);
+    m_controller->navigate(page);
+    if (!statsTab.isEmpty())
+        m_window->setProperty("statsTab", statsTab);
+    if (connected) {
+        m_controller->setVpnPhase(QStringLiteral("connected"), QStringLiteral("已连接"));
+        QTRY_VERIFY_WITH_TIMEOUT(!m_controller->speedProbeInFlight(), 10000);
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(!m_controller->networkLoading(), 10000);
+    if (page == QLatin1String("speedtest")) {
+        QQuickItem *pageItem = findItem(m_window->contentItem(), [](QQuickItem *item) {
+            return item->property("finishedWaiting").isValid();
+        });
+        QVERIFY(pageItem);
+        if (connected) {
+            QVERIFY(QMetaObject::invokeMethod(pageItem, "start"));
+            QCOMPARE(pageItem->property("phase").toString(), QStringLiteral("warmup"));
+            QTRY_COMPARE_WITH_TIMEOUT(pageItem->property("phase").toString(), QStringLiteral("complete"), 15000);
+            const QVariantList records = m_controller->experience().value(QStringLiteral("speed")).toMap()
+                                             .value(QStringLiteral("records")).toList();
+            QVERIFY(!records.isEmpty());
+            QCOMPARE(pageItem->property("shownDownload").toDouble(),
+                     records.first().toMap().value(QStringLiteral("download")).toDouble());
+        } else {
+            // Not connected: the start button explains instead of testing.
+            QVERIFY(QMetaObject::invokeMethod(pageItem, "start"));
+            QCOMPARE(m_window->property("speedTestVpnDialogVisible").toBool(), true);
+            capture(QString::fromLatin1(QTest::currentDataTag()) + QStringLiteral("-dialog"));
+            m_window->setProperty("speedTestVpnDialogVisible", false);
+            QCOMPARE(pageItem->property("phase").toString(), QStringLiteral("idle"));
+        }
+    }
+    capture(QString::fromLatin1(QTest::currentDataTag()));
+    m_controller->setVpnPhase(QStringLiteral("disconnected"), QStringLiteral("未连接")); // i18n-exempt: reset
+    m_controller->resetRuntimeTrafficStats(false);
+    m_window->setProperty("statsTab", QStringLiteral("traffic"));
     m_controller->setLanguage(QStringLiteral("zh-Hans"));
 }
 
@@ -386,7 +447,7 @@ void ScreenshotTest::billingPages()
 // the markup in the question shows as typed.
 void ScreenshotTest::supportConversation()
 {
-    signInDemo();
+    signInDemo(); // the billing pages end signed out
     m_controller->navigate(QStringLiteral("supportChat"));
     QTRY_VERIFY_WITH_TIMEOUT(!m_controller->networkLoading(), 10000);
     const auto agentReplies = [this] {
