@@ -60,6 +60,7 @@ private Q_SLOTS:
 
 private:
     void capture(const QString &name);
+    void loadWindow(const QSize &size);
     void signInDemo() { signInAs(QStringLiteral("demo@quillet.dev"), QStringLiteral("Quillet-demo-2026")); }
     void signInAs(const QString &email, const QString &password);
     // Every text item of the window whose text holds the fragment, with its textFormat.
@@ -86,6 +87,13 @@ void ScreenshotTest::initTestCase()
     QVERIFY(QDir().mkpath(m_outputDir));
 
     QQuickStyle::setStyle(QStringLiteral("Fusion"));
+    loadWindow(QSize());
+}
+
+// A new controller (restoring the stored session) and window, as at a restart.
+void ScreenshotTest::loadWindow(const QSize &size)
+{
+    m_engine.reset();
     m_controller = std::make_unique<AppController>();
     m_engine = std::make_unique<QQmlApplicationEngine>();
     m_engine->rootContext()->setContextProperty(QStringLiteral("appController"), m_controller.get());
@@ -93,6 +101,8 @@ void ScreenshotTest::initTestCase()
     QVERIFY(!m_engine->rootObjects().isEmpty());
     m_window = qobject_cast<QQuickWindow *>(m_engine->rootObjects().first());
     QVERIFY(m_window);
+    if (size.isValid())
+        m_window->resize(size);
     m_window->show();
     QVERIFY(QTest::qWaitForWindowExposed(m_window));
 }
@@ -443,17 +453,9 @@ void ScreenshotTest::offlineStart()
     signInDemo();
     m_controller->setLanguage(language);
     m_server->setFault(QStringLiteral("/api/v1/bootstrap"), DevServer::Fault::withStatus(503, QString(), 1000));
-    m_engine.reset();
-    m_controller = std::make_unique<AppController>();
-    m_engine = std::make_unique<QQmlApplicationEngine>();
-    m_engine->rootContext()->setContextProperty(QStringLiteral("appController"), m_controller.get());
-    m_engine->load(QUrl(QStringLiteral("qrc:/qml/Main.qml")));
-    QVERIFY(!m_engine->rootObjects().isEmpty());
-    m_window = qobject_cast<QQuickWindow *>(m_engine->rootObjects().first());
-    QVERIFY(m_window);
-    m_window->resize(1040, 680);
-    m_window->show();
-    QVERIFY(QTest::qWaitForWindowExposed(m_window));
+    loadWindow(QSize(1040, 680));
+    if (QTest::currentTestFailed())
+        return;
     QTRY_VERIFY_WITH_TIMEOUT(m_controller->backendOffline(), 20000);
     QVERIFY(m_controller->loggedIn());
     const auto banner = [this] {
