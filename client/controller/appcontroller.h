@@ -221,6 +221,8 @@ public:
     // must stay reachable (minimized, not hidden). Set by main.
     bool trayAvailable() const { return m_trayAvailable; }
     void setTrayAvailable(bool available);
+    // Sorting by name in the interface language.
+    Q_INVOKABLE int compareNames(const QString &left, const QString &right) const;
     // A form switched to another one: the last server error no longer applies.
     Q_INVOKABLE void clearApiError() { updateApiError(QString()); }
 

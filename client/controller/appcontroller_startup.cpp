@@ -1,6 +1,7 @@
 #include "appcontroller.h"
 
 #include "api/retrybackoff.h"
+#include "i18n/translations.h"
 
 #include <QNetworkInformation>
 #include <QTimer>
@@ -110,4 +111,9 @@ void AppController::setTrayAvailable(bool available)
         return;
     m_trayAvailable = available;
     Q_EMIT trayAvailableChanged();
+}
+
+int AppController::compareNames(const QString &left, const QString &right) const
+{
+    return I18n::compareNamesForLanguage(m_language, left, right);
 }

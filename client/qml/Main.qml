@@ -595,7 +595,8 @@ ApplicationWindow {
                 if (difference !== 0)
                     return difference
             }
-            return localizedName(a).localeCompare(localizedName(b))
+            return hasController ? appController.compareNames(localizedName(a), localizedName(b))
+                                 : localizedName(a).localeCompare(localizedName(b))
         })
         return items
     }

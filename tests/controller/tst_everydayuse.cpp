@@ -1,5 +1,6 @@
 #include "api/retrybackoff.h"
 #include "controller/appcontroller.h"
+#include "i18n/translations.h"
 #include "devserver/devserverrunner.h"
 #include "testenvironment.h"
 
@@ -50,6 +51,8 @@ private Q_SLOTS:
     void startupBootstrapAnswer_data();
     void startupBootstrapAnswer();
     void refusedRoutingModeIsNotMarked();
+    void namesSortInTheInterfaceLanguage_data();
+    void namesSortInTheInterfaceLanguage();
 
 private:
     std::unique_ptr<AppController> newController(int retryFirstMs, int retryMaxMs);
@@ -234,6 +237,30 @@ void EverydayUseTest::refusedRoutingModeIsNotMarked()
     controller->setSetting(QStringLiteral("routingMode"), QStringLiteral("global"));
     QCOMPARE(mode(), QStringLiteral("global"));
     QCOMPARE(preferredMode(), QStringLiteral("global"));
+}
+
+void EverydayUseTest::namesSortInTheInterfaceLanguage_data()
+{
+    QTest::addColumn<QString>("language");
+    QTest::addColumn<QString>("first");
+    QTest::addColumn<QString>("second");
+
+    // Pinyin: a before ri, although 日 has the lower code point.
+    QTest::newRow("zh-Hans pinyin") << QStringLiteral("zh-Hans") << QStringLiteral("阿根廷") << QStringLiteral("日本");
+    QTest::newRow("en ignores case") << QStringLiteral("en") << QStringLiteral("hong Kong") << QStringLiteral("Japan");
+    QTest::newRow("en accents beside their letter")
+        << QStringLiteral("en") << QStringLiteral("Österreich") << QStringLiteral("Peru");
+    QTest::newRow("ru Cyrillic alphabet") << QStringLiteral("ru") << QStringLiteral("Гонконг") << QStringLiteral("Япония");
+    QTest::newRow("numbers by value") << QStringLiteral("en") << QStringLiteral("Node 2") << QStringLiteral("Node 10");
+}
+
+void EverydayUseTest::namesSortInTheInterfaceLanguage()
+{
+    QFETCH(QString, language);
+    QFETCH(QString, first);
+    QFETCH(QString, second);
+    QVERIFY(I18n::compareNamesForLanguage(language, first, second) < 0);
+    QVERIFY(I18n::compareNamesForLanguage(language, second, first) > 0);
 }
 
 QTEST_MAIN(EverydayUseTest)
