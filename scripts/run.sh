@@ -37,13 +37,12 @@ if ! systemctl cat quillet-vpn.service >/dev/null 2>&1; then
 fi
 
 if [ -x "$build/bin/quillet-devserver" ]; then
-  rm -f "$state/devserver.port"
-  "$build/bin/quillet-devserver" --dev --demo --data-dir "$state/devserver" --port-file "$state/devserver.port" \
-    2> >(tee "$state/devserver.log" >&2) &
-  pids+=($!)
-  for _ in $(seq 1 100); do [ -s "$state/devserver.port" ] && break; sleep 0.1; done
-  port="$(cat "$state/devserver.port")"
-  export TARN_API_BASE_URL="http://127.0.0.1:$port"
+  # The same port as last time and the same data: a second run keeps the session.
+  . "$root/scripts/devserver-start.sh"
+  : > "$state/devserver.log"
+  start_devserver "$build/bin/quillet-devserver" "$state" || { echo "The development backend did not start." >&2; exit 1; }
+  pids+=("$devserver_pid")
+  export TARN_API_BASE_URL="http://127.0.0.1:$devserver_port"
   echo "Development backend: $TARN_API_BASE_URL (log: $state/devserver.log)"
   echo "Demo accounts: demo@quillet.dev / Quillet-demo-2026 (member), trial@quillet.dev / Quillet-trial-2026"
 fi

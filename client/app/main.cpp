@@ -1,3 +1,4 @@
+#include "app/singleinstance.h"
 #include "app/startup.h"
 #include "app/traytranslator.h"
 #include "controller/appcontroller.h"
@@ -52,6 +53,15 @@ int main(int argc, char *argv[])
     Startup::appendStartupLog(QStringLiteral("Starting 岚舟 from %1").arg(appDir)); // i18n-exempt: log
     Startup::appendStartupLog(QStringLiteral("Log directory: %1").arg(Startup::g_logDirectory));
 
+    // One client per user: a second launch shows the running one's window and ends.
+    SingleInstance instance(SingleInstance::serverNameForCurrentUser());
+    if (instance.activateRunningInstance()) {
+        Startup::appendStartupLog(QStringLiteral("Already running: asked the running client to show its window."));
+        return 0;
+    }
+    if (!instance.listen())
+        Startup::appendStartupLog(QStringLiteral("Single-instance socket unavailable: %1").arg(instance.serverName()));
+
     const QString plugins = QDir(appDir).absoluteFilePath(QStringLiteral("plugins"));
     if (QDir(plugins).exists()) {
         QCoreApplication::addLibraryPath(plugins);
@@ -76,6 +86,7 @@ int main(int argc, char *argv[])
     QQuickStyle::setStyle(QStringLiteral("Fusion"));
 
     AppController controller;
+    controller.setTrayAvailable(QSystemTrayIcon::isSystemTrayAvailable());
     engine.rootContext()->setContextProperty(QStringLiteral("appController"), &controller);
     engine.load(QUrl(QStringLiteral("qrc:/qml/Main.qml")));
 
@@ -106,6 +117,10 @@ int main(int argc, char *argv[])
         quitAction->setText(QObject::tr("退出"));
     });
     QObject::connect(showAction, &QAction::triggered, &trayMenu, [&engine] { showMainWindow(engine); });
+    QObject::connect(&instance, &SingleInstance::activationRequested, &trayMenu, [&engine] {
+        Startup::appendStartupLog(QStringLiteral("Launched again: showing the window."));
+        showMainWindow(engine);
+    });
     QObject::connect(&trayIcon, &QSystemTrayIcon::activated, &trayMenu,
                      [&engine](QSystemTrayIcon::ActivationReason reason) {
                          if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick)

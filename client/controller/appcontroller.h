@@ -73,6 +73,8 @@ class AppController : public QObject
     Q_PROPERTY(QString sessionKickDialogMessage READ sessionKickDialogMessage NOTIFY sessionKickDialogMessageChanged)
     Q_PROPERTY(QVariantMap trialClaimStatus READ trialClaimStatus NOTIFY trialClaimStatusChanged)
     Q_PROPERTY(QString language READ language NOTIFY languageChanged)
+    Q_PROPERTY(bool backendOffline READ backendOffline NOTIFY backendOfflineChanged)
+    Q_PROPERTY(bool trayAvailable READ trayAvailable NOTIFY trayAvailableChanged)
 
 public:
     using JsonCompletion = std::function<void(const QVariantMap &response, bool success)>;
@@ -209,6 +211,22 @@ public:
     int eventReconnectBackoffMs() const { return m_eventReconnectBackoffMs; }
     QTimer *eventReconnectTimer() const { return m_eventReconnectTimer; }
 
+    // --- start-up while the backend is unreachable: the stored session stays
+    // and the bootstrap is tried again with a growing delay
+    bool backendOffline() const { return m_backendOffline; }
+    void setStartupRetryDelaysForTesting(int firstMs, int maxMs);
+    QTimer *startupRetryTimer() const { return m_startupRetryTimer; }
+    // The network came back: a waiting start-up retry goes at once.
+    void onNetworkReachable();
+    // Whether the system shows our tray icon; without one a closed window
+    // must stay reachable (minimized, not hidden). Set by main.
+    bool trayAvailable() const { return m_trayAvailable; }
+    void setTrayAvailable(bool available);
+    // Sorting by name in the interface language.
+    Q_INVOKABLE int compareNames(const QString &left, const QString &right) const;
+    // A form switched to another one: the last server error no longer applies.
+    Q_INVOKABLE void clearApiError() { updateApiError(QString()); }
+
     // --- language
     Q_INVOKABLE QVariantList languageOptions() const;
     Q_INVOKABLE void setLanguage(const QString &language);
@@ -246,7 +264,9 @@ public:
     void applyBootstrapResponse(const QVariantMap &response);
     void updateTrialClaimStatus(const QVariantMap &status);
     void showMembershipDialog(const QString &message);
-    void persistRemotePreferences();
+    // Sends the preferences (with `routingMode` in place of the current one
+    // when given); true once the server took them or when signed out.
+    bool persistRemotePreferences(const QString &routingMode = QString());
     void refreshExperienceSectionAsync(const QString &section, const QString &path,
                                        std::function<QVariantMap(const QVariantMap &)> normalize, bool showLoading);
     void refreshBillingExperienceAsync();
@@ -341,6 +361,8 @@ Q_SIGNALS:
     void sessionKickDialogMessageChanged();
     void trialClaimStatusChanged();
     void languageChanged();
+    void backendOfflineChanged();
+    void trayAvailableChanged();
     void planCheckoutRequested(const QString &planId, const QString &planName, const QString &orderId,
                                bool resumeExisting);
     void speedTestFinished(bool success);
@@ -348,6 +370,13 @@ Q_SIGNALS:
 private:
     // core
     void runDeferredStartup();
+    // start-up bootstrap and its retries
+    void runStartupBootstrap();
+    void scheduleStartupRetry();
+    void setBackendOffline(bool offline);
+    void watchNetworkReachability();
+    // The idle status line from the current state, once nothing else is going on.
+    void recomputeIdleStatusText();
     void onEngineRunningChanged();
     void appendDiagnosticLog(const QString &line);
 
@@ -561,6 +590,14 @@ private:
     // Set while a request is sent whose failure must stay silent (the order
     // watch's polls): its reply neither sets nor clears the API error text.
     bool m_quietApiRequest = false;
+
+    // start-up bootstrap retries
+    QTimer *m_startupRetryTimer = nullptr; // created on the first failure
+    int m_startupRetryAttempt = 0;
+    int m_startupRetryFirstMs = 2000;
+    int m_startupRetryMaxMs = 60000;
+    bool m_backendOffline = false;
+    bool m_trayAvailable = true;
 
     // session-kick dialog
     bool m_sessionKickDialogVisible = false;

@@ -99,6 +99,7 @@ void AppController::loadBootstrapAsync(std::function<void(bool)> completion, boo
             if (ok) {
                 applyBootstrapResponse(response);
                 startNodeTelemetryRefresh();
+                setBackendOffline(false);
             }
             m_bootstrapInFlight = false;
             const QList<std::function<void(bool)>> waiters = std::exchange(m_bootstrapWaiters, {});
@@ -267,7 +268,12 @@ void AppController::updateTrialClaimStatus(const QVariantMap &status)
 
 void AppController::setSetting(const QString &key, const QVariant &value)
 {
-    const QVariant stored = key == QLatin1String("routingMode") ? QVariant(normalizedRoutingMode(value)) : value;
+    if (key == QLatin1String("routingMode")) {
+        // The same path as the preference, so the mode changes only once the server took it.
+        setPreference(QStringLiteral("network"), QStringLiteral("routing_mode"), normalizedRoutingMode(value));
+        return;
+    }
+    const QVariant stored = value;
     if (m_settings.contains(key) && m_settings.value(key) == stored)
         return;
     m_settings.insert(key, stored);
@@ -275,12 +281,32 @@ void AppController::setSetting(const QString &key, const QVariant &value)
     Q_EMIT settingsChanged();
     persistRemotePreferences();
     refreshRemoteConfigPreview();
-    if (key == QLatin1String("routingMode"))
-        synchronizeRuntimeRoutingMode();
 }
 
 void AppController::setPreference(const QString &section, const QString &key, const QVariant &value)
 {
+    const bool routing = section == QLatin1String("network") && key == QLatin1String("routing_mode");
+    if (routing) {
+        const QString mode = normalizedRoutingMode(value);
+        if (mode == normalizedRoutingMode(m_settings.value(QStringLiteral("routingMode"))))
+            return;
+        // Marked as the mode in use only once the server took it; a refusal
+        // leaves the old mode in place and its error on screen.
+        if (!persistRemotePreferences(mode))
+            return;
+        QVariantMap preferences = m_preferences.isEmpty() ? CatalogDefaults::defaultRemotePreferences() : m_preferences;
+        QVariantMap network = preferences.value(section).toMap();
+        network.insert(key, mode);
+        preferences.insert(section, network);
+        m_preferences = preferences;
+        m_settings.insert(QStringLiteral("routingMode"), mode);
+        m_store->setValue(QStringLiteral("settings/routingMode"), mode);
+        Q_EMIT preferencesChanged();
+        Q_EMIT settingsChanged();
+        refreshRemoteConfigPreview();
+        synchronizeRuntimeRoutingMode();
+        return;
+    }
     QVariantMap preferences = m_preferences.isEmpty() ? CatalogDefaults::defaultRemotePreferences() : m_preferences;
     QVariantMap sectionMap = preferences.value(section).toMap();
     if (sectionMap.contains(key) && sectionMap.value(key) == value)
@@ -289,26 +315,14 @@ void AppController::setPreference(const QString &section, const QString &key, co
     preferences.insert(section, sectionMap);
     m_preferences = preferences;
     Q_EMIT preferencesChanged();
-
-    const bool routing = section == QLatin1String("network") && key == QLatin1String("routing_mode");
-    if (routing) {
-        const QString mode = normalizedRoutingMode(value);
-        sectionMap.insert(key, mode);
-        m_preferences.insert(section, sectionMap);
-        m_settings.insert(QStringLiteral("routingMode"), mode);
-        m_store->setValue(QStringLiteral("settings/routingMode"), mode);
-        Q_EMIT settingsChanged();
-    }
     persistRemotePreferences();
     refreshRemoteConfigPreview();
-    if (routing)
-        synchronizeRuntimeRoutingMode();
 }
 
-void AppController::persistRemotePreferences()
+bool AppController::persistRemotePreferences(const QString &routingMode)
 {
     if (!m_loggedIn)
-        return;
+        return true;
     const QVariantMap defaults = CatalogDefaults::defaultRemotePreferences();
     const QVariantMap preferences = m_preferences.isEmpty() ? defaults : m_preferences;
     auto section = [&](const QString &name) {
@@ -316,7 +330,9 @@ void AppController::persistRemotePreferences()
         return current.isEmpty() ? defaults.value(name).toMap() : current;
     };
     QVariantMap network = section(QStringLiteral("network"));
-    network.insert(QStringLiteral("routing_mode"), normalizedRoutingMode(m_settings.value(QStringLiteral("routingMode"))));
+    network.insert(QStringLiteral("routing_mode"),
+                   normalizedRoutingMode(routingMode.isEmpty() ? m_settings.value(QStringLiteral("routingMode"))
+                                                               : QVariant(routingMode)));
     const QVariantMap body{
         {QStringLiteral("network"), network},
         {QStringLiteral("account"), section(QStringLiteral("account"))},
@@ -326,9 +342,10 @@ void AppController::persistRemotePreferences()
     const QVariantMap response =
         requestJson(QStringLiteral("POST"), QString::fromLatin1(Backend::Path::kPreferences), body, true);
     if (response.isEmpty())
-        return;
+        return false;
     m_preferences = response;
     Q_EMIT preferencesChanged();
+    return true;
 }
 
 // --- experience sections ----------------------------------------------------------------

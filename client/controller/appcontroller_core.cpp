@@ -117,17 +117,7 @@ AppController::~AppController()
 void AppController::runDeferredStartup()
 {
     m_engine->prepareMacVpnEnvironment();
-    if (!m_loggedIn || m_authToken.isEmpty())
-        return;
-    loadBootstrapAsync(
-        [this](bool success) {
-            if (success) {
-                QTimer::singleShot(0, this, &AppController::refreshRemoteConfigPreview);
-                return;
-            }
-            clearLocalAuthSession(QStringLiteral("登录状态已失效，请重新登录。"));
-        },
-        false);
+    runStartupBootstrap();
 }
 
 void AppController::onEngineRunningChanged()

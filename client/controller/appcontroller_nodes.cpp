@@ -106,7 +106,11 @@ void AppController::selectNodeWithMode(const QString &nodeId, const QString &mod
         Q_EMIT selectedNodeChanged();
     };
     applySelection(id, normalizedMode);
-    setCurrentPage(QStringLiteral("connect"));
+    // Signed in, the home page follows once the server took the choice; a
+    // refusal is shown where the user is, who stays there.
+    const QString startPage = m_currentPage;
+    if (!m_loggedIn)
+        setCurrentPage(QStringLiteral("connect"));
 
     if (tunnelActive) {
         m_nodeChangeRestartPending = true;
@@ -123,6 +127,8 @@ void AppController::selectNodeWithMode(const QString &nodeId, const QString &mod
             const bool stillRequested = m_selectedNodeId == id && m_nodeSelectionMode == normalizedMode;
             if (success) {
                 persistLocalAuthSession();
+                if (stillRequested && m_currentPage == startPage)
+                    setCurrentPage(QStringLiteral("connect"));
                 if (tunnelActive && stillRequested)
                     restartConnectionForSelectedNodeChange();
                 return;
@@ -138,6 +144,7 @@ void AppController::selectNodeWithMode(const QString &nodeId, const QString &mod
                 setBusy(false);
             }
             updateApiError(QStringLiteral("切换节点失败，请稍后再试。"));
+            updateToastMessage(QStringLiteral("切换节点失败，请稍后再试。"));
         },
         true);
 }

@@ -89,6 +89,7 @@ void AppController::clearLocalAuthSession(const QString &message)
     // session: it must not stay busy.
     setBusy(false);
     m_orderPollTimer->stop();
+    setBackendOffline(false);
     const QString status = message.trimmed().isEmpty() ? QStringLiteral("已退出登录") : message.trimmed();
     m_statusText = status;
     resetLocalAccountState();
@@ -461,10 +462,11 @@ void AppController::revokeDevice(const QString &deviceId)
     setBusy(true);
     const QVariantMap response = requestJson(QStringLiteral("POST"), QString::fromLatin1(Backend::Path::kDevicesRevoke),
                                              QVariantMap{{QStringLiteral("device_id"), id}}, true);
+    setBusy(false);
     if (!response.isEmpty()) {
         loadBootstrap();
-        m_statusText = QStringLiteral("设备已下线");
-        Q_EMIT statusTextChanged();
+        // Said on the devices page as it happens; the home status line keeps telling the tunnel's state.
+        updateToastMessage(QStringLiteral("设备已下线"));
+        recomputeIdleStatusText();
     }
-    setBusy(false);
 }

@@ -1,6 +1,7 @@
 #include "translations.h"
 #include "builtintables.h"
 
+#include <QCollator>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -309,6 +310,14 @@ bool hasTranslation(const QString &language, const QString &text)
         return column && *column;
     }
     return !builtinLanguageMaps().value(language).value(text).isEmpty();
+}
+
+int compareNamesForLanguage(const QString &language, const QString &left, const QString &right)
+{
+    QCollator collator(QLocale(acceptLanguageForDesktopLanguage(language)));
+    collator.setCaseSensitivity(Qt::CaseInsensitive);
+    collator.setNumericMode(true);
+    return collator.compare(left, right);
 }
 
 } // namespace I18n

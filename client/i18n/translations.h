@@ -34,4 +34,9 @@ const QStringList &targetLanguages();
 // (used by the coverage check; the source language always counts as covered).
 bool hasTranslation(const QString &language, const QString &text);
 
+// Orders two names as a reader of the interface language expects (pinyin
+// for Chinese, Cyrillic alphabet for Russian), case and accents aside:
+// negative, zero or positive.
+int compareNamesForLanguage(const QString &language, const QString &left, const QString &right);
+
 } // namespace I18n

@@ -403,6 +403,9 @@ ApplicationWindow {
         authCodeEmail = ""
         authVerifiedKey = ""
         authNoticeKey = ""
+        // The last form's server error does not belong to this one.
+        if (hasController)
+            appController.clearApiError()
     }
 
     // Hands the typed server address to the controller; false when it cannot be a URL,
@@ -594,7 +597,8 @@ ApplicationWindow {
                 if (difference !== 0)
                     return difference
             }
-            return localizedName(a).localeCompare(localizedName(b))
+            return hasController ? appController.compareNames(localizedName(a), localizedName(b))
+                                 : localizedName(a).localeCompare(localizedName(b))
         })
         return items
     }
@@ -827,9 +831,15 @@ ApplicationWindow {
         item.contentY = Math.max(0, Math.min(saved, item.contentHeight - item.height))
     }
 
+    // Without a tray icon a hidden window could never be reached again: minimize it instead.
+    readonly property bool trayAvailable: !hasController || appController.trayAvailable
+
     function confirmClose() {
         closeDialogVisible = false
-        window.hide()
+        if (trayAvailable)
+            window.hide()
+        else
+            window.showMinimized()
     }
 
     onTopPageChanged: {
@@ -2370,6 +2380,29 @@ ApplicationWindow {
                 // The daily trial's offer.
                 TrialClaimButton {
                     Layout.alignment: Qt.AlignRight | Qt.AlignVCenter
+                }
+            }
+
+            // The backend could not be reached: the session is kept and the client keeps trying.
+            Rectangle {
+                objectName: "offlineBanner"
+                Layout.fillWidth: true
+                visible: window.hasController && appController.backendOffline
+                implicitHeight: offlineBannerText.implicitHeight + 20
+                radius: 10
+                color: "#3a2a1a"
+                border.color: "#8a6a3a"
+
+                Label {
+                    id: offlineBannerText
+                    anchors.fill: parent
+                    anchors.margins: 10
+                    verticalAlignment: Text.AlignVCenter
+                    text: window.t("无法连接服务器。登录状态已保留，网络恢复后会自动重新同步。")
+                    textFormat: Text.PlainText
+                    color: "#f3d29a"
+                    font.pixelSize: 13
+                    wrapMode: Text.Wrap
                 }
             }
 
@@ -5351,7 +5384,22 @@ ApplicationWindow {
                 }
             }
 
-            ApiErrorNote {}
+            ApiErrorNote {
+                id: settingsErrorNote
+
+                // An error belongs to the tab that caused it.
+                Connections {
+                    target: window
+                    function onSettingsTabChanged() { settingsErrorNote.clearAll() }
+                    function onAccountTabChanged() { settingsErrorNote.clearAll() }
+                }
+
+                function clearAll() {
+                    shownText = ""
+                    passwordForm.noticeKey = ""
+                    passwordForm.serverNotice = ""
+                }
+            }
 
             Rectangle {
                 Layout.fillWidth: true
@@ -5537,9 +5585,11 @@ ApplicationWindow {
                             spacing: 6
 
                             property string noticeKey: ""
+                            property string serverNotice: ""
 
                             function submit() {
                                 noticeKey = ""
+                                serverNotice = ""
                                 if (currentPasswordField.text.length === 0) {
                                     noticeKey = "请输入当前密码。"
                                     return
@@ -5556,6 +5606,14 @@ ApplicationWindow {
                                     return
                                 appController.changePassword(currentPasswordField.text, newPasswordField.text)
                                 currentPasswordField.clear()
+                                if (appController.loggedIn) {
+                                    // Refused: the error goes into this form (one at a time) and the
+                                    // new password stays typed.
+                                    serverNotice = appController.apiError
+                                    settingsErrorNote.shownText = ""
+                                    currentPasswordField.forceActiveFocus()
+                                    return
+                                }
                                 newPasswordField.clear()
                                 confirmPasswordField.clear()
                             }
@@ -5593,12 +5651,15 @@ ApplicationWindow {
                                 onAccepted: passwordForm.submit()
                             }
 
+                            // Always laid out, so a message does not move the button under the pointer.
                             Label {
+                                objectName: "passwordFormError"
                                 Layout.fillWidth: true
                                 Layout.topMargin: 6
-                                visible: passwordForm.noticeKey.length > 0
+                                Layout.minimumHeight: 36
                                 textFormat: Text.PlainText
-                                text: window.t(passwordForm.noticeKey)
+                                text: passwordForm.noticeKey.length > 0 ? window.t(passwordForm.noticeKey)
+                                                                        : passwordForm.serverNotice
                                 color: "#f4b0a9"
                                 font.pixelSize: 13
                                 wrapMode: Text.Wrap
@@ -6285,25 +6346,21 @@ ApplicationWindow {
                                 }
                             }
 
+                            // One message at a time (the form's own first, else the server's), in
+                            // space that is always kept, so nothing below moves when it appears.
                             Label {
+                                objectName: "authMessage"
                                 Layout.fillWidth: true
-                                visible: window.authNoticeKey.length > 0
+                                Layout.minimumHeight: 36
                                 textFormat: Text.PlainText
                                 text: {
+                                    if (window.authNoticeKey.length === 0)
+                                        return window.hasController ? appController.apiError : ""
                                     var message = window.t(window.authNoticeKey)
                                     return message.indexOf("%1") >= 0 ? message.arg(window.authNoticeArg) : message
                                 }
-                                color: window.authNoticeIsError ? "#f4b0a9" : window.successColor
-                                font.pixelSize: 13
-                                wrapMode: Text.Wrap
-                            }
-
-                            Label {
-                                Layout.fillWidth: true
-                                visible: text.length > 0
-                                textFormat: Text.PlainText
-                                text: window.hasController ? appController.apiError : ""
-                                color: "#f4b0a9"
+                                color: window.authNoticeKey.length > 0 && !window.authNoticeIsError
+                                       ? window.successColor : "#f4b0a9"
                                 font.pixelSize: 13
                                 wrapMode: Text.Wrap
                             }
@@ -6485,7 +6542,8 @@ ApplicationWindow {
         z: 100
         visible: window.closeDialogVisible
         heading: window.t("是否关闭岚舟界面？")
-        message: window.t("岚舟会继续在后台运行，可从托盘菜单重新打开；只有托盘菜单的退出会真正关闭程序。")
+        message: window.trayAvailable ? window.t("岚舟会继续在后台运行，可从托盘菜单重新打开；只有托盘菜单的退出会真正关闭程序。")
+                                      : window.t("系统没有托盘，岚舟会把窗口最小化到任务栏并继续运行；再次打开岚舟也会显示这个窗口。")
 
         ActionButton {
             text: window.t("继续使用")

@@ -105,6 +105,7 @@ void CatalogFlowsTest::selectionReachesServerAndSurvivesRestart()
         QTRY_COMPARE_WITH_TIMEOUT(m_server->requestCount(QStringLiteral("/api/v1/nodes/select")), 1, 10000);
         QTRY_VERIFY_WITH_TIMEOUT(!controller->networkLoading(), 10000);
         QCOMPARE(controller->selectedNodeId(), QStringLiteral("jp-tokyo"));
+        QCOMPARE(controller->currentPage(), QStringLiteral("connect"));
         QVERIFY(controller->apiError().isEmpty());
         QCOMPARE(store().value(QStringLiteral("session/selectedNodeId")).toString(), QStringLiteral("jp-tokyo"));
     }
@@ -123,6 +124,7 @@ void CatalogFlowsTest::refusedSelectionIsRestored()
     QVERIFY(m_server->setNodeStatus(QStringLiteral("us-sanjose"), QStringLiteral("offline"), true));
     QStringList errors;
     connect(controller.get(), &AppController::apiErrorChanged, this, [&] { errors << controller->apiError(); });
+    controller->navigate(QStringLiteral("servers"));
     controller->selectNodeWithMode(QStringLiteral("us-sanjose"), QStringLiteral("fixed"));
     QCOMPARE(controller->selectedNodeId(), QStringLiteral("us-sanjose"));
     QTRY_COMPARE_WITH_TIMEOUT(controller->selectedNodeId(), before, 10000);
@@ -130,6 +132,9 @@ void CatalogFlowsTest::refusedSelectionIsRestored()
     // Shown on failure (a later successful request may clear it again).
     QVERIFY2(errors.contains(QStringLiteral("切换节点失败，请稍后再试。")), qPrintable(errors.join('|')));
     QCOMPARE(store().value(QStringLiteral("session/nodeSelectionMode")).toString(), beforeMode);
+    // Said where the user is, who stays on the list.
+    QCOMPARE(controller->currentPage(), QStringLiteral("servers"));
+    QCOMPARE(controller->toastMessage(), QStringLiteral("切换节点失败，请稍后再试。"));
     m_server->setNodeStatus(QStringLiteral("us-sanjose"), QStringLiteral("online"), false);
 }
 

@@ -57,9 +57,12 @@ private Q_SLOTS:
     void billingPages();
     void supportConversation();
     void kickMessageShownAsText();
+    void offlineStart_data();
+    void offlineStart();
 
 private:
     void capture(const QString &name);
+    void loadWindow(const QSize &size);
     void signInDemo() { signInAs(QStringLiteral("demo@quillet.dev"), QStringLiteral("Quillet-demo-2026")); }
     void signInAs(const QString &email, const QString &password);
     // Every text item of the window whose text holds the fragment, with its textFormat.
@@ -86,6 +89,13 @@ void ScreenshotTest::initTestCase()
     QVERIFY(QDir().mkpath(m_outputDir));
 
     QQuickStyle::setStyle(QStringLiteral("Fusion"));
+    loadWindow(QSize());
+}
+
+// A new controller (restoring the stored session) and window, as at a restart.
+void ScreenshotTest::loadWindow(const QSize &size)
+{
+    m_engine.reset();
     m_controller = std::make_unique<AppController>();
     m_engine = std::make_unique<QQmlApplicationEngine>();
     m_engine->rootContext()->setContextProperty(QStringLiteral("appController"), m_controller.get());
@@ -93,6 +103,8 @@ void ScreenshotTest::initTestCase()
     QVERIFY(!m_engine->rootObjects().isEmpty());
     m_window = qobject_cast<QQuickWindow *>(m_engine->rootObjects().first());
     QVERIFY(m_window);
+    if (size.isValid())
+        m_window->resize(size);
     m_window->show();
     QVERIFY(QTest::qWaitForWindowExposed(m_window));
 }
@@ -485,6 +497,45 @@ void ScreenshotTest::kickMessageShownAsText()
     QVERIFY(!formats.isEmpty());
     for (int format : formats)
         QCOMPARE(format, int(Qt::PlainText));
+}
+
+void ScreenshotTest::offlineStart_data()
+{
+    QTest::addColumn<QString>("language");
+    QTest::newRow("zh-Hans") << QStringLiteral("zh-Hans");
+    QTest::newRow("en") << QStringLiteral("en");
+    QTest::newRow("ru") << QStringLiteral("ru");
+}
+
+// A restart while the backend fails: the session stays, the home page says it is offline.
+void ScreenshotTest::offlineStart()
+{
+    QFETCH(QString, language);
+    signInDemo();
+    m_controller->setLanguage(language);
+    m_server->setFault(QStringLiteral("/api/v1/bootstrap"), DevServer::Fault::withStatus(503, QString(), 1000));
+    loadWindow(QSize(1040, 680));
+    if (QTest::currentTestFailed())
+        return;
+    QTRY_VERIFY_WITH_TIMEOUT(m_controller->backendOffline(), 20000);
+    QVERIFY(m_controller->loggedIn());
+    const auto banner = [this] {
+        QList<QQuickItem *> pending{m_window->contentItem()};
+        while (!pending.isEmpty()) {
+            QQuickItem *item = pending.takeLast();
+            if (item->objectName() == QLatin1String("offlineBanner") && item->isVisible())
+                return true;
+            pending << item->childItems();
+        }
+        return false;
+    };
+    QTRY_VERIFY(banner());
+    capture(QStringLiteral("connect-offline-") + language);
+    m_server->clearFaults();
+    m_controller->onNetworkReachable();
+    QTRY_VERIFY_WITH_TIMEOUT(!m_controller->backendOffline() && m_controller->bootstrapReady(), 20000);
+    QTRY_VERIFY(!banner());
+    m_controller->setLanguage(QStringLiteral("zh-Hans"));
 }
 
 QTEST_MAIN(ScreenshotTest)
