@@ -3,6 +3,7 @@
 #include "i18n/translations.h"
 #include "devserver/devserverrunner.h"
 #include "testenvironment.h"
+#include "testaccounts.h"
 
 #include <QSettings>
 #include <QSignalSpy>
@@ -11,19 +12,15 @@
 
 #include <memory>
 
+using namespace TestSupport;
+
 namespace {
 
-const QString kMemberEmail = QStringLiteral("demo@quillet.dev");
-const QString kMemberPassword = QStringLiteral("Quillet-demo-2026");
 const QString kBootstrapRoute = QStringLiteral("/api/v1/bootstrap");
 const QString kOfflineStatus = QStringLiteral("暂时无法连接服务器，网络恢复后自动重试");
 
-QSettings store()
-{
-    return QSettings(QStringLiteral("Quillet"), QStringLiteral("岚舟")); // i18n-exempt: store name
-}
-
-ApiTimings fastTimings()
+// Shorter still: these tests wait out failing requests.
+ApiTimings offlineTimings()
 {
     ApiTimings timings;
     timings.qtTimeoutMs = 3000;
@@ -88,7 +85,7 @@ void EverydayUseTest::init()
 std::unique_ptr<AppController> EverydayUseTest::newController(int retryFirstMs, int retryMaxMs)
 {
     auto controller = std::make_unique<AppController>();
-    controller->setApiTimingsForTesting(fastTimings());
+    controller->setApiTimingsForTesting(offlineTimings());
     // Before the event loop runs the deferred start-up.
     controller->setStartupRetryDelaysForTesting(retryFirstMs, retryMaxMs);
     return controller;
@@ -97,7 +94,7 @@ std::unique_ptr<AppController> EverydayUseTest::newController(int retryFirstMs, 
 void EverydayUseTest::storeSignedInSession()
 {
     AppController first;
-    first.setApiTimingsForTesting(fastTimings());
+    first.setApiTimingsForTesting(offlineTimings());
     first.signIn(kMemberEmail, kMemberPassword);
     QTRY_VERIFY_WITH_TIMEOUT(first.loggedIn() && !first.busy() && first.bootstrapReady(), 15000);
     QVERIFY(store().contains(QStringLiteral("session/token")));

@@ -7,6 +7,7 @@
 #include "tunnel/diagnosticlog.h"
 #include "tunnel/singboxprocessmanager.h"
 #include "testenvironment.h"
+#include "testaccounts.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -26,29 +27,13 @@
 
 #include <memory>
 
+using namespace TestSupport;
+
 namespace {
 
-const QString kMemberEmail = QStringLiteral("demo@quillet.dev");
-const QString kMemberPassword = QStringLiteral("Quillet-demo-2026");
-const QString kTrialEmail = QStringLiteral("trial@quillet.dev");
-const QString kTrialPassword = QStringLiteral("Quillet-trial-2026");
 const QString kMessagesRoute = QStringLiteral("/api/v1/messages");
 const QString kBootstrapRoute = QStringLiteral("/api/v1/bootstrap");
 const QString kChatRoute = QStringLiteral("/api/v1/support/chat");
-
-QSettings store()
-{
-    return QSettings(QStringLiteral("Quillet"), QStringLiteral("岚舟")); // i18n-exempt: store name
-}
-
-ApiTimings fastTimings()
-{
-    ApiTimings timings;
-    timings.qtTimeoutMs = 4000;
-    timings.jsonRetryDelayMs = 50;
-    timings.curlFinishWaitMs = 5000;
-    return timings;
-}
 
 bool streamOpen(const AppController &controller)
 {

@@ -2,6 +2,7 @@
 #include "devserver/devserverrunner.h"
 #include "i18n/translations.h"
 #include "testenvironment.h"
+#include "testaccounts.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -14,29 +15,13 @@
 
 #include <memory>
 
+using namespace TestSupport;
+
 namespace {
 
-const QString kMemberEmail = QStringLiteral("demo@quillet.dev");
-const QString kMemberPassword = QStringLiteral("Quillet-demo-2026");
 const QString kLoginRoute = QStringLiteral("/api/v1/auth/login");
 const QString kLogoutRoute = QStringLiteral("/api/v1/auth/logout");
 const QString kBootstrapRoute = QStringLiteral("/api/v1/bootstrap");
-const QString kTrialEmail = QStringLiteral("trial@quillet.dev");
-const QString kTrialPassword = QStringLiteral("Quillet-trial-2026");
-
-QSettings store()
-{
-    return QSettings(QStringLiteral("Quillet"), QStringLiteral("岚舟")); // i18n-exempt: store name
-}
-
-ApiTimings fastTimings()
-{
-    ApiTimings timings;
-    timings.qtTimeoutMs = 4000;
-    timings.jsonRetryDelayMs = 50;
-    timings.curlFinishWaitMs = 5000;
-    return timings;
-}
 
 } // namespace
 

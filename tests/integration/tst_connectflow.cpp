@@ -3,6 +3,7 @@
 #include "scriptedhttpserver.h"
 #include "serviceinstall.h"
 #include "testenvironment.h"
+#include "testaccounts.h"
 #include "tunnel/confignormalization.h"
 #include "tunnel/configrepository.h"
 #include "tunnel/connectivityprobe.h"
@@ -20,19 +21,7 @@
 
 #include <memory>
 
-namespace {
-
-const QString kMember = QStringLiteral("demo@quillet.dev");
-const QString kMemberPassword = QStringLiteral("Quillet-demo-2026");
-const QString kTrial = QStringLiteral("trial@quillet.dev");
-const QString kTrialPassword = QStringLiteral("Quillet-trial-2026");
-
-QSettings store()
-{
-    return QSettings(QStringLiteral("Quillet"), QStringLiteral("岚舟")); // i18n-exempt: store name
-}
-
-} // namespace
+using namespace TestSupport;
 
 // The connect button's whole road on this machine: the development backend,
 // quillet-servicectl in user mode, the tunnel service and the stand-in engine.
@@ -157,7 +146,7 @@ QVariantMap ConnectFlowTest::runningApi() const
 void ConnectFlowTest::fixedNodeConnectsWithoutProbe()
 {
     auto controller = newController();
-    signIn(*controller, kMember, kMemberPassword);
+    signIn(*controller, kMemberEmail, kMemberPassword);
     controller->selectNodeWithMode(QStringLiteral("hk-kowloon"), QStringLiteral("fixed"));
     QTRY_VERIFY_WITH_TIMEOUT(!controller->busy() && controller->selectedNodeId() == QLatin1String("hk-kowloon"), 5000);
 
@@ -186,7 +175,7 @@ void ConnectFlowTest::fixedNodeConnectsWithoutProbe()
 void ConnectFlowTest::smartModeVerifiesThenConnects()
 {
     auto controller = newController();
-    signIn(*controller, kMember, kMemberPassword);
+    signIn(*controller, kMemberEmail, kMemberPassword);
     QVERIFY(controller->nodeSelectionMode() != QLatin1String("fixed"));
     QStringList phases;
     connect(controller.get(), &AppController::vpnPhaseChanged, this,
@@ -214,7 +203,7 @@ void ConnectFlowTest::candidateFallback()
 {
     QFETCH(bool, allFail);
     auto controller = newController();
-    signIn(*controller, kMember, kMemberPassword);
+    signIn(*controller, kMemberEmail, kMemberPassword);
     const QVariantList candidates = controller->connectionCandidates();
     QVERIFY(candidates.size() >= 2);
     // The race picks the same first node again when the workflow asks.
@@ -254,7 +243,7 @@ void ConnectFlowTest::cancelEndsDisconnected()
 {
     QFETCH(QString, cancelIn);
     auto controller = newController();
-    signIn(*controller, kMember, kMemberPassword);
+    signIn(*controller, kMemberEmail, kMemberPassword);
     // A slow check target keeps the probe in flight while the user cancels.
     m_server->setFault(QStringLiteral("/generate_204"), DevServer::Fault::delayed(2500, 3));
     const QString logPath = DiagnosticLog::desktopDiagnosticLogPath();
@@ -294,7 +283,7 @@ void ConnectFlowTest::guardEndsStalledProbe()
     });
     m_server->setFault(QStringLiteral("/generate_204"), DevServer::Fault::delayed(30000, 6));
     auto controller = newController();
-    signIn(*controller, kMember, kMemberPassword);
+    signIn(*controller, kMemberEmail, kMemberPassword);
     QElapsedTimer clock;
     clock.start();
     QVERIFY(connectAndWait(*controller, QStringLiteral("failed")));
@@ -345,9 +334,9 @@ void ConnectFlowTest::gates()
         m_server->setFault(QStringLiteral("/api/v1/bootstrap"), DevServer::Fault::withStatus(503, QString(), 100));
     auto controller = newController();
     if (account == QLatin1String("member"))
-        signIn(*controller, kMember, kMemberPassword);
+        signIn(*controller, kMemberEmail, kMemberPassword);
     else if (!account.isEmpty())
-        signIn(*controller, kTrial, kTrialPassword);
+        signIn(*controller, kTrialEmail, kTrialPassword);
     if (bootstrapFaults == 1)
         m_server->clearFaults();
     QCOMPARE(controller->bootstrapReady(), bootstrapFaults == 0 && !account.isEmpty());
@@ -376,7 +365,7 @@ void ConnectFlowTest::gates()
 void ConnectFlowTest::routingModeSwitchesInPlace()
 {
     auto controller = newController();
-    signIn(*controller, kMember, kMemberPassword);
+    signIn(*controller, kMemberEmail, kMemberPassword);
     controller->selectNodeWithMode(QStringLiteral("hk-kowloon"), QStringLiteral("fixed"));
     QTRY_VERIFY_WITH_TIMEOUT(!controller->busy(), 5000);
     QVERIFY(connectAndWait(*controller));
@@ -422,7 +411,7 @@ void ConnectFlowTest::routingModeWithoutWorkingControlApi()
     engineApi.script("/configs", answers);
 
     auto controller = newController();
-    signIn(*controller, kMember, kMemberPassword);
+    signIn(*controller, kMemberEmail, kMemberPassword);
     controller->selectNodeWithMode(QStringLiteral("hk-kowloon"), QStringLiteral("fixed"));
     QTRY_VERIFY_WITH_TIMEOUT(!controller->busy(), 5000);
     // As after a restart of the client: the service still runs the active file's engine.
@@ -458,7 +447,7 @@ void ConnectFlowTest::routingModeWithoutWorkingControlApi()
 void ConnectFlowTest::nodeChangeRestartsToThatNode()
 {
     auto controller = newController();
-    signIn(*controller, kMember, kMemberPassword);
+    signIn(*controller, kMemberEmail, kMemberPassword);
     QVERIFY(connectAndWait(*controller));
     const QString target = controller->selectedNodeId() == QLatin1String("hk-shatin") ? QStringLiteral("hk-kowloon")
                                                                                        : QStringLiteral("hk-shatin");
