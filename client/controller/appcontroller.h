@@ -224,6 +224,9 @@ public:
     void setTrayAvailable(bool available);
     // Sorting by name in the interface language.
     Q_INVOKABLE int compareNames(const QString &left, const QString &right) const;
+    // A country, city or node name in the interface language (the catalogue
+    // names them in Chinese); the lists, headers and node card all use it.
+    Q_INVOKABLE QString localizedPlaceName(const QString &name, const QString &countryCode) const;
     // A form switched to another one: the last server error no longer applies.
     Q_INVOKABLE void clearApiError() { updateApiError(QString()); }
 
@@ -375,6 +378,8 @@ private:
     void scheduleStartupRetry();
     void setBackendOffline(bool offline);
     void watchNetworkReachability();
+    // After the event stream was lost or came back.
+    void resyncWithBackend();
     // The idle status line from the current state, once nothing else is going on.
     void recomputeIdleStatusText();
     void onEngineRunningChanged();
@@ -597,6 +602,7 @@ private:
     int m_startupRetryFirstMs = 2000;
     int m_startupRetryMaxMs = 60000;
     bool m_backendOffline = false;
+    bool m_eventStreamLost = false; // closed since it last connected
     bool m_trayAvailable = true;
 
     // session-kick dialog

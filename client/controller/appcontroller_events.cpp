@@ -77,6 +77,7 @@ void AppController::stopEventStream()
         socket->deleteLater();
     }
     m_eventSocketOpenSince.invalidate();
+    m_eventStreamLost = false;
     if (!m_eventStreamToken.isEmpty())
         m_eventStreamToken.clear();
     m_eventReconnectBackoffMs = EventStream::kInitialBackoffMs;
@@ -100,6 +101,11 @@ void AppController::onEventSocketConnected(QWebSocket *socket)
     // must not be dialled every second.
     m_eventSocketOpenSince.start();
     appendDiagnosticLog(QStringLiteral("WebSocket desktop event stream connected.\n"));
+    if (m_eventStreamLost) {
+        // Back after a loss: what changed meanwhile is read afresh.
+        m_eventStreamLost = false;
+        resyncWithBackend();
+    }
 }
 
 void AppController::onEventSocketError(QWebSocket *socket)
@@ -121,7 +127,7 @@ void AppController::onEventSocketError(QWebSocket *socket)
     if (!m_eventErrorReloadSince.isValid() || m_eventErrorReloadSince.elapsed() >= m_eventErrorReloadWindowMs) {
         m_eventErrorReloadSince.start();
         m_eventErrorReloadWindowMs = EventStream::reconnectDelay(m_eventReconnectBackoffMs);
-        reloadBootstrapQuietly(false);
+        resyncWithBackend();
     }
     // A dial that failed never reports a disconnection: count it as one, or
     // the stream would stay closed.
@@ -148,6 +154,7 @@ void AppController::onEventSocketGone(QWebSocket *socket, const QString &token)
         return;
     }
     m_eventReconnectBackoffMs = EventStream::backoffAfterDisconnect(m_eventReconnectBackoffMs, openFor);
+    m_eventStreamLost = true;
     appendDiagnosticLog(QStringLiteral("WebSocket desktop event stream closed.\n"));
     scheduleEventStreamReconnect();
 }

@@ -1,6 +1,7 @@
 #include "appcontroller.h"
 
 #include "api/retrybackoff.h"
+#include "i18n/placenames.h"
 #include "i18n/translations.h"
 
 #include <QNetworkInformation>
@@ -76,6 +77,30 @@ void AppController::onNetworkReachable()
     runStartupBootstrap();
 }
 
+// The event stream was lost or came back: a bootstrap tells whether the backend
+// answers. Unreachable shows the offline state (the session stays; the stream's
+// reconnects keep trying); an answer clears it and the status line is
+// recomputed from the current state, whatever a failed request left in it.
+void AppController::resyncWithBackend()
+{
+    if (!m_loggedIn || m_authToken.isEmpty())
+        return;
+    const quint64 session = m_sessionGeneration;
+    loadBootstrapAsync(
+        [this, session](bool success) {
+            if (session != m_sessionGeneration || !m_loggedIn)
+                return;
+            if (!success) {
+                setBackendOffline(true);
+                return;
+            }
+            setBackendOffline(false);
+            recomputeIdleStatusText();
+            refreshRemoteConfigPreview();
+        },
+        false);
+}
+
 void AppController::setStartupRetryDelaysForTesting(int firstMs, int maxMs)
 {
     m_startupRetryFirstMs = firstMs;
@@ -116,4 +141,9 @@ void AppController::setTrayAvailable(bool available)
 int AppController::compareNames(const QString &left, const QString &right) const
 {
     return I18n::compareNamesForLanguage(m_language, left, right);
+}
+
+QString AppController::localizedPlaceName(const QString &name, const QString &countryCode) const
+{
+    return I18n::localizedPlaceName(m_language, name, countryCode);
 }

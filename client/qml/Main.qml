@@ -581,8 +581,29 @@ ApplicationWindow {
         return country ? textOf(country["countryCode"]).toLowerCase() : ""
     }
 
+    // Country, city and node names in the interface language, the same in every place that shows them.
     function localizedName(item) {
-        return item ? t(firstText(item, ["name", "country", "countryCode", "id"])) : ""
+        if (!item)
+            return ""
+        var name = firstText(item, ["name", "country", "countryCode", "id"])
+        if (!hasController)
+            return name
+        var language = appController.language
+        return appController.localizedPlaceName(name, textOf(item["countryCode"]))
+    }
+
+    function selectedNodeName() {
+        if (!hasController)
+            return ""
+        var id = textOf(appController.selectedNodeId)
+        var nodes = nodeList || []
+        for (var i = 0; i < nodes.length && id.length > 0; ++i) {
+            if (nodes[i] && textOf(nodes[i]["id"]) === id)
+                return localizedName(nodes[i])
+        }
+        var name = textOf(appController.currentNodeName)
+        var language = appController.language
+        return name.length > 0 ? appController.localizedPlaceName(name, "") : ""
     }
 
     function sortCatalogue(list, mode) {
@@ -910,6 +931,16 @@ ApplicationWindow {
         color: window.primaryTextColor
         font.pixelSize: 28
         font.weight: Font.Bold
+    }
+
+    // A label that, when there is no room, ends in "…" and shows the whole text on hover.
+    component FitLabel: Label {
+        elide: Text.ElideRight
+        ToolTip.visible: truncated && fitHover.hovered
+        ToolTip.text: text
+        ToolTip.delay: 400
+
+        HoverHandler { id: fitHover }
     }
 
     component SectionLabel: Label {
@@ -2339,6 +2370,7 @@ ApplicationWindow {
 
             Loader {
                 id: pageLoader
+                objectName: "pageLoader"
                 anchors.fill: parent
                 sourceComponent: window.shownPage.length > 0 ? window.componentFor(window.pageKind(window.shownPage)) : null
                 onLoaded: Qt.callLater(window.restoreScroll)
@@ -2503,8 +2535,8 @@ ApplicationWindow {
                             Label {
                                 Layout.fillWidth: true
                                 text: {
-                                    var name = window.hasController ? window.textOf(appController.currentNodeName) : ""
-                                    return name.length > 0 ? window.t(name) : window.t("暂无节点")
+                                    var name = window.selectedNodeName()
+                                    return name.length > 0 ? name : window.t("暂无节点")
                                 }
                                 textFormat: Text.PlainText
                                 color: window.primaryTextColor
@@ -2619,15 +2651,16 @@ ApplicationWindow {
                         Layout.fillWidth: true
                         spacing: 10
 
+                        // The card's title keeps its room; the refresh note gives way first.
                         Label {
-                            Layout.fillWidth: true
                             text: window.t("实时速度")
                             color: window.secondaryTextColor
                             font.pixelSize: 13
-                            elide: Text.ElideRight
                         }
 
-                        Label {
+                        FitLabel {
+                            Layout.fillWidth: true
+                            horizontalAlignment: Text.AlignRight
                             text: window.t("每秒刷新")
                             color: window.tertiaryTextColor
                             font.pixelSize: 12
@@ -2791,11 +2824,11 @@ ApplicationWindow {
 
                     Item { Layout.fillWidth: true }
 
-                    Label {
+                    FitLabel {
                         visible: text.length > 0
                         textFormat: Text.PlainText
-                        text: window.hasController && appController.currentNodeName.length > 0
-                              ? window.t("当前节点：%1").arg(window.t(appController.currentNodeName)) : ""
+                        text: window.selectedNodeName().length > 0
+                              ? window.t("当前节点：%1").arg(window.selectedNodeName()) : ""
                         color: window.secondaryTextColor
                         font.pixelSize: 13
                         elide: Text.ElideRight
@@ -2815,7 +2848,8 @@ ApplicationWindow {
                     spacing: 20
 
                     Rectangle {
-                        Layout.preferredWidth: 360
+                        // Narrower in a small window, so the nodes beside it keep room for their names.
+                        Layout.preferredWidth: Math.round(Math.max(280, Math.min(360, parent.width * 0.42)))
                         Layout.fillHeight: true
                         radius: 22
                         color: window.surfaceColor
@@ -2837,13 +2871,14 @@ ApplicationWindow {
                                 Layout.fillWidth: true
                                 spacing: 8
 
-                                Label {
+                                FitLabel {
                                     Layout.fillWidth: true
                                     textFormat: Text.PlainText
                                     text: window.t("%1 个国家/地区").arg(serversPage.visibleCountries.length)
                                     color: window.tertiaryTextColor
                                     font.pixelSize: 12
-                                    elide: Text.ElideRight
+                                    wrapMode: Text.Wrap
+                                    maximumLineCount: 2
                                 }
 
                                 SegmentedTabs {
@@ -2895,14 +2930,13 @@ ApplicationWindow {
                                                 Layout.fillWidth: true
                                                 spacing: 6
 
-                                                Label {
+                                                FitLabel {
                                                     Layout.fillWidth: true
                                                     textFormat: Text.PlainText
                                                     text: window.localizedName(modelData)
                                                     color: window.primaryTextColor
                                                     font.pixelSize: 14
                                                     font.weight: Font.DemiBold
-                                                    elide: Text.ElideRight
                                                 }
 
                                                 Rectangle {
@@ -2914,13 +2948,12 @@ ApplicationWindow {
                                                 }
                                             }
 
-                                            Label {
+                                            FitLabel {
                                                 Layout.fillWidth: true
                                                 textFormat: Text.PlainText
                                                 text: window.t("%1 个节点").arg(window.countryNodeCount(modelData))
                                                 color: window.secondaryTextColor
                                                 font.pixelSize: 12
-                                                elide: Text.ElideRight
                                             }
                                         }
 
@@ -2995,23 +3028,21 @@ ApplicationWindow {
                                     Layout.fillWidth: true
                                     spacing: 3
 
-                                    Label {
+                                    FitLabel {
                                         Layout.fillWidth: true
                                         textFormat: Text.PlainText
                                         text: serversPage.chosenCountry ? window.localizedName(serversPage.chosenCountry) : window.t("全部节点")
                                         color: window.primaryTextColor
                                         font.pixelSize: 20
                                         font.weight: Font.Bold
-                                        elide: Text.ElideRight
                                     }
 
-                                    Label {
+                                    FitLabel {
                                         Layout.fillWidth: true
                                         textFormat: Text.PlainText
                                         text: window.t("%1 个节点").arg(serversPage.chosenNodes.length)
                                         color: window.secondaryTextColor
                                         font.pixelSize: 13
-                                        elide: Text.ElideRight
                                     }
                                 }
                             }
@@ -3021,13 +3052,14 @@ ApplicationWindow {
                                 readonly property bool selected: window.countrySmartSelected(serversPage.chosenCountry)
                                 visible: serversPage.chosenCountry !== null
                                 Layout.fillWidth: true
-                                Layout.preferredHeight: 74
+                                Layout.preferredHeight: Math.max(74, smartEntryRow.implicitHeight + 24)
                                 radius: 16
                                 color: selected ? "#2f2928" : (smartArea.containsMouse ? window.elevatedColor : "#202425")
                                 border.width: 1
                                 border.color: selected ? window.accentColor : (smartArea.containsMouse ? "#4a5051" : window.dividerColor)
 
                                 RowLayout {
+                                    id: smartEntryRow
                                     anchors.fill: parent
                                     anchors.leftMargin: 16
                                     anchors.rightMargin: 18
@@ -3052,21 +3084,23 @@ ApplicationWindow {
                                         Layout.fillWidth: true
                                         spacing: 3
 
-                                        Label {
+                                        FitLabel {
                                             Layout.fillWidth: true
                                             text: window.t("智能匹配节点")
                                             color: window.primaryTextColor
                                             font.pixelSize: 15
                                             font.weight: Font.DemiBold
-                                            elide: Text.ElideRight
+                                            wrapMode: Text.Wrap
+                                            maximumLineCount: 2
                                         }
 
-                                        Label {
+                                        FitLabel {
                                             Layout.fillWidth: true
                                             text: window.t("自动选择该地区延迟最低的可用节点")
                                             color: window.secondaryTextColor
                                             font.pixelSize: 12
-                                            elide: Text.ElideRight
+                                            wrapMode: Text.Wrap
+                                            maximumLineCount: 2
                                         }
                                     }
 
@@ -3149,40 +3183,39 @@ ApplicationWindow {
                                             Layout.fillWidth: true
                                             spacing: 3
 
+                                            // The name has the whole first line; the badge goes beside the region.
+                                            FitLabel {
+                                                Layout.fillWidth: true
+                                                textFormat: Text.PlainText
+                                                text: window.localizedName(modelData)
+                                                color: window.primaryTextColor
+                                                font.pixelSize: 14
+                                                font.weight: Font.DemiBold
+                                            }
+
                                             Item {
                                                 Layout.fillWidth: true
-                                                implicitHeight: Math.max(nodeNameLabel.implicitHeight, highlightBadge.implicitHeight)
+                                                visible: nodeRegionLabel.text.length > 0 || highlightBadge.visible
+                                                implicitHeight: Math.max(nodeRegionLabel.implicitHeight, highlightBadge.visible ? 20 : 0)
 
-                                                Label {
-                                                    id: nodeNameLabel
+                                                FitLabel {
+                                                    id: nodeRegionLabel
                                                     anchors.verticalCenter: parent.verticalCenter
                                                     width: Math.min(implicitWidth, parent.width - (highlightBadge.visible ? highlightBadge.width + 8 : 0))
                                                     textFormat: Text.PlainText
-                                                    text: window.localizedName(modelData)
-                                                    color: window.primaryTextColor
-                                                    font.pixelSize: 14
-                                                    font.weight: Font.DemiBold
-                                                    elide: Text.ElideRight
+                                                    text: window.t(window.textOf(modelData["region"]))
+                                                    color: window.secondaryTextColor
+                                                    font.pixelSize: 12
                                                 }
 
                                                 InfoBadge {
                                                     id: highlightBadge
                                                     anchors.verticalCenter: parent.verticalCenter
-                                                    x: nodeNameLabel.width + 8
+                                                    x: nodeRegionLabel.text.length > 0 ? nodeRegionLabel.width + 8 : 0
                                                     visible: nodeRow.highlight.length > 0 && nodeRow.highlight !== nodeRow.quality
-                                                    implicitHeight: 22
+                                                    implicitHeight: 20
                                                     label: window.t(nodeRow.highlight)
                                                 }
-                                            }
-
-                                            Label {
-                                                Layout.fillWidth: true
-                                                visible: text.length > 0
-                                                textFormat: Text.PlainText
-                                                text: window.t(window.textOf(modelData["region"]))
-                                                color: window.secondaryTextColor
-                                                font.pixelSize: 12
-                                                elide: Text.ElideRight
                                             }
                                         }
 
@@ -3821,14 +3854,14 @@ ApplicationWindow {
             anchors.margins: 26
             spacing: 12
 
-            RowLayout {
+            // Wraps in a narrow card instead of pushing it wider than its column.
+            Flow {
                 Layout.fillWidth: true
                 spacing: 8
 
                 InfoBadge {
                     label: window.t(window.planCycleLabel(window.planCycle(planCard.plan)) || "套餐")
                 }
-                Item { Layout.fillWidth: true }
                 InfoBadge {
                     visible: planCard.current
                     label: window.t("当前套餐")
@@ -3882,7 +3915,7 @@ ApplicationWindow {
                     textFormat: Text.PlainText
                     color: window.primaryTextColor
                     font.pixelSize: 13
-                    elide: Text.ElideRight
+                    wrapMode: Text.Wrap
                 }
             }
 
@@ -4933,8 +4966,8 @@ ApplicationWindow {
                         visible: modelData.value.length > 0
                         spacing: 12
 
-                        Label {
-                            Layout.preferredWidth: 90
+                        FitLabel {
+                            Layout.preferredWidth: 130
                             textFormat: Text.PlainText
                             text: window.t(modelData.label)
                             color: window.secondaryTextColor
@@ -5579,6 +5612,7 @@ ApplicationWindow {
 
                         ColumnLayout {
                             id: passwordForm
+                            objectName: "passwordForm"
                             visible: window.accountTab === "password"
                             Layout.fillWidth: true
                             Layout.maximumWidth: 460
@@ -5622,6 +5656,7 @@ ApplicationWindow {
 
                             FormField {
                                 id: currentPasswordField
+                                objectName: "currentPasswordField"
                                 echoMode: TextInput.Password
                                 placeholderText: window.t("请输入当前密码")
                                 onAccepted: passwordForm.submit()
@@ -5634,6 +5669,7 @@ ApplicationWindow {
 
                             FormField {
                                 id: newPasswordField
+                                objectName: "newPasswordField"
                                 echoMode: TextInput.Password
                                 placeholderText: window.t("至少 8 位")
                                 onAccepted: passwordForm.submit()
@@ -5646,6 +5682,7 @@ ApplicationWindow {
 
                             FormField {
                                 id: confirmPasswordField
+                                objectName: "confirmPasswordField"
                                 echoMode: TextInput.Password
                                 placeholderText: window.t("再次输入新密码")
                                 onAccepted: passwordForm.submit()
@@ -5779,7 +5816,9 @@ ApplicationWindow {
                                     wrapMode: Text.Wrap
                                 }
 
-                                RowLayout {
+                                // Wraps when the translated buttons do not fit on one line.
+                                Flow {
+                                    Layout.fillWidth: true
                                     spacing: 10
 
                                     ActionButton {
@@ -6091,7 +6130,7 @@ ApplicationWindow {
                                         text: window.t(modelData.text)
                                         color: window.primaryTextColor
                                         font.pixelSize: 14
-                                        elide: Text.ElideRight
+                                        wrapMode: Text.Wrap
                                     }
                                 }
                             }

@@ -8,6 +8,7 @@
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QWebSocket>
 #include <QtTest>
 
 #include <memory>
@@ -50,6 +51,9 @@ private Q_SLOTS:
     void refusedRoutingModeIsNotMarked();
     void namesSortInTheInterfaceLanguage_data();
     void namesSortInTheInterfaceLanguage();
+    void statusFollowsTheBackendAcrossStreamLoss();
+    void serverErrorsStayUntilTheFormChanges_data();
+    void serverErrorsStayUntilTheFormChanges();
 
 private:
     std::unique_ptr<AppController> newController(int retryFirstMs, int retryMaxMs);
@@ -258,6 +262,75 @@ void EverydayUseTest::namesSortInTheInterfaceLanguage()
     QFETCH(QString, second);
     QVERIFY(I18n::compareNamesForLanguage(language, first, second) < 0);
     QVERIFY(I18n::compareNamesForLanguage(language, second, first) > 0);
+}
+
+// The backend goes away while the client runs: the session stays, the status line says
+// offline, and once the event stream is back it is recomputed from the current state.
+void EverydayUseTest::statusFollowsTheBackendAcrossStreamLoss()
+{
+    auto controller = newController(200, 800);
+    controller->signIn(kMemberEmail, kMemberPassword);
+    QTRY_VERIFY_WITH_TIMEOUT(controller->loggedIn() && !controller->busy() && controller->bootstrapReady(), 15000);
+    const auto streamOpen = [&controller] {
+        return controller->eventSocket() && controller->eventSocket()->state() == QAbstractSocket::ConnectedState;
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(streamOpen(), 10000);
+    // A text left over from something that failed earlier.
+    controller->setVpnPhase(QStringLiteral("disconnected"), QStringLiteral("测速失败"));
+
+    m_server->stop();
+    QTRY_VERIFY_WITH_TIMEOUT(controller->backendOffline(), 20000);
+    QCOMPARE(controller->statusText(), kOfflineStatus);
+    QVERIFY(controller->loggedIn());
+    QVERIFY(store().contains(QStringLiteral("session/token")));
+
+    QVERIFY2(m_server->start(m_options), qPrintable(m_server->errorString()));
+    QTRY_VERIFY_WITH_TIMEOUT(streamOpen() && !controller->backendOffline(), 30000);
+    QTRY_COMPARE_WITH_TIMEOUT(controller->statusText(), QStringLiteral("未连接"), 10000);
+    QVERIFY(controller->loggedIn());
+}
+
+void EverydayUseTest::serverErrorsStayUntilTheFormChanges_data()
+{
+    QTest::addColumn<bool>("signedIn");
+    QTest::addColumn<QString>("password");
+    QTest::addColumn<QString>("error");
+
+    QTest::newRow("sign-in with a wrong password") << false << QStringLiteral("Wrong-password-1") << "用户名或密码错误";
+    QTest::newRow("password change with a wrong current one")
+        << true << QStringLiteral("Wrong-password-1") << "当前密码不正确，请重新输入。";
+}
+
+// The controller keeps a refused form's error (the form shows it) without ending the
+// session, and drops it when the interface moves to another form.
+void EverydayUseTest::serverErrorsStayUntilTheFormChanges()
+{
+    QFETCH(bool, signedIn);
+    QFETCH(QString, password);
+    QFETCH(QString, error);
+
+    auto controller = newController(200, 800);
+    if (signedIn) {
+        controller->signIn(kMemberEmail, kMemberPassword);
+        QTRY_VERIFY_WITH_TIMEOUT(controller->loggedIn() && !controller->busy() && controller->bootstrapReady(), 15000);
+        controller->changePassword(password, QStringLiteral("Another-password-2026"));
+    } else {
+        controller->signIn(kMemberEmail, password);
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(!controller->busy(), 15000);
+    QCOMPARE(controller->apiError(), error);
+    QCOMPARE(controller->loggedIn(), signedIn);
+    QCOMPARE(store().contains(QStringLiteral("session/token")), signedIn);
+
+    controller->clearApiError();
+    QCOMPARE(controller->apiError(), QString());
+    if (signedIn) {
+        // The old password still works: nothing was changed by the refused request.
+        controller->signOut();
+        QTRY_VERIFY_WITH_TIMEOUT(!controller->loggedIn() && !controller->busy(), 15000);
+        controller->signIn(kMemberEmail, kMemberPassword);
+        QTRY_VERIFY_WITH_TIMEOUT(controller->loggedIn() && !controller->busy(), 15000);
+    }
 }
 
 QTEST_MAIN(EverydayUseTest)

@@ -59,8 +59,20 @@ private Q_SLOTS:
     void kickMessageShownAsText();
     void offlineStart_data();
     void offlineStart();
+    void minimumSizeInEveryLanguage_data();
+    void minimumSizeInEveryLanguage();
+    void noLabelElidedAtDefaultSize_data();
+    void noLabelElidedAtDefaultSize();
+    void placeNamesFollowLanguage_data();
+    void placeNamesFollowLanguage();
+    void formErrorsStayWithTheirForm();
 
 private:
+    // Shows a page (with a window property such as a tab set) and waits for its data.
+    void showPage(const QString &page, const QString &windowProperty, const QString &value);
+    // The texts of every visible Text or Label that is elided.
+    QStringList elidedTexts() const;
+    QQuickItem *itemNamed(const QString &name) const;
     void capture(const QString &name);
     void loadWindow(const QSize &size);
     void signInDemo() { signInAs(QStringLiteral("demo@quillet.dev"), QStringLiteral("Quillet-demo-2026")); }
@@ -536,6 +548,255 @@ void ScreenshotTest::offlineStart()
     QTRY_VERIFY_WITH_TIMEOUT(!m_controller->backendOffline() && m_controller->bootstrapReady(), 20000);
     QTRY_VERIFY(!banner());
     m_controller->setLanguage(QStringLiteral("zh-Hans"));
+}
+
+void ScreenshotTest::showPage(const QString &page, const QString &windowProperty, const QString &value)
+{
+    if (page == QLatin1String("auth"))
+        m_controller->setCurrentPage(page); // the form itself, as a signed-out user sees it
+    else
+        m_controller->navigate(page);
+    if (windowProperty == QLatin1String("accountTab"))
+        m_window->setProperty("settingsTab", QStringLiteral("account")); // the account tab's own tabs
+    if (!windowProperty.isEmpty())
+        m_window->setProperty(windowProperty.toLatin1().constData(), value);
+    QTRY_VERIFY_WITH_TIMEOUT(!m_controller->networkLoading(), 10000);
+    QTest::qWait(150); // layouts settle, elision is measured after
+}
+
+QStringList ScreenshotTest::elidedTexts() const
+{
+    QStringList texts;
+    QList<QQuickItem *> pending{m_window->contentItem()};
+    while (!pending.isEmpty()) {
+        QQuickItem *item = pending.takeLast();
+        if (!item->isVisible())
+            continue;
+        pending << item->childItems();
+        if (item->property("truncated").toBool())
+            texts << item->property("text").toString();
+    }
+    return texts;
+}
+
+QQuickItem *ScreenshotTest::itemNamed(const QString &name) const
+{
+    // Visible only: the page being left may linger a moment beside the new one.
+    return findItem(m_window->contentItem(),
+                    [&name](QQuickItem *item) { return item->objectName() == name && item->isVisible(); });
+}
+
+namespace {
+
+struct PageRow
+{
+    const char *name;
+    const char *page;
+    const char *windowProperty;
+    const char *value;
+};
+
+const PageRow kEveryPage[] = {
+    {"connect", "connect", "", ""},
+    {"servers", "servers", "serverSortMode", "name"},
+    {"speedtest", "speedtest", "", ""},
+    {"plans", "plans", "", ""},
+    {"stats-traffic", "stats", "statsTab", "traffic"},
+    {"stats-billing", "stats", "statsTab", "billing"},
+    {"settings-account", "settings", "settingsTab", "account"},
+    {"settings-password", "settings", "accountTab", "password"},
+    {"settings-routing", "settings", "settingsTab", "routing"},
+    {"settings-language", "settings", "settingsTab", "language"},
+    {"settings-about", "settings", "settingsTab", "about"},
+    {"billing", "billing", "", ""},
+    {"devices", "devices", "", ""},
+    {"invite", "invite", "", ""},
+    {"messages", "messages", "", ""},
+    {"support", "supportChat", "", ""},
+    {"auth", "auth", "", ""},
+};
+
+const char *const kCheckedLanguages[] = {"zh-Hans", "en", "ru"};
+
+} // namespace
+
+void ScreenshotTest::minimumSizeInEveryLanguage_data()
+{
+    QTest::addColumn<QString>("page");
+    QTest::addColumn<QString>("windowProperty");
+    QTest::addColumn<QString>("value");
+    QTest::addColumn<QString>("language");
+    for (const char *language : kCheckedLanguages) {
+        for (const PageRow &row : kEveryPage)
+            QTest::addRow("min-%s-%s", language, row.name) << row.page << row.windowProperty << row.value << language;
+    }
+}
+
+// Every page at the smallest window size in Chinese, English and Russian, for a person to
+// look at; what is elided there is listed in elided-at-minimum-size.txt beside the pictures.
+void ScreenshotTest::minimumSizeInEveryLanguage()
+{
+    QFETCH(QString, page);
+    QFETCH(QString, windowProperty);
+    QFETCH(QString, value);
+    QFETCH(QString, language);
+    signInDemo();
+    m_controller->setLanguage(language);
+    m_window->resize(1040, 680);
+    showPage(page, windowProperty, value);
+    const QString name = QString::fromLatin1(QTest::currentDataTag());
+    capture(name);
+    QStringList elided = elidedTexts();
+    // A page taller than the window is also seen scrolled to its end.
+    QQuickItem *loader = itemNamed(QStringLiteral("pageLoader"));
+    QVERIFY(loader);
+    auto *shown = loader->property("item").value<QQuickItem *>();
+    const qreal end = shown ? shown->property("contentHeight").toReal() - shown->height() : 0;
+    if (end > 1 && shown->property("contentY").isValid()) {
+        shown->setProperty("contentY", end);
+        capture(name + QStringLiteral("-end"));
+        elided << elidedTexts();
+        shown->setProperty("contentY", 0);
+    }
+    elided.removeDuplicates();
+
+    QFile report(QDir(m_outputDir).filePath(QStringLiteral("elided-at-minimum-size.txt")));
+    const bool first = name == QLatin1String("min-zh-Hans-connect");
+    QVERIFY(report.open(first ? QIODevice::WriteOnly | QIODevice::Truncate : QIODevice::Append));
+    for (const QString &text : std::as_const(elided))
+        report.write(QStringLiteral("%1: %2\n").arg(name, text).toUtf8());
+
+    m_window->resize(1240, 780);
+    m_controller->navigate(QStringLiteral("connect"));
+    m_controller->setLanguage(QStringLiteral("zh-Hans"));
+}
+
+void ScreenshotTest::noLabelElidedAtDefaultSize_data()
+{
+    QTest::addColumn<QString>("page");
+    QTest::addColumn<QString>("windowProperty");
+    QTest::addColumn<QString>("value");
+    QTest::addColumn<QString>("language");
+    for (const char *language : kCheckedLanguages) {
+        for (const PageRow &row : kEveryPage) {
+            const QByteArray page(row.page);
+            if (page == "connect" || page == "servers" || page == "settings")
+                QTest::addRow("%s-%s", language, row.name) << row.page << row.windowProperty << row.value << language;
+        }
+        QTest::addRow("%s-servers-latency", language) << "servers" << "serverSortMode" << "latency" << language;
+    }
+}
+
+// At the default size nothing on the servers page, the connect page or the settings tabs
+// is cut short.
+void ScreenshotTest::noLabelElidedAtDefaultSize()
+{
+    QFETCH(QString, page);
+    QFETCH(QString, windowProperty);
+    QFETCH(QString, value);
+    QFETCH(QString, language);
+    signInDemo();
+    m_controller->setLanguage(language);
+    m_window->resize(1240, 780);
+    showPage(page, windowProperty, value);
+    const QStringList elided = elidedTexts();
+    m_controller->setLanguage(QStringLiteral("zh-Hans"));
+    QVERIFY2(elided.isEmpty(), qPrintable(QStringLiteral("elided: ") + elided.join(QStringLiteral(" | "))));
+}
+
+void ScreenshotTest::placeNamesFollowLanguage_data()
+{
+    QTest::addColumn<QString>("language");
+    QTest::addColumn<QString>("country");
+    QTest::addColumn<QString>("node");
+
+    QTest::newRow("en") << "en" << "Japan" << "Japan · Tokyo";
+    QTest::newRow("ru") << "ru" << "Япония" << "Япония · Токио";
+    QTest::newRow("ja") << "ja" << "日本" << "日本 · 東京";
+}
+
+// The country list, the servers page header and the connect page's node card name the
+// same place in the interface language.
+void ScreenshotTest::placeNamesFollowLanguage()
+{
+    QFETCH(QString, language);
+    QFETCH(QString, country);
+    QFETCH(QString, node);
+    signInDemo();
+    m_controller->setLanguage(language);
+    m_controller->selectNodeWithMode(QStringLiteral("jp-tokyo"), QStringLiteral("fixed"));
+    QTRY_VERIFY_WITH_TIMEOUT(!m_controller->networkLoading() && !m_controller->busy(), 10000);
+    QCOMPARE(m_controller->selectedNodeId(), QStringLiteral("jp-tokyo"));
+
+    const auto visibleTexts = [this] {
+        QStringList texts;
+        QList<QQuickItem *> pending{m_window->contentItem()};
+        while (!pending.isEmpty()) {
+            QQuickItem *item = pending.takeLast();
+            if (!item->isVisible())
+                continue;
+            pending << item->childItems();
+            if (item->property("textFormat").isValid())
+                texts << item->property("text").toString();
+        }
+        return texts;
+    };
+    showPage(QStringLiteral("connect"), QString(), QString());
+    QTRY_VERIFY2(visibleTexts().contains(node), qPrintable(visibleTexts().join(QLatin1Char('|'))));
+    showPage(QStringLiteral("servers"), QStringLiteral("serverSortMode"), QStringLiteral("name"));
+    const QString header = m_controller->trText(QStringLiteral("当前节点：%1")).arg(node);
+    QTRY_VERIFY2(visibleTexts().contains(header), qPrintable(visibleTexts().join(QLatin1Char('|'))));
+    QVERIFY(visibleTexts().contains(country));
+    capture(QStringLiteral("servers-names-") + language);
+
+    m_controller->selectNodeWithMode(QStringLiteral("hk-smart"), QStringLiteral("smart"));
+    QTRY_VERIFY_WITH_TIMEOUT(!m_controller->networkLoading() && !m_controller->busy(), 10000);
+    m_controller->navigate(QStringLiteral("connect"));
+    m_controller->setLanguage(QStringLiteral("zh-Hans"));
+}
+
+// A refused form keeps its own error, one at a time, and loses it when the user moves on.
+void ScreenshotTest::formErrorsStayWithTheirForm()
+{
+    signInDemo();
+    showPage(QStringLiteral("settings"), QStringLiteral("accountTab"), QStringLiteral("password"));
+    QQuickItem *form = itemNamed(QStringLiteral("passwordForm"));
+    QVERIFY(form);
+    itemNamed(QStringLiteral("currentPasswordField"))->setProperty("text", QStringLiteral("Wrong-password-1"));
+    itemNamed(QStringLiteral("newPasswordField"))->setProperty("text", QStringLiteral("Another-password-2026"));
+    itemNamed(QStringLiteral("confirmPasswordField"))->setProperty("text", QStringLiteral("Another-password-2026"));
+    QVERIFY(QMetaObject::invokeMethod(form, "submit"));
+    const QString wrongCurrent = QStringLiteral("当前密码不正确，请重新输入。"); // i18n-exempt: the expected message
+    QTRY_COMPARE(itemNamed(QStringLiteral("passwordFormError"))->property("text").toString(), wrongCurrent);
+    QCOMPARE(textFormatsShowing(wrongCurrent).size(), 1);
+    QCOMPARE(itemNamed(QStringLiteral("currentPasswordField"))->property("text").toString(), QString());
+    QCOMPARE(itemNamed(QStringLiteral("newPasswordField"))->property("text").toString(),
+             QStringLiteral("Another-password-2026"));
+    QCOMPARE(itemNamed(QStringLiteral("confirmPasswordField"))->property("text").toString(),
+             QStringLiteral("Another-password-2026"));
+    capture(QStringLiteral("settings-password-wrong-current"));
+
+    m_window->setProperty("settingsTab", QStringLiteral("routing"));
+    QTRY_VERIFY(textFormatsShowing(wrongCurrent).isEmpty());
+    m_window->setProperty("settingsTab", QStringLiteral("account"));
+    m_window->setProperty("accountTab", QStringLiteral("password"));
+    QTRY_COMPARE(itemNamed(QStringLiteral("passwordFormError"))->property("text").toString(), QString());
+
+    // Signed out: the sign-in error does not follow the user to the reset form.
+    m_controller->signOut();
+    QTRY_VERIFY_WITH_TIMEOUT(!m_controller->loggedIn() && !m_controller->busy(), 10000);
+    QVERIFY(QMetaObject::invokeMethod(m_window, "switchAuthMode", Q_ARG(QVariant, QStringLiteral("login")),
+                                      Q_ARG(QVariant, QStringLiteral("password"))));
+    m_controller->signIn(QStringLiteral("demo@quillet.dev"), QStringLiteral("Wrong-password-1"));
+    const QString wrongSignIn = QStringLiteral("用户名或密码错误"); // i18n-exempt: the expected message
+    QTRY_COMPARE(itemNamed(QStringLiteral("authMessage"))->property("text").toString(), wrongSignIn);
+    QCOMPARE(textFormatsShowing(wrongSignIn).size(), 1);
+    QVERIFY(QMetaObject::invokeMethod(m_window, "switchAuthMode", Q_ARG(QVariant, QStringLiteral("forgot")),
+                                      Q_ARG(QVariant, QString())));
+    QTRY_COMPARE(itemNamed(QStringLiteral("authMessage"))->property("text").toString(), QString());
+    capture(QStringLiteral("auth-reset-after-wrong-sign-in"));
+    QVERIFY(QMetaObject::invokeMethod(m_window, "switchAuthMode", Q_ARG(QVariant, QStringLiteral("login")),
+                                      Q_ARG(QVariant, QStringLiteral("password"))));
 }
 
 QTEST_MAIN(ScreenshotTest)

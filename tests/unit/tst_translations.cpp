@@ -1,4 +1,5 @@
 #include "i18n/builtintables.h"
+#include "i18n/placenames.h"
 #include "i18n/translations.h"
 
 #include <QFile>
@@ -28,6 +29,10 @@ private Q_SLOTS:
     void filledInMessagesTranslateThroughTheirTemplate();
     void languageOptionsOrder();
     void resourceFileHasAllLanguages();
+    void placeNames_data();
+    void placeNames();
+    void countriesSortByShownName_data();
+    void countriesSortByShownName();
 };
 
 void TranslationsTest::normalize_data()
@@ -230,6 +235,63 @@ void TranslationsTest::resourceFileHasAllLanguages()
     const QJsonObject root = document.object();
     for (const char *language : {"zh-Hans", "zh-Hant", "en", "ru", "fr", "ko", "ja"})
         QVERIFY2(root.value(QLatin1String(language)).isObject(), language);
+}
+
+void TranslationsTest::placeNames_data()
+{
+    QTest::addColumn<QString>("language");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("code");
+    QTest::addColumn<QString>("expected");
+
+    QTest::newRow("en country and city") << "en" << "日本 · 东京" << "JP" << "Japan · Tokyo";
+    QTest::newRow("ru district") << "ru" << "香港 · 九龙" << "HK" << "Гонконг · Коулун";
+    QTest::newRow("ja country in katakana") << "ja" << "美国 · 洛杉矶" << "US" << "アメリカ · ロサンゼルス";
+    QTest::newRow("zh-Hant node word") << "zh-Hant" << "香港 · 智能选路" << "HK" << "香港 · 智慧選路";
+    QTest::newRow("ko without blanks around the dot") << "ko" << "新加坡·主线" << "SG" << "싱가포르 · 메인 라인";
+    QTest::newRow("server sent English, shown in Chinese") << "zh-Hans" << "Hong Kong" << "HK" << "香港";
+    QTest::newRow("any case of a foreign name") << "fr" << "JAPAN" << "" << "Japon";
+    QTest::newRow("blank name from the code") << "en" << "  " << "sg" << "Singapore";
+    QTest::newRow("UK means Great Britain") << "ru" << "" << "uk" << "Великобритания";
+    QTest::newRow("the code as a name") << "en" << "HK" << "HK" << "Hong Kong";
+    QTest::newRow("unknown city kept, country translated") << "fr" << "日本 · 札幌" << "JP" << "Japon · 札幌";
+    QTest::newRow("unknown all through") << "en" << "火星" << "XX" << "火星";
+    QTest::newRow("blank and unknown code") << "en" << "" << "XX" << "";
+    QTest::newRow("source language unchanged") << "zh-Hans" << "美国 · 圣何塞" << "US" << "美国 · 圣何塞";
+}
+
+void TranslationsTest::placeNames()
+{
+    QFETCH(QString, language);
+    QFETCH(QString, name);
+    QFETCH(QString, code);
+    QFETCH(QString, expected);
+    QCOMPARE(I18n::localizedPlaceName(language, name, code), expected);
+}
+
+void TranslationsTest::countriesSortByShownName_data()
+{
+    QTest::addColumn<QString>("language");
+    QTest::addColumn<QStringList>("expected");
+
+    // The demo catalogue's four countries, ordered as each reader sees their names.
+    QTest::newRow("zh-Hans pinyin") << "zh-Hans" << QStringList{"US", "JP", "HK", "SG"};
+    QTest::newRow("en") << "en" << QStringList{"HK", "JP", "SG", "US"};
+    QTest::newRow("ru") << "ru" << QStringList{"HK", "SG", "US", "JP"};
+    QTest::newRow("fr") << "fr" << QStringList{"US", "HK", "JP", "SG"};
+}
+
+void TranslationsTest::countriesSortByShownName()
+{
+    QFETCH(QString, language);
+    QFETCH(QStringList, expected);
+    QStringList codes{"SG", "HK", "US", "JP"};
+    std::sort(codes.begin(), codes.end(), [&language](const QString &left, const QString &right) {
+        return I18n::compareNamesForLanguage(language, I18n::localizedPlaceName(language, QString(), left),
+                                             I18n::localizedPlaceName(language, QString(), right))
+            < 0;
+    });
+    QCOMPARE(codes, expected);
 }
 
 QTEST_APPLESS_MAIN(TranslationsTest)
