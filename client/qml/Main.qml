@@ -6104,14 +6104,19 @@ ApplicationWindow {
                                     { "icon": "user", "text": "一个账号，多台设备同时在线" }
                                 ]
 
-                                RowLayout {
+                                // Anchored rather than a row layout: the point wraps in a narrow
+                                // window, and its height then follows in one pass.
+                                Item {
                                     Layout.fillWidth: true
                                     Layout.topMargin: index === 0 ? 22 : 4
-                                    spacing: 12
+                                    implicitHeight: Math.max(34, brandPointText.implicitHeight)
 
                                     Rectangle {
-                                        Layout.preferredWidth: 34
-                                        Layout.preferredHeight: 34
+                                        id: brandPointIcon
+                                        anchors.left: parent.left
+                                        anchors.verticalCenter: parent.verticalCenter
+                                        width: 34
+                                        height: 34
                                         radius: 11
                                         color: window.elevatedColor
                                         border.color: window.dividerColor
@@ -6125,7 +6130,11 @@ ApplicationWindow {
                                     }
 
                                     Label {
-                                        Layout.fillWidth: true
+                                        id: brandPointText
+                                        anchors.left: brandPointIcon.right
+                                        anchors.leftMargin: 12
+                                        anchors.right: parent.right
+                                        anchors.verticalCenter: parent.verticalCenter
                                         textFormat: Text.PlainText
                                         text: window.t(modelData.text)
                                         color: window.primaryTextColor
