@@ -380,6 +380,9 @@ private:
     void watchNetworkReachability();
     // After the event stream was lost or came back.
     void resyncWithBackend();
+    // The bootstrap for the session of the moment; `done` is dropped when that session ends first.
+    void loadBootstrapForSession(std::function<void(bool)> done);
+    void onBackendAnswered();
     // The idle status line from the current state, once nothing else is going on.
     void recomputeIdleStatusText();
     void onEngineRunningChanged();

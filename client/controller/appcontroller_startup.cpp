@@ -18,24 +18,37 @@ const QString kOfflineStatus = QStringLiteral("暂时无法连接服务器，网
 // meets the forced-logout rules ends it (the transport does that on its own).
 void AppController::runStartupBootstrap()
 {
+    loadBootstrapForSession([this](bool success) {
+        if (success) {
+            onBackendAnswered();
+            return;
+        }
+        setBackendOffline(true);
+        scheduleStartupRetry();
+    });
+}
+
+void AppController::loadBootstrapForSession(std::function<void(bool)> done)
+{
     if (!m_loggedIn || m_authToken.isEmpty())
         return;
     const quint64 session = m_sessionGeneration;
     loadBootstrapAsync(
-        [this, session](bool success) {
-            if (session != m_sessionGeneration || !m_loggedIn)
-                return;
-            if (success) {
-                m_startupRetryAttempt = 0;
-                setBackendOffline(false);
-                recomputeIdleStatusText();
-                QTimer::singleShot(0, this, &AppController::refreshRemoteConfigPreview);
-                return;
-            }
-            setBackendOffline(true);
-            scheduleStartupRetry();
+        [this, session, done = std::move(done)](bool success) {
+            if (session == m_sessionGeneration && m_loggedIn)
+                done(success);
         },
         false);
+}
+
+// The backend answered again: the offline state ends and the status line is
+// recomputed from the current state, whatever a failed request left in it.
+void AppController::onBackendAnswered()
+{
+    m_startupRetryAttempt = 0;
+    setBackendOffline(false);
+    recomputeIdleStatusText();
+    QTimer::singleShot(0, this, &AppController::refreshRemoteConfigPreview);
 }
 
 void AppController::scheduleStartupRetry()
@@ -79,26 +92,15 @@ void AppController::onNetworkReachable()
 
 // The event stream was lost or came back: a bootstrap tells whether the backend
 // answers. Unreachable shows the offline state (the session stays; the stream's
-// reconnects keep trying); an answer clears it and the status line is
-// recomputed from the current state, whatever a failed request left in it.
+// reconnects keep trying).
 void AppController::resyncWithBackend()
 {
-    if (!m_loggedIn || m_authToken.isEmpty())
-        return;
-    const quint64 session = m_sessionGeneration;
-    loadBootstrapAsync(
-        [this, session](bool success) {
-            if (session != m_sessionGeneration || !m_loggedIn)
-                return;
-            if (!success) {
-                setBackendOffline(true);
-                return;
-            }
-            setBackendOffline(false);
-            recomputeIdleStatusText();
-            refreshRemoteConfigPreview();
-        },
-        false);
+    loadBootstrapForSession([this](bool success) {
+        if (success)
+            onBackendAnswered();
+        else
+            setBackendOffline(true);
+    });
 }
 
 void AppController::setStartupRetryDelaysForTesting(int firstMs, int maxMs)

@@ -70,8 +70,8 @@ private Q_SLOTS:
 private:
     // Shows a page (with a window property such as a tab set) and waits for its data.
     void showPage(const QString &page, const QString &windowProperty, const QString &value);
-    // The texts of every visible Text or Label that is elided.
-    QStringList elidedTexts() const;
+    // The texts of every visible Text or Label (only the elided ones when asked).
+    QStringList visibleTexts(bool elidedOnly) const;
     QQuickItem *itemNamed(const QString &name) const;
     void capture(const QString &name);
     void loadWindow(const QSize &size);
@@ -564,7 +564,7 @@ void ScreenshotTest::showPage(const QString &page, const QString &windowProperty
     QTest::qWait(150); // layouts settle, elision is measured after
 }
 
-QStringList ScreenshotTest::elidedTexts() const
+QStringList ScreenshotTest::visibleTexts(bool elidedOnly) const
 {
     QStringList texts;
     QList<QQuickItem *> pending{m_window->contentItem()};
@@ -573,7 +573,7 @@ QStringList ScreenshotTest::elidedTexts() const
         if (!item->isVisible())
             continue;
         pending << item->childItems();
-        if (item->property("truncated").toBool())
+        if (elidedOnly ? item->property("truncated").toBool() : item->property("textFormat").isValid())
             texts << item->property("text").toString();
     }
     return texts;
@@ -646,7 +646,7 @@ void ScreenshotTest::minimumSizeInEveryLanguage()
     showPage(page, windowProperty, value);
     const QString name = QString::fromLatin1(QTest::currentDataTag());
     capture(name);
-    QStringList elided = elidedTexts();
+    QStringList elided = visibleTexts(true);
     // A page taller than the window is also seen scrolled to its end.
     QQuickItem *loader = itemNamed(QStringLiteral("pageLoader"));
     QVERIFY(loader);
@@ -655,7 +655,7 @@ void ScreenshotTest::minimumSizeInEveryLanguage()
     if (end > 1 && shown->property("contentY").isValid()) {
         shown->setProperty("contentY", end);
         capture(name + QStringLiteral("-end"));
-        elided << elidedTexts();
+        elided << visibleTexts(true);
         shown->setProperty("contentY", 0);
     }
     elided.removeDuplicates();
@@ -699,7 +699,7 @@ void ScreenshotTest::noLabelElidedAtDefaultSize()
     m_controller->setLanguage(language);
     m_window->resize(1240, 780);
     showPage(page, windowProperty, value);
-    const QStringList elided = elidedTexts();
+    const QStringList elided = visibleTexts(true);
     m_controller->setLanguage(QStringLiteral("zh-Hans"));
     QVERIFY2(elided.isEmpty(), qPrintable(QStringLiteral("elided: ") + elided.join(QStringLiteral(" | "))));
 }
@@ -728,25 +728,12 @@ void ScreenshotTest::placeNamesFollowLanguage()
     QTRY_VERIFY_WITH_TIMEOUT(!m_controller->networkLoading() && !m_controller->busy(), 10000);
     QCOMPARE(m_controller->selectedNodeId(), QStringLiteral("jp-tokyo"));
 
-    const auto visibleTexts = [this] {
-        QStringList texts;
-        QList<QQuickItem *> pending{m_window->contentItem()};
-        while (!pending.isEmpty()) {
-            QQuickItem *item = pending.takeLast();
-            if (!item->isVisible())
-                continue;
-            pending << item->childItems();
-            if (item->property("textFormat").isValid())
-                texts << item->property("text").toString();
-        }
-        return texts;
-    };
     showPage(QStringLiteral("connect"), QString(), QString());
-    QTRY_VERIFY2(visibleTexts().contains(node), qPrintable(visibleTexts().join(QLatin1Char('|'))));
+    QTRY_VERIFY2(visibleTexts(false).contains(node), qPrintable(visibleTexts(false).join(QLatin1Char('|'))));
     showPage(QStringLiteral("servers"), QStringLiteral("serverSortMode"), QStringLiteral("name"));
     const QString header = m_controller->trText(QStringLiteral("当前节点：%1")).arg(node);
-    QTRY_VERIFY2(visibleTexts().contains(header), qPrintable(visibleTexts().join(QLatin1Char('|'))));
-    QVERIFY(visibleTexts().contains(country));
+    QTRY_VERIFY2(visibleTexts(false).contains(header), qPrintable(visibleTexts(false).join(QLatin1Char('|'))));
+    QVERIFY(visibleTexts(false).contains(country));
     capture(QStringLiteral("servers-names-") + language);
 
     m_controller->selectNodeWithMode(QStringLiteral("hk-smart"), QStringLiteral("smart"));
