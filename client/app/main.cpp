@@ -1,3 +1,4 @@
+#include "app/firstframe.h"
 #include "app/singleinstance.h"
 #include "app/startup.h"
 #include "app/traytranslator.h"
@@ -11,6 +12,7 @@
 #include <QMenu>
 #include <QQmlApplicationEngine>
 #include <QQmlContext>
+#include <QQuickWindow>
 #include <QQuickStyle>
 #include <QSystemTrayIcon>
 #include <QWindow>
@@ -97,6 +99,9 @@ int main(int argc, char *argv[])
         Platform::showFatalMessage(QStringLiteral("岚舟启动失败"), message);
         return -1;
     }
+
+    if (FirstFrame::benchmarkRequested(QCoreApplication::arguments(), qgetenv("QUILLET_BENCHMARK_STARTUP")))
+        FirstFrame::reportThenQuit(qobject_cast<QQuickWindow *>(engine.rootObjects().first()));
 
     Startup::QuitEventFilter quitFilter;
     app.installEventFilter(&quitFilter);
