@@ -58,9 +58,37 @@ idle_rss_mb() {
   sleep "$idle"
   local kb
   kb="$(awk '/^VmRSS:/ { print $2 }' "/proc/$pid/status" 2>/dev/null || echo 0)"
+  rss_parts "$pid" >"$work/parts-$(basename "$1")"
   kill "$pid" 2>/dev/null || true
   wait "$pid" 2>/dev/null || true
   echo $(( ${kb:-0} / 1024 ))
+}
+
+# Where the resident memory is, in MB: anonymous memory (heap: QML objects and
+# type data, JS, scene graph, the software GL's buffers), the GL driver, Qt's
+# libraries, fonts, everything else mapped from files.
+rss_parts() {
+  awk '
+    /^[0-9a-f]+-[0-9a-f]+ / { path = $6; next }
+    /^Rss:/ {
+      kind = "other"
+      if (path == "" || path ~ /^\[(heap|stack|anon)/) kind = "anon"
+      else if (path ~ /(dri|mesa|libLLVM|libGL|libEGL|swrast|llvmpipe|libgallium)/) kind = "gl"
+      else if (path ~ /libQt6/) kind = "qt"
+      else if (path ~ /\.(ttf|ttc|otf|pfb)$/) kind = "fonts"
+      kb[kind] += $2
+    }
+    END { printf "%d %d %d %d %d\n", kb["anon"] / 1024, kb["gl"] / 1024, kb["qt"] / 1024, kb["fonts"] / 1024, kb["other"] / 1024 }
+  ' "/proc/$1/smaps" 2>/dev/null || echo "0 0 0 0 0"
+}
+parts_row() {
+  local label="$1" client_parts bare_parts
+  read -r -a client_parts <"$work/parts-$(basename "$client")"
+  read -r -a bare_parts <"$work/parts-$(basename "$bare")"
+  local names=("anonymous (heap, QML, JS, scene graph)" "GL driver" "Qt libraries" "fonts" "other files")
+  for i in 0 1 2 3 4; do
+    row "  $label: ${names[$i]}" "${client_parts[$i]}" "${bare_parts[$i]}" "+$((client_parts[i] - bare_parts[i]))"
+  done
 }
 
 signed_out() { rm -rf "$settings_dir"; }
@@ -115,6 +143,7 @@ for platform in $platforms; do
   signed_out
   rss="$(idle_rss_mb "$client")"
   row "RSS after ${idle} s, MB: sign-in page ($platform)" "$rss" "$bare_rss" "+$((rss - bare_rss))"
+  parts_row "sign-in ($platform)"
   signed_in
   rss="$(idle_rss_mb "$client")"
   row "RSS after ${idle} s, MB: connect page ($platform)" "$rss" "$bare_rss" "+$((rss - bare_rss))"
