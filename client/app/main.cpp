@@ -1,3 +1,4 @@
+#include "app/firstframe.h"
 #include "app/singleinstance.h"
 #include "app/startup.h"
 #include "app/traytranslator.h"
@@ -11,11 +12,14 @@
 #include <QMenu>
 #include <QQmlApplicationEngine>
 #include <QQmlContext>
+#include <QQuickWindow>
 #include <QQuickStyle>
 #include <QSystemTrayIcon>
+#include <QTimer>
 #include <QWindow>
 
 #include <cstdlib>
+#include <memory>
 
 namespace {
 
@@ -33,6 +37,45 @@ void showMainWindow(QQmlApplicationEngine &engine)
     window->requestActivate();
 }
 
+// The tray icon with its menu, in the order the tray is set up.
+struct Tray
+{
+    Tray(AppController &controller, QQmlApplicationEngine &engine);
+
+    TrayTranslator translator;
+    QSystemTrayIcon icon;
+    QMenu menu;
+};
+
+Tray::Tray(AppController &controller, QQmlApplicationEngine &engine)
+    : translator(&controller)
+    , icon(QIcon(QStringLiteral(":/assets/logo.png")))
+{
+    QCoreApplication::installTranslator(&translator);
+
+    QAction *showAction = menu.addAction(QObject::tr("显示岚舟"));
+    menu.addSeparator();
+    QAction *quitAction = menu.addAction(QObject::tr("退出"));
+    icon.setContextMenu(&menu);
+    icon.setToolTip(QStringLiteral("岚舟 - 专业版"));
+
+    QObject::connect(&controller, &AppController::languageChanged, &menu, [showAction, quitAction] {
+        showAction->setText(QObject::tr("显示岚舟"));
+        quitAction->setText(QObject::tr("退出"));
+    });
+    QObject::connect(showAction, &QAction::triggered, &menu, [&engine] { showMainWindow(engine); });
+    QObject::connect(&icon, &QSystemTrayIcon::activated, &menu, [&engine](QSystemTrayIcon::ActivationReason reason) {
+        if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick)
+            showMainWindow(engine);
+    });
+    // Ends the process at once: the quit filter would swallow a Qt quit, and a
+    // running tunnel is left to the service.
+    QObject::connect(quitAction, &QAction::triggered, &menu, [] { std::exit(0); });
+
+    if (QSystemTrayIcon::isSystemTrayAvailable())
+        icon.show();
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -42,7 +85,10 @@ int main(int argc, char *argv[])
     QCoreApplication::setOrganizationDomain(QStringLiteral("quillet.app"));
     QCoreApplication::setApplicationName(QStringLiteral("岚舟")); // i18n-exempt: identity
     QGuiApplication::setApplicationDisplayName(QStringLiteral("岚舟")); // i18n-exempt: identity
-    QGuiApplication::setWindowIcon(QIcon(QStringLiteral(":/assets/logo.png")));
+    // With its size given the icon is decoded when a window first needs it, not here.
+    QIcon appIcon;
+    appIcon.addFile(QStringLiteral(":/assets/logo.png"), QSize(256, 256));
+    QGuiApplication::setWindowIcon(appIcon);
     QGuiApplication::setQuitOnLastWindowClosed(false);
 
     Startup::g_logDirectory = Startup::desktopLogDirectory();
@@ -85,8 +131,7 @@ int main(int argc, char *argv[])
 
     QQuickStyle::setStyle(QStringLiteral("Fusion"));
 
-    AppController controller;
-    controller.setTrayAvailable(QSystemTrayIcon::isSystemTrayAvailable());
+    AppController controller(AppController::StartupTiming::AfterFirstFrame);
     engine.rootContext()->setContextProperty(QStringLiteral("appController"), &controller);
     engine.load(QUrl(QStringLiteral("qrc:/qml/Main.qml")));
 
@@ -98,40 +143,39 @@ int main(int argc, char *argv[])
         return -1;
     }
 
+    if (FirstFrame::benchmarkRequested(QCoreApplication::arguments(), qgetenv("QUILLET_BENCHMARK_STARTUP")))
+        FirstFrame::reportThenQuit(qobject_cast<QQuickWindow *>(engine.rootObjects().first()));
+
     Startup::QuitEventFilter quitFilter;
     app.installEventFilter(&quitFilter);
 
-    TrayTranslator trayTranslator(&controller);
-    QCoreApplication::installTranslator(&trayTranslator);
-
-    QSystemTrayIcon trayIcon(QIcon(QStringLiteral(":/assets/logo.png")));
-    QMenu trayMenu;
-    QAction *showAction = trayMenu.addAction(QObject::tr("显示岚舟"));
-    trayMenu.addSeparator();
-    QAction *quitAction = trayMenu.addAction(QObject::tr("退出"));
-    trayIcon.setContextMenu(&trayMenu);
-    trayIcon.setToolTip(QStringLiteral("岚舟 - 专业版"));
-
-    QObject::connect(&controller, &AppController::languageChanged, &trayMenu, [&] {
-        showAction->setText(QObject::tr("显示岚舟"));
-        quitAction->setText(QObject::tr("退出"));
-    });
-    QObject::connect(showAction, &QAction::triggered, &trayMenu, [&engine] { showMainWindow(engine); });
-    QObject::connect(&instance, &SingleInstance::activationRequested, &trayMenu, [&engine] {
+    QObject::connect(&instance, &SingleInstance::activationRequested, &app, [&engine] {
         Startup::appendStartupLog(QStringLiteral("Launched again: showing the window."));
         showMainWindow(engine);
     });
-    QObject::connect(&trayIcon, &QSystemTrayIcon::activated, &trayMenu,
-                     [&engine](QSystemTrayIcon::ActivationReason reason) {
-                         if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick)
-                             showMainWindow(engine);
-                     });
-    // Ends the process at once: the quit filter would swallow a Qt quit, and a
-    // running tunnel is left to the service.
-    QObject::connect(quitAction, &QAction::triggered, &trayMenu, [] { std::exit(0); });
 
-    if (QSystemTrayIcon::isSystemTrayAvailable())
-        trayIcon.show();
+    // The first page needs neither the tray nor the controller's held start-up
+    // work: both come once the window has shown its first frame (or after the
+    // controller's fallback delay when no frame is reported).
+    std::unique_ptr<Tray> tray;
+    auto afterFirstFrame = [&] {
+        if (tray)
+            return;
+        controller.setTrayAvailable(QSystemTrayIcon::isSystemTrayAvailable());
+        tray = std::make_unique<Tray>(controller, engine);
+        controller.windowShown();
+    };
+    if (auto *window = qobject_cast<QQuickWindow *>(engine.rootObjects().first())) {
+        auto connection = std::make_shared<QMetaObject::Connection>();
+        *connection = QObject::connect(
+            window, &QQuickWindow::frameSwapped, &app,
+            [connection, afterFirstFrame] {
+                QObject::disconnect(*connection);
+                afterFirstFrame();
+            },
+            Qt::QueuedConnection);
+    }
+    QTimer::singleShot(AppController::kWindowShownFallbackMs, &app, afterFirstFrame);
 
     return app.exec();
 }

@@ -84,6 +84,16 @@ public:
     explicit AppController(QObject *parent = nullptr);
     ~AppController() override;
 
+    // --- start-up around the window's first frame
+    // With AfterFirstFrame, the work the first page does not need (the deferred
+    // start-up task with its bootstrap, then the configuration preview) waits for
+    // windowShown(), or for kWindowShownFallbackMs when no frame is reported.
+    enum class StartupTiming { Immediate, AfterFirstFrame };
+    static constexpr int kWindowShownFallbackMs = 3000;
+    explicit AppController(StartupTiming timing, QObject *parent = nullptr);
+    void windowShown();
+    bool startupHeld() const { return m_startupHeld; }
+
     // --- property readers
     QString currentPage() const { return m_currentPage; }
     bool connected() const;
@@ -607,6 +617,7 @@ private:
     bool m_backendOffline = false;
     bool m_eventStreamLost = false; // closed since it last connected
     bool m_trayAvailable = true;
+    bool m_startupHeld = false;
 
     // session-kick dialog
     bool m_sessionKickDialogVisible = false;

@@ -31,6 +31,11 @@ bool isCataloguePage(const QString &page)
 } // namespace
 
 AppController::AppController(QObject *parent)
+    : AppController(StartupTiming::Immediate, parent)
+{
+}
+
+AppController::AppController(StartupTiming timing, QObject *parent)
     : QObject(parent)
 {
     // 2. API base URL candidate; the stored setting may override it below.
@@ -97,10 +102,25 @@ AppController::AppController(QObject *parent)
     connect(m_orderPollTimer, &QTimer::timeout, this, &AppController::pollPendingOrderStatus);
     connect(m_eventReconnectTimer, &QTimer::timeout, this, &AppController::startEventStreamIfNeeded);
 
-    // 11. Deferred start-up task.
+    // 11.-12. Deferred start-up task, configuration preview: with a window to
+    // show, after its first frame (windowShown), in the same order.
+    if (timing == StartupTiming::AfterFirstFrame) {
+        m_startupHeld = true;
+        // A window that is never drawn (started minimized, on a hidden
+        // desktop) must not keep the session from being checked.
+        QTimer::singleShot(kWindowShownFallbackMs, this, &AppController::windowShown);
+        return;
+    }
     QTimer::singleShot(0, this, &AppController::runDeferredStartup);
+    rebuildConfigPreview();
+}
 
-    // 12.
+void AppController::windowShown()
+{
+    if (!m_startupHeld)
+        return;
+    m_startupHeld = false;
+    QTimer::singleShot(0, this, &AppController::runDeferredStartup);
     rebuildConfigPreview();
 }
 

@@ -610,7 +610,7 @@ ApplicationWindow {
         var items = []
         for (var i = 0; i < (list ? list.length : 0); ++i) {
             if (list[i])
-                items.push(list[i])
+                items.push(list[i]) // qmllint disable type
         }
         items.sort(function(a, b) {
             if (mode === "latency") {
@@ -834,7 +834,7 @@ ApplicationWindow {
     // Remembers where the old page was scrolled before the loader swaps it out.
     function showPage(page) {
         var item = pageLoader.item
-        if (shownPage.length > 0 && item && item.contentY !== undefined) {
+        if (shownPage.length > 0 && item && item.contentY !== undefined) { // qmllint disable type
             var offsets = pageScrollOffsets
             offsets[pageKind(shownPage)] = item.contentY
             pageScrollOffsets = offsets
@@ -844,7 +844,7 @@ ApplicationWindow {
 
     function restoreScroll() {
         var item = pageLoader.item
-        if (!item || item.contentY === undefined)
+        if (!item || item.contentY === undefined) // qmllint disable type
             return
         var saved = pageScrollOffsets[pageKind(shownPage)]
         if (saved === undefined)
@@ -1643,11 +1643,11 @@ ApplicationWindow {
             opacity: 0
             visible: !power.active
 
-            SequentialAnimation on opacity {
+            SequentialAnimation {
                 loops: Animation.Infinite
                 running: power.visible && !power.active
-                NumberAnimation { from: 0.02; to: 0.07; duration: 1600; easing.type: Easing.InOutSine }
-                NumberAnimation { from: 0.07; to: 0.02; duration: 1600; easing.type: Easing.InOutSine }
+                NumberAnimation { target: idleGlow; property: "opacity"; from: 0.02; to: 0.07; duration: 1600; easing.type: Easing.InOutSine }
+                NumberAnimation { target: idleGlow; property: "opacity"; from: 0.07; to: 0.02; duration: 1600; easing.type: Easing.InOutSine }
             }
         }
 
@@ -2373,7 +2373,7 @@ ApplicationWindow {
                 objectName: "pageLoader"
                 anchors.fill: parent
                 sourceComponent: window.shownPage.length > 0 ? window.componentFor(window.pageKind(window.shownPage)) : null
-                onLoaded: Qt.callLater(window.restoreScroll)
+                onLoaded: Qt.callLater(window.restoreScroll) // qmllint disable type
             }
         }
     }
@@ -3796,10 +3796,10 @@ ApplicationWindow {
             window.checkoutResume = resumeExisting
             window.checkoutDialogVisible = true
         }
-        function onTrialClaimStatusChanged() { Qt.callLater(window.evaluateTrialPrompt) }
-        function onCurrentPlanChanged() { Qt.callLater(window.evaluateTrialPrompt) }
-        function onAuthChanged() { Qt.callLater(window.evaluateTrialPrompt) }
-        Component.onCompleted: Qt.callLater(window.evaluateTrialPrompt)
+        function onTrialClaimStatusChanged() { Qt.callLater(window.evaluateTrialPrompt) } // qmllint disable type
+        function onCurrentPlanChanged() { Qt.callLater(window.evaluateTrialPrompt) } // qmllint disable type
+        function onAuthChanged() { Qt.callLater(window.evaluateTrialPrompt) } // qmllint disable type
+        Component.onCompleted: Qt.callLater(window.evaluateTrialPrompt) // qmllint disable type
 
         function onLoggedInChanged() {
             if (!appController.loggedIn) {
@@ -4448,7 +4448,7 @@ ApplicationWindow {
                                 radius: 3
                                 color: Qt.rgba(1, 1, 1, 0.06)
                                 Rectangle {
-                                    width: parent.width * parent.parent.share / 100
+                                    width: parent.width * parent.parent.share / 100 // qmllint disable type
                                     height: parent.height
                                     radius: 3
                                     color: window.accentColor
@@ -6795,7 +6795,7 @@ ApplicationWindow {
         detail: {
             var devices = plan ? window.firstText(plan, ["devices"]) : ""
             var lines = [window.t("设备：%1").arg(devices.length > 0 ? window.t(devices) : "—")]
-            lines.push(window.checkoutResume
+            lines.push(window.checkoutResume // qmllint disable type
                        ? window.t("支付状态：待支付（订单 %1）").arg(window.checkoutOrderId)
                        : window.t("支付状态：尚未支付，确认后将在浏览器中打开支付页面。"))
             return lines.join("\n")
