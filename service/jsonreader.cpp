@@ -1,6 +1,7 @@
 #include "jsonreader.h"
 
 #include <cstdint>
+#include <unordered_set>
 
 namespace QuilletService {
 
@@ -336,12 +337,18 @@ private:
             ++m_pos;
             return true;
         }
+        // Readers disagree about a repeated key (the engine takes the last,
+        // others the first or both), so a document with one means different
+        // things to the check and to the engine: it is refused.
+        std::unordered_set<std::string> keys;
         while (true) {
             if (atEnd() || peek() != '"')
                 return fail("object key expected");
             out.members.emplace_back();
             if (!parseString(out.members.back().first))
                 return false;
+            if (!keys.insert(out.members.back().first).second)
+                return fail("duplicate key");
             skipWhitespace();
             if (atEnd() || peek() != ':')
                 return fail("':' expected");
