@@ -1,6 +1,9 @@
 #include "jsonreader.h"
 
+#include <cmath>
 #include <cstdint>
+#include <locale>
+#include <sstream>
 #include <unordered_set>
 
 namespace QuilletService {
@@ -138,6 +141,14 @@ private:
                 return fail("digit expected in exponent");
         }
         out.assign(m_text, start, m_pos - start);
+        // The engine and Qt cannot hold a number beyond a double's range and
+        // refuse the document; so does the service, and all three agree.
+        std::istringstream number(out);
+        number.imbue(std::locale::classic());
+        double value = 0;
+        number >> value;
+        if (number.fail() || !std::isfinite(value))
+            return fail("number out of range");
         return true;
     }
 

@@ -32,7 +32,6 @@ void requireSame(const JsonValue &ours, const QJsonValue &qt, const std::string 
     case JsonValue::Type::Number: {
         Fuzz::require(qt.isDouble(), "number read differently at", where);
         const double value = std::strtod(ours.text.c_str(), nullptr);
-        // Beyond double's range the two give up in different ways; nothing the check reads is that large.
         if (std::isfinite(value))
             Fuzz::require(qt.toDouble() == value, "number value differs at", where);
         return;
@@ -65,7 +64,8 @@ void requireSame(const JsonValue &ours, const QJsonValue &qt, const std::string 
 bool deliberatelyStricter(const std::string &error)
 {
     for (const char *reason : {"duplicate key", "nesting too deep", "too many values", "document larger",
-                               "unpaired surrogate escape", "invalid UTF-8", "control character in string"}) {
+                               "unpaired surrogate escape", "invalid UTF-8", "control character in string",
+                               "number out of range", "invalid escape"}) {
         if (error.compare(0, std::strlen(reason), reason) == 0)
             return true;
     }
@@ -88,7 +88,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         Fuzz::require(qtAccepts, "the service's reader accepts what Qt refuses:",
                       error.errorString().toUtf8());
         requireSame(ours.value, qt.isObject() ? QJsonValue(qt.object()) : QJsonValue(qt.array()), "");
-    } else if (qtAccepts) {
+    } else if (qtAccepts && bytes.compare(0, 3, "\xEF\xBB\xBF") != 0) {
+        // Qt skips a byte order mark; the service refuses one (strict JSON has none).
         Fuzz::require(deliberatelyStricter(ours.error), "Qt accepts what the service's reader refuses:",
                       QByteArray::fromStdString(ours.error));
     }

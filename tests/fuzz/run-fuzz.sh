@@ -21,6 +21,7 @@ if [[ -z "$binary" ]]; then
   cmake --build "$build" --target "fuzz_$target"
   binary="$build/bin/fuzz_$target"
 fi
+binary="$(realpath "$binary")"
 work="${QUILLET_FUZZ_WORK:-$build/fuzz-corpus}/$target"
 mkdir -p "$work"
 seeds=("$root/tests/data/fuzz/$target")

@@ -255,6 +255,10 @@ void ServiceConfigCheckTest::jsonSyntax_data()
     QTest::newRow("repeated key spelled with an escape") << QByteArray("{\"type\": 1, \"typ\\u0065\": 2}") << false;
     QTest::newRow("same key in sibling objects") << QByteArray("[{\"a\": 1}, {\"a\": 2}]") << true;
     QTest::newRow("keys differing in case") << QByteArray("{\"Type\": 1, \"type\": 2}") << true;
+    QTest::newRow("number beyond a double") << QByteArray("[1e400]") << false;
+    QTest::newRow("negative number beyond a double") << QByteArray("[-2.5e309]") << false;
+    QTest::newRow("largest double") << QByteArray("[1.7976931348623157e308, 1e-400, 123456789012345678901234567890]")
+                                    << true;
 }
 
 void ServiceConfigCheckTest::jsonSyntax()
