@@ -90,7 +90,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         requireSame(ours.value, qt.isObject() ? QJsonValue(qt.object()) : QJsonValue(qt.array()), "");
     } else if (qtAccepts && bytes.compare(0, 3, "\xEF\xBB\xBF") != 0) {
         // Qt skips a byte order mark; the service refuses one (strict JSON has none).
-        Fuzz::require(deliberatelyStricter(ours.error), "Qt accepts what the service's reader refuses:",
+        // Qt also reads numbers such as ".5" and "+1", which JSON does not have.
+        const bool laxNumber = ours.error.rfind("digit expected", 0) == 0 || ours.error == "leading zero in number"
+            || (ours.error == "unexpected character" && ours.offset < bytes.size()
+                && std::strchr(".+0123456789eE-", bytes[ours.offset]) != nullptr);
+        Fuzz::require(laxNumber || deliberatelyStricter(ours.error), "Qt accepts what the service's reader refuses:",
                       QByteArray::fromStdString(ours.error));
     }
     return 0;
