@@ -15,6 +15,7 @@ packages=(
   xvfb xauth x11-utils imagemagick
   fonts-noto-cjk fonts-dejavu-core
   g++-mingw-w64-x86-64 wine wine64
+  clang libclang-rt-14-dev
 )
 
 missing=()

@@ -4,6 +4,7 @@
 #include "jsonreader.h"
 
 #include <map>
+#include <set>
 #include <vector>
 
 namespace QuilletService {
@@ -140,6 +141,19 @@ bool typeOf(const JsonValue &object, std::string &type)
     return true;
 }
 
+// A key of the object that folds to the same name as an earlier one ("Type"
+// after "type"), or null. The engine reads both as one field and keeps the
+// last; a reader that compares exactly sees two.
+const std::string *foldedRepeat(const JsonValue &object)
+{
+    std::set<std::string> seen;
+    for (const auto &member : object.members) {
+        if (!seen.insert(foldJsonKey(member.first)).second)
+            return &member.first;
+    }
+    return nullptr;
+}
+
 class Walker
 {
 public:
@@ -155,6 +169,8 @@ public:
             refuse(where, "is not an object");
             return;
         }
+        if (refuseFoldedRepeat(value, where))
+            return;
         for (const auto &member : value.members) {
             const std::string at = where.empty() ? printable(member.first) : where + "." + printable(member.first);
             const AllowedField *field = allowList().field(kind, foldJsonKey(member.first));
@@ -177,6 +193,15 @@ private:
             reason = at + " " + why;
     }
 
+    bool refuseFoldedRepeat(const JsonValue &object, const std::string &where)
+    {
+        const std::string *key = foldedRepeat(object);
+        if (key)
+            refuse(where.empty() ? printable(*key) : where + "." + printable(*key),
+                   "repeats a key that differs only in case; the engine would read just one of them");
+        return key != nullptr;
+    }
+
     void walkTyped(const JsonValue &value, const std::string &family, const std::string &at)
     {
         if (value.type == JsonValue::Type::Null)
@@ -185,6 +210,8 @@ private:
             refuse(at, "is not an object");
             return;
         }
+        if (refuseFoldedRepeat(value, at))
+            return;
         std::string type;
         if (!typeOf(value, type)) {
             refuse(at + ".type", "is not a string");

@@ -17,6 +17,7 @@
 // - a file-naming value that is absolute (starts with "/" or "\", or with a
 //   drive letter and ":") or has ".." as a component;
 // - a control API that listens anywhere but on loopback, or without a secret.
+// - a key given twice in one object, exactly or differing only in case.
 //
 // Reasons name the field's place in the document and never its value: the
 // service log is readable by more people than the file was.

@@ -1,6 +1,10 @@
 #include "jsonreader.h"
 
+#include <cmath>
 #include <cstdint>
+#include <locale>
+#include <sstream>
+#include <unordered_set>
 
 namespace QuilletService {
 
@@ -137,6 +141,14 @@ private:
                 return fail("digit expected in exponent");
         }
         out.assign(m_text, start, m_pos - start);
+        // The engine and Qt cannot hold a number beyond a double's range and
+        // refuse the document; so does the service, and all three agree.
+        std::istringstream number(out);
+        number.imbue(std::locale::classic());
+        double value = 0;
+        number >> value;
+        if (number.fail() || !std::isfinite(value))
+            return fail("number out of range");
         return true;
     }
 
@@ -336,12 +348,18 @@ private:
             ++m_pos;
             return true;
         }
+        // Readers disagree about a repeated key (the engine takes the last,
+        // others the first or both), so a document with one means different
+        // things to the check and to the engine: it is refused.
+        std::unordered_set<std::string> keys;
         while (true) {
             if (atEnd() || peek() != '"')
                 return fail("object key expected");
             out.members.emplace_back();
             if (!parseString(out.members.back().first))
                 return false;
+            if (!keys.insert(out.members.back().first).second)
+                return fail("duplicate key");
             skipWhitespace();
             if (atEnd() || peek() != ':')
                 return fail("':' expected");

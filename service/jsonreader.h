@@ -8,7 +8,8 @@
 // A small strict JSON reader for the service, which runs with system rights and
 // must not pull in a framework to look at a file an ordinary user can write.
 // It accepts exactly RFC 8259 text (no comments, no trailing commas, no byte
-// order mark, valid UTF-8 only) within fixed size and depth limits.
+// order mark, valid UTF-8 only, no key twice in one object) within fixed size
+// and depth limits.
 namespace QuilletService {
 
 struct JsonValue
@@ -20,8 +21,8 @@ struct JsonValue
     // The decoded UTF-8 text of a string, or the literal text of a number.
     std::string text;
     std::vector<JsonValue> items;
-    // Object members in document order; repeated keys are kept, since the
-    // engine's decoder lets the last one win and a check must see them all.
+    // Object members in document order; a key (after its escapes are decoded)
+    // appears at most once.
     std::vector<std::pair<std::string, JsonValue>> members;
 
     bool isObject() const { return type == Type::Object; }

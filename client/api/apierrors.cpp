@@ -76,6 +76,19 @@ bool containsCjkIdeograph(const QString &text)
     return false;
 }
 
+// The server's own text goes to the user as it is, except for control
+// characters (a line break stays), which no message needs.
+QString withoutControlCharacters(const QString &text)
+{
+    QString out;
+    out.reserve(text.size());
+    for (const QChar ch : text) {
+        if (ch == QLatin1Char('\n') || (ch.unicode() >= 0x20 && ch.unicode() != 0x7F && !(ch.unicode() >= 0x80 && ch.unicode() < 0xA0)))
+            out.append(ch);
+    }
+    return out.trimmed();
+}
+
 struct LoadingRow
 {
     const char *needles[2]; // any one contained in the path; unused slot null
@@ -136,7 +149,7 @@ QString friendlyErrorMessage(const QString &errorText, int status)
     }
 
     if (containsCjkIdeograph(trimmed))
-        return trimmed;
+        return withoutControlCharacters(trimmed);
 
     if (status == 401) {
         return lower.contains(QLatin1String("unauthorized")) ? QString::fromUtf8(kSessionExpired)

@@ -92,7 +92,8 @@ QByteArray decryptApiPayload(const QByteArray &body, bool decrypt, const QString
     const QByteArray nonce = QByteArray::fromBase64(envelope.value(QLatin1String("nonce")).toString().toUtf8());
     const QByteArray payload = QByteArray::fromBase64(envelope.value(QLatin1String("payload")).toString().toUtf8());
     const QByteArray key = payloadKeyForToken(token);
-    if (payload.size() < kTagSize + 1 || nonce.isEmpty() || key.size() != 32) {
+    // A tag alone is a sealed empty answer, which the server may well send.
+    if (payload.size() < kTagSize || nonce.isEmpty() || key.size() != 32) {
         setError(error, formatErrorText());
         return QByteArray();
     }

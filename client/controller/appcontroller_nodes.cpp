@@ -222,7 +222,8 @@ void AppController::runLatencyProbeStep(quint64 generation)
             // standard error (a name such as "time=5ms" must not read as a latency),
             // and ping.exe writes in the console code page, not the one fromLocal8Bit assumes.
             const QByteArray output = process->readAllStandardOutput();
-            if (const std::optional<int> latency = Latency::parsePingLatencyMs(output))
+            const QString host = process->arguments().value(process->arguments().size() - 1);
+            if (const std::optional<int> latency = Latency::parsePingLatencyMs(output, host))
                 applyLocalNodeLatencySample(process->property("nodeId").toString(), *latency);
         } else if (process->state() != QProcess::NotRunning) {
             process->kill();

@@ -433,7 +433,12 @@ void AppController::launchConnectionNode(const QVariantMap &node, const QByteArr
 {
     if (token != m_workflowGeneration)
         return;
-    const QString path = m_configRepository->writeRemoteConfig(config);
+    QString problem;
+    const QString path = m_configRepository->writeRemoteConfig(config, &problem);
+    if (!problem.isEmpty()) {
+        failConnectionAttempt(node, QStringLiteral("sing-box 配置校验失败：%1").arg(problem), token);
+        return;
+    }
     if (path.isEmpty()) {
         failConnectionAttempt(node, QStringLiteral("无法写入当前 sing-box 配置。"), token);
         return;

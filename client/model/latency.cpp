@@ -28,12 +28,12 @@ std::optional<int> parsePingLatencyMs(const QString &output)
     return PingOutput::latencyMs(output.toStdString());
 }
 
-std::optional<int> parsePingLatencyMs(const QByteArray &rawOutput)
+std::optional<int> parsePingLatencyMs(const QByteArray &rawOutput, const QString &host)
 {
-    return PingOutput::latencyMs(rawOutput.toStdString());
+    return PingOutput::latencyMs(rawOutput.toStdString(), host.toStdString());
 }
 
-Endpoint parseSocketEndpoint(const QString &text, quint16 defaultPort)
+static Endpoint splitSocketEndpoint(const QString &text, quint16 defaultPort)
 {
     const QString trimmed = text.trimmed();
     if (trimmed.isEmpty())
@@ -49,7 +49,7 @@ Endpoint parseSocketEndpoint(const QString &text, quint16 defaultPort)
         const int close = trimmed.indexOf(QLatin1Char(']'));
         if (close < 0)
             return {trimmed.mid(1), defaultPort};
-        Endpoint endpoint{trimmed.mid(1, close - 1), defaultPort};
+        Endpoint endpoint{trimmed.mid(1, close - 1).trimmed(), defaultPort};
         const QString rest = trimmed.mid(close + 1);
         if (rest.startsWith(QLatin1Char(':'))) {
             const quint16 port = validPort(rest.mid(1));
@@ -61,9 +61,22 @@ Endpoint parseSocketEndpoint(const QString &text, quint16 defaultPort)
     if (trimmed.count(QLatin1Char(':')) == 1) {
         const int colon = trimmed.indexOf(QLatin1Char(':'));
         const quint16 port = validPort(trimmed.mid(colon + 1));
-        return {trimmed.left(colon), port ? port : defaultPort};
+        return {trimmed.left(colon).trimmed(), port ? port : defaultPort};
     }
     return {trimmed, defaultPort};
+}
+
+Endpoint parseSocketEndpoint(const QString &text, quint16 defaultPort)
+{
+    Endpoint endpoint = splitSocketEndpoint(text, defaultPort);
+    // A blank inside a name makes no host; "example.com :443" is cut around it above.
+    for (const QChar c : std::as_const(endpoint.host)) {
+        if (c.isSpace())
+            return {};
+    }
+    if (endpoint.host.isEmpty())
+        return {};
+    return endpoint;
 }
 
 Endpoint tcpEndpointForNode(const QVariantMap &node)

@@ -18,8 +18,9 @@ struct Endpoint
 // Round-trip milliseconds from ping output (Windows in any language, or iputils),
 // rounded, at least 1.
 std::optional<int> parsePingLatencyMs(const QString &output);
-// The same from the bytes as the program wrote them, in whatever code page its console uses.
-std::optional<int> parsePingLatencyMs(const QByteArray &rawOutput);
+// The same from the bytes as the program wrote them, in whatever code page its console uses;
+// the pinged host's name, which ping repeats, is not read as a time.
+std::optional<int> parsePingLatencyMs(const QByteArray &rawOutput, const QString &host = QString());
 
 // Host and port from "host", "host:port", "[v6]:port", a bare IPv6 address or a URL.
 Endpoint parseSocketEndpoint(const QString &text, quint16 defaultPort);

@@ -53,10 +53,25 @@ bool startsWithUnit(const std::string &text, std::size_t at)
     return false;
 }
 
-int rounded(double value)
+// Checked before the conversion: a double beyond int's range does not convert.
+std::optional<int> rounded(double value)
 {
+    if (!(value <= kMaxLatencyMs))
+        return std::nullopt;
     const int result = int(std::round(value));
     return result < 1 ? 1 : result;
+}
+
+std::string withoutHost(const std::string &output, const std::string &host)
+{
+    // Only a name holding "=" or "<" can read as a timed field; blanking any
+    // other name could eat a real figure (a host "23" in "time=23 ms").
+    if (host.find_first_of("=<") == std::string::npos)
+        return output;
+    std::string text = output;
+    for (std::size_t at = text.find(host); at != std::string::npos; at = text.find(host, at + host.size()))
+        text.replace(at, host.size(), host.size(), ' ');
+    return text;
 }
 
 // The value of a timed field ("=23ms", "<1ms") starting at i, if there is one.
@@ -75,8 +90,9 @@ std::optional<double> timedValueAt(const std::string &text, std::size_t i)
 
 } // namespace
 
-std::optional<int> latencyMs(const std::string &output)
+std::optional<int> latencyMs(const std::string &rawOutput, const std::string &host)
 {
+    const std::string output = withoutHost(rawOutput, host);
     // A reply line has one timed field; Windows' summary line has three
     // (minimum, maximum, average, in that order in every language).
     for (std::size_t i = 0; i < output.size(); ++i) {

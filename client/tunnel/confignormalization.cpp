@@ -2,6 +2,9 @@
 
 #include "tunnel/enginecontract.h"
 
+#include "configguard.h"
+#include "jsonreader.h"
+
 #include <QJsonDocument>
 #include <QJsonParseError>
 #include <QRegularExpression>
@@ -31,13 +34,56 @@ bool removeKeys(QJsonObject &object, std::initializer_list<QLatin1String> keys)
     return removed;
 }
 
-bool removeUnsafePath(QJsonObject &object, QLatin1String key)
+// The engine matches a key to its field ignoring case (and the service checks
+// keys the same way), so "Log"."Output" is the log's output as much as
+// "log"."output" is. These keys of object, in any case.
+QStringList keysNamed(const QJsonObject &object, QLatin1String name)
 {
-    const QJsonValue value = object.value(key);
-    if (!value.isString() || !isUnsafeEnginePath(value.toString()))
-        return false;
-    object.remove(key);
-    return true;
+    QStringList keys;
+    for (auto it = object.begin(); it != object.end(); ++it) {
+        if (QuilletService::foldJsonKey(it.key().toStdString()) == name.data())
+            keys.append(it.key());
+    }
+    return keys;
+}
+
+bool removeKeysInAnyCase(QJsonObject &object, QLatin1String name)
+{
+    const QStringList keys = keysNamed(object, name);
+    for (const QString &key : keys)
+        object.remove(key);
+    return !keys.isEmpty();
+}
+
+bool removeUnsafePaths(QJsonObject &object, QLatin1String name)
+{
+    bool removed = false;
+    for (const QString &key : keysNamed(object, name)) {
+        const QJsonValue value = object.value(key);
+        if (value.isString() && isUnsafeEnginePath(value.toString())) {
+            object.remove(key);
+            removed = true;
+        }
+    }
+    return removed;
+}
+
+// Applies edit to every object member of parent named name (in any case);
+// true when edit changed one.
+template<typename Edit>
+bool editObjectsNamed(QJsonObject &parent, QLatin1String name, Edit edit)
+{
+    bool changed = false;
+    for (const QString &key : keysNamed(parent, name)) {
+        if (!parent.value(key).isObject())
+            continue;
+        QJsonObject child = parent.value(key).toObject();
+        if (edit(child)) {
+            parent.insert(key, child);
+            changed = true;
+        }
+    }
+    return changed;
 }
 
 bool stripTunSniffing(QJsonObject &root)
@@ -110,47 +156,42 @@ bool dropBrowserQuicBlockRules(QJsonObject &root)
 // on the desktop, so they go rather than the whole document.
 bool stripMachineReachingFields(QJsonObject &root)
 {
-    bool changed = false;
-
-    if (root.value(QLatin1String("log")).isObject()) {
-        QJsonObject log = root.value(QLatin1String("log")).toObject();
-        if (removeKeys(log, {QLatin1String("output")})) {
-            root.insert(QLatin1String("log"), log);
-            changed = true;
-        }
-    }
-
-    if (!root.value(QLatin1String("experimental")).isObject())
-        return changed;
-    QJsonObject experimental = root.value(QLatin1String("experimental")).toObject();
-    bool experimentalChanged = removeKeys(experimental, {QLatin1String("debug")});
-
-    if (experimental.value(QLatin1String("cache_file")).isObject()) {
-        QJsonObject cacheFile = experimental.value(QLatin1String("cache_file")).toObject();
-        if (removeUnsafePath(cacheFile, QLatin1String("path"))) {
-            experimental.insert(QLatin1String("cache_file"), cacheFile);
-            experimentalChanged = true;
-        }
-    }
-    if (experimental.value(QLatin1String("clash_api")).isObject()) {
-        QJsonObject clashApi = experimental.value(QLatin1String("clash_api")).toObject();
-        if (removeUnsafePath(clashApi, QLatin1String("external_ui"))) {
-            experimental.insert(QLatin1String("clash_api"), clashApi);
-            experimentalChanged = true;
-        }
-    }
-
-    if (experimentalChanged) {
-        root.insert(QLatin1String("experimental"), experimental);
-        changed = true;
-    }
+    bool changed = editObjectsNamed(root, QLatin1String("log"), [](QJsonObject &log) {
+        return removeKeysInAnyCase(log, QLatin1String("output"));
+    });
+    changed = editObjectsNamed(root, QLatin1String("experimental"), [](QJsonObject &experimental) {
+        bool edited = removeKeysInAnyCase(experimental, QLatin1String("debug"));
+        edited = editObjectsNamed(experimental, QLatin1String("cache_file"), [](QJsonObject &cacheFile) {
+            return removeUnsafePaths(cacheFile, QLatin1String("path"));
+        }) || edited;
+        edited = editObjectsNamed(experimental, QLatin1String("clash_api"), [](QJsonObject &clashApi) {
+            return removeUnsafePaths(clashApi, QLatin1String("external_ui"));
+        }) || edited;
+        return edited;
+    }) || changed;
     return changed;
 }
 
 } // namespace
 
-QByteArray normalizeRemoteDesktopConfig(const QByteArray &config)
+static QString repeatedKeyProblem(const QByteArray &config)
 {
+    const QuilletService::JsonParseResult parsed = QuilletService::parseJson(config.toStdString());
+    if (parsed.ok || parsed.error != "duplicate key")
+        return QString();
+    return QStringLiteral("a key is repeated in one object (byte %1)").arg(parsed.offset);
+}
+
+QByteArray normalizeRemoteDesktopConfig(const QByteArray &config, QString *problem)
+{
+    // Readers disagree about a repeated key: this document could mean one
+    // thing here and another to the service's check and to the engine.
+    const QString repeated = repeatedKeyProblem(config);
+    if (problem)
+        *problem = repeated;
+    if (!repeated.isEmpty())
+        return QByteArray();
+
     QJsonParseError error;
     const QJsonDocument document = QJsonDocument::fromJson(config, &error);
     if (error.error != QJsonParseError::NoError || !document.isObject())

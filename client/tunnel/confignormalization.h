@@ -16,9 +16,11 @@ namespace TunnelConfig {
 // options on the tun inbound, DNS outbounds, rules blocking browser QUIC, and
 // fields through which the privileged service would touch files of the
 // machine (log output, the debug listener, absolute or climbing cache and UI
-// paths). Malformed input, and input that needs no change, comes back byte for
-// byte.
-QByteArray normalizeRemoteDesktopConfig(const QByteArray &config);
+// paths; their keys in any case, as the engine reads them). Malformed input,
+// and input that needs no change, comes back byte for byte. A document with a
+// key repeated in one object is refused: the result is empty and problem
+// (when given) names it in English; otherwise problem is cleared.
+QByteArray normalizeRemoteDesktopConfig(const QByteArray &config, QString *problem = nullptr);
 
 // A route rule that drops UDP to port 443: "network" "udp", a "port" holding
 // 443, and "outbound" "block" or "action" "block"/"reject".

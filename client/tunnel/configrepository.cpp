@@ -33,9 +33,13 @@ QString ConfigRepository::writeActiveConfig(const QVariantMap &node, const QVari
     return TunnelConfig::writeConfigBytes(buildConfigPreview(node, settings, clashSecret).toUtf8());
 }
 
-QString ConfigRepository::writeRemoteConfig(const QByteArray &serverConfig) const
+QString ConfigRepository::writeRemoteConfig(const QByteArray &serverConfig, QString *problem) const
 {
-    return TunnelConfig::writeConfigBytes(TunnelConfig::normalizeRemoteDesktopConfig(serverConfig));
+    QString why;
+    const QByteArray normalized = TunnelConfig::normalizeRemoteDesktopConfig(serverConfig, &why);
+    if (problem)
+        *problem = why;
+    return why.isEmpty() ? TunnelConfig::writeConfigBytes(normalized) : QString();
 }
 
 namespace TunnelConfig {

@@ -21,7 +21,9 @@ public:
     // Both write the active configuration and return its path, or an empty
     // text when it could not be written completely.
     QString writeActiveConfig(const QVariantMap &node, const QVariantMap &settings, const QString &clashSecret) const;
-    QString writeRemoteConfig(const QByteArray &serverConfig) const;
+    // A server document that cannot be normalized is not written: then problem
+    // (when given) says why, in English.
+    QString writeRemoteConfig(const QByteArray &serverConfig, QString *problem = nullptr) const;
 };
 
 namespace TunnelConfig {

@@ -104,6 +104,8 @@ void ApiErrorsTest::friendlyErrorMessage_data()
                                           << QStringLiteral("用户名或密码错误");
 
     // Chinese server texts.
+    QTest::newRow("chinese without its control characters")
+        << QStringLiteral("服务\x11维护中\r\n请稍候\x7f\x1b[2J") << 503 << QStringLiteral("服务维护中\n请稍候[2J");
     QTest::newRow("chinese passes through trimmed") << QStringLiteral("  服务维护中，请稍候  ") << 503
                                                     << QStringLiteral("服务维护中，请稍候");
     QTest::newRow("chinese still matches english key") << QStringLiteral("节点错误: node not found") << 400

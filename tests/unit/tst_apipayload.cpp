@@ -137,6 +137,7 @@ void ApiPayloadTest::decrypts_data()
     QTest::newRow("16-byte nonce") << QByteArray("{\"ok\":true}") << QByteArray(16, '\x03');
     QTest::newRow("1-byte nonce") << QByteArray("{\"ok\":true}") << QByteArray(1, '\x04');
     QTest::newRow("large") << QByteArray(70000, 'z') << QByteArray(12, '\x05');
+    QTest::newRow("empty answer (tag only, 16 bytes)") << QByteArray() << QByteArray(12, '\x06');
 }
 
 void ApiPayloadTest::decrypts()
@@ -161,8 +162,10 @@ void ApiPayloadTest::rejects_data()
                                << QStringLiteral("岚舟服务加密算法不兼容，请更新客户端。");
     QTest::newRow("alg missing") << QByteArray("{\"encrypted\":true,\"nonce\":\"AAAA\",\"payload\":\"AAAA\"}")
                                  << QStringLiteral("岚舟服务加密算法不兼容，请更新客户端。");
-    QTest::newRow("tag only, 16 bytes") << envelope(sealWithOpenSsl(QByteArray(), keyFor(kToken), nonce), nonce)
-                                        << kFormatError;
+    QTest::newRow("shorter than the tag, 15 bytes")
+        << envelope(sealWithOpenSsl(QByteArray(), keyFor(kToken), nonce).left(15), nonce) << kFormatError;
+    QTest::newRow("tag only, under another token")
+        << sealedEnvelope(QByteArray(), QStringLiteral("someone-else"), nonce) << kVerifyError;
     QTest::newRow("empty nonce") << envelope(sealed, QByteArray()) << kFormatError;
     QTest::newRow("payload missing") << QByteArray("{\"encrypted\":true,\"alg\":\"AES-256-GCM\",\"nonce\":\"AAAA\"}")
                                      << kFormatError;

@@ -2,6 +2,8 @@
 
 #include "tunnel/configbuilder.h"
 #include "tunnel/confignormalization.h"
+
+#include "configguard.h"
 #include "tunnel/configrepository.h"
 
 #include <QFile>
@@ -133,6 +135,10 @@ private Q_SLOTS:
     void httpsDnsServer();
     void normalization_data();
     void normalization();
+    void normalizedDocumentPassesServiceCheck_data();
+    void normalizedDocumentPassesServiceCheck();
+    void repeatedKeyIsRefused_data();
+    void repeatedKeyIsRefused();
     void browserQuicBlockRule_data();
     void browserQuicBlockRule();
     void ensureBrowserQuicBlockRulePosition_data();
@@ -377,6 +383,59 @@ void ConfigDocumentTest::normalization_data()
     QTest::newRow("rooted ui path removed")
         << QByteArray(R"({"experimental": {"clash_api": {"external_ui": "\\\\host\\share"}}})")
         << QByteArray(R"({"experimental": {"clash_api": {}}})");
+    QTest::newRow("log output in mixed case removed")
+        << QByteArray(R"({"Log": {"level": "info", "Output": "/var/log/box.log"}})")
+        << QByteArray(R"({"Log": {"level": "info"}})");
+    QTest::newRow("debug, cache and ui paths in mixed case removed")
+        << QByteArray(R"({"EXPERIMENTAL": {"Debug": {"listen": "0.0.0.0:6060"},
+                          "Cache_File": {"enabled": true, "PATH": "/etc/cache.db"},
+                          "clash_API": {"external_controller": "127.0.0.1:9097", "External_UI": "../ui"}}})")
+        << QByteArray(R"({"EXPERIMENTAL": {"Cache_File": {"enabled": true},
+                          "clash_API": {"external_controller": "127.0.0.1:9097"}}})");
+}
+
+// What the normalizer leaves must pass the service's own check: otherwise the
+// whole server document is refused at connect time.
+void ConfigDocumentTest::normalizedDocumentPassesServiceCheck_data()
+{
+    QTest::addColumn<QByteArray>("input");
+    QTest::newRow("log output") << QByteArray(R"({"log": {"level": "warn", "output": "box.log"}})");
+    QTest::newRow("Log Output") << QByteArray(R"({"Log": {"level": "warn", "Output": "box.log"}})");
+    QTest::newRow("LOG output, twice in other cases")
+        << QByteArray(R"({"LOG": {"OUTPUT": "a.log", "level": "warn", "outPut": "/b.log"}})");
+    QTest::newRow("Experimental Debug and an absolute Cache_File Path")
+        << QByteArray(R"({"Experimental": {"Debug": {"listen": "127.0.0.1:6060"},
+                          "Cache_File": {"enabled": true, "Path": "C:\\cache.db"}}})");
+}
+
+void ConfigDocumentTest::normalizedDocumentPassesServiceCheck()
+{
+    QFETCH(QByteArray, input);
+    const QByteArray output = normalizeRemoteDesktopConfig(input);
+    const QuilletService::ConfigVerdict verdict = QuilletService::checkEngineConfig(output.toStdString());
+    QVERIFY2(verdict.accepted, verdict.reason.c_str());
+}
+
+// A key twice in one object reads as the last value to the engine, as either
+// to Qt: such a document is refused before anything is written.
+void ConfigDocumentTest::repeatedKeyIsRefused_data()
+{
+    QTest::addColumn<QByteArray>("input");
+    QTest::newRow("type twice in an inbound")
+        << QByteArray(R"({"inbounds": [{"type": "tun", "tag": "t", "type": "mixed", "listen_port": 1080}]})");
+    QTest::newRow("top-level key twice") << QByteArray(R"({"log": {"level": "info"}, "log": {"output": "/x"}})");
+    QTest::newRow("twice, once written with an escape") << QByteArray(R"({"route": {"final": "a", "fin\u0061l": "b"}})");
+}
+
+void ConfigDocumentTest::repeatedKeyIsRefused()
+{
+    QFETCH(QByteArray, input);
+    QString problem = QStringLiteral("stale");
+    QCOMPARE(normalizeRemoteDesktopConfig(input, &problem), QByteArray());
+    QVERIFY2(problem.contains(QLatin1String("repeated")), qPrintable(problem));
+    // A sound document clears the problem.
+    normalizeRemoteDesktopConfig(QByteArray(R"({"log": {"output": "x"}})"), &problem);
+    QVERIFY(problem.isEmpty());
 }
 
 void ConfigDocumentTest::normalization()

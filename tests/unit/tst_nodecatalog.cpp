@@ -43,6 +43,8 @@ private Q_SLOTS:
     void nodeRecordHostFallbacks();
     void pingOutput_data();
     void pingOutput();
+    void pingOutputWithoutMeasurement_data();
+    void pingOutputWithoutMeasurement();
     void pingHost_data();
     void pingHost();
     void endpointSplitting_data();
@@ -171,6 +173,40 @@ void NodeCatalogTest::pingOutput()
         QCOMPARE(*parsed, latency);
 }
 
+void NodeCatalogTest::pingOutputWithoutMeasurement_data()
+{
+    QTest::addColumn<QByteArray>("output");
+    QTest::addColumn<QString>("host");
+
+    QTest::newRow("time beyond int") << QByteArray("64 bytes from 192.0.2.1: icmp_seq=1 ttl=57 time=99999999999 ms")
+                                     << QString();
+    QTest::newRow("time of 400 digits") << QByteArray("Reply from 192.0.2.1: time=" + QByteArray(400, '9') + "ms")
+                                        << QString();
+    QTest::newRow("summary average beyond int")
+        << QByteArray("rtt min/avg/max/mdev = 1.0/99999999999.0/3.0/0.5 ms") << QString();
+    QTest::newRow("windows average beyond a minute") << QByteArray("Minimum = 1ms, Maximum = 3ms, Average = 60001ms")
+                                                     << QString();
+    QTest::newRow("unknown host echoed with a time")
+        << QByteArray("ping: time=99999999999ms: Name or service not known\n") << QStringLiteral("time=99999999999ms");
+    QTest::newRow("host named like a time, no reply")
+        << QByteArray("PING time=5ms (192.0.2.1) 56(84) bytes of data.\n\n--- time=5ms ping statistics ---\n"
+                      "1 packets transmitted, 0 received, 100% packet loss, time 0ms\n")
+        << QStringLiteral("time=5ms");
+    QTest::newRow("windows, host named like a time")
+        << QByteArray("Pinging a<1ms [192.0.2.1] with 32 bytes of data:\r\nRequest timed out.\r\n")
+        << QStringLiteral("a<1ms");
+}
+
+// A figure that is not a real round trip must give no latency: never one that
+// makes a dead node look like the fastest.
+void NodeCatalogTest::pingOutputWithoutMeasurement()
+{
+    QFETCH(QByteArray, output);
+    QFETCH(QString, host);
+    const std::optional<int> parsed = Latency::parsePingLatencyMs(output, host);
+    QVERIFY2(!parsed, qPrintable(QString::number(parsed.value_or(0))));
+}
+
 void NodeCatalogTest::pingHost_data()
 {
     QTest::addColumn<QString>("host");
@@ -216,6 +252,11 @@ void NodeCatalogTest::endpointSplitting_data()
     QTest::newRow("url") << "https://edge.example:9443/path" << "edge.example" << 9443;
     QTest::newRow("url without port") << "https://edge.example/path" << "edge.example" << 7;
     QTest::newRow("empty") << "   " << "" << 0;
+    QTest::newRow("blank before the colon") << "example.com :443" << "example.com" << 443;
+    QTest::newRow("blanks around the colon") << "example.com\t: 443" << "example.com" << 443;
+    QTest::newRow("bracketed v6, blanks inside") << "[ 2001:db8::1 ]:8443" << "2001:db8::1" << 8443;
+    QTest::newRow("blank inside the host") << "exa mple.com:443" << "" << 0;
+    QTest::newRow("port without host") << " :443" << "" << 0;
 }
 
 void NodeCatalogTest::endpointSplitting()

@@ -33,7 +33,7 @@ private Q_SLOTS:
     void unsafePath();
     void jsonSyntax_data();
     void jsonSyntax();
-    void jsonDecodesEscapesAndKeepsRepeatedKeys();
+    void jsonDecodesEscapes();
     void jsonLimits();
     void quoting_data();
     void quoting();
@@ -172,6 +172,15 @@ void ServiceConfigCheckTest::refusalNamesTheReason_data()
     QTest::newRow("syntax") << QByteArray("{\"log\": }")
                             << "the config is not valid JSON (unexpected character at byte 8)";
     QTest::newRow("not an object") << QByteArray("\"text\"") << "the config is not a JSON object";
+    QTest::newRow("repeated type")
+        << QByteArray(R"({"inbounds": [{"type": "tun", "tag": "t", "type": "mixed", "listen_port": 1080}]})")
+        << "the config is not valid JSON (duplicate key";
+    QTest::newRow("type repeated in another case")
+        << QByteArray(R"({"inbounds": [{"type": "tun", "tag": "t", "Type": "mixed"}]})")
+        << "inbounds[0].Type repeats a key that differs only in case";
+    QTest::newRow("top-level key repeated in another case")
+        << QByteArray(R"({"route": {}, "Route": {}})") << "Route repeats a key that differs only in case";
+    QTest::newRow("mixed-case log output") << QByteArray(R"({"Log": {"Output": "x.log"}})") << "log.output is set";
 }
 
 void ServiceConfigCheckTest::refusalNamesTheReason()
@@ -240,6 +249,16 @@ void ServiceConfigCheckTest::jsonSyntax_data()
     QTest::newRow("two values") << QByteArray("1 2") << false;
     QTest::newRow("nothing") << QByteArray("   ") << false;
     QTest::newRow("unterminated") << QByteArray("{\"a\": [1, 2") << false;
+    QTest::newRow("repeated key") << QByteArray("{\"type\": \"tun\", \"type\": \"direct\"}") << false;
+    QTest::newRow("repeated key, nested in an array")
+        << QByteArray("[{\"a\": {\"b\": 1, \"c\": 2, \"b\": 1}}]") << false;
+    QTest::newRow("repeated key spelled with an escape") << QByteArray("{\"type\": 1, \"typ\\u0065\": 2}") << false;
+    QTest::newRow("same key in sibling objects") << QByteArray("[{\"a\": 1}, {\"a\": 2}]") << true;
+    QTest::newRow("keys differing in case") << QByteArray("{\"Type\": 1, \"type\": 2}") << true;
+    QTest::newRow("number beyond a double") << QByteArray("[1e400]") << false;
+    QTest::newRow("negative number beyond a double") << QByteArray("[-2.5e309]") << false;
+    QTest::newRow("largest double") << QByteArray("[1.7976931348623157e308, 1e-400, 123456789012345678901234567890]")
+                                    << true;
 }
 
 void ServiceConfigCheckTest::jsonSyntax()
@@ -252,10 +271,10 @@ void ServiceConfigCheckTest::jsonSyntax()
         QVERIFY(!result.error.empty());
 }
 
-void ServiceConfigCheckTest::jsonDecodesEscapesAndKeepsRepeatedKeys()
+void ServiceConfigCheckTest::jsonDecodesEscapes()
 {
     const QuilletService::JsonParseResult result
-        = QuilletService::parseJson(R"({"\u006Fut\/put": "a\"b\\c\n", "k": 1, "k": "\ud83d\ude80\u00e9"})");
+        = QuilletService::parseJson(R"({"\u006Fut\/put": "a\"b\\c\n", "k": 1, "K": "\ud83d\ude80\u00e9"})");
     QVERIFY(result.ok);
     const auto &members = result.value.members;
     QCOMPARE(members.size(), std::size_t(3));

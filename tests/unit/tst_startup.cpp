@@ -192,7 +192,9 @@ void StartupTest::quitFilterSwallowsOnlyQuit()
 void StartupTest::quitRequestDoesNotEndEventLoop()
 {
     Startup::QuitEventFilter filter;
-    qApp->installEventFilter(&filter);
+    // Not qApp: with the widgets module linked it casts to QApplication, and
+    // this test runs under a plain QCoreApplication.
+    QCoreApplication::instance()->installEventFilter(&filter);
     bool quitAsked = false;
     QTimer::singleShot(10, this, [&] {
         quitAsked = true;
@@ -200,7 +202,7 @@ void StartupTest::quitRequestDoesNotEndEventLoop()
     });
     QTimer::singleShot(300, this, [] { QCoreApplication::exit(42); });
     const int code = QCoreApplication::exec();
-    qApp->removeEventFilter(&filter);
+    QCoreApplication::instance()->removeEventFilter(&filter);
     QVERIFY(quitAsked);
     QCOMPARE(code, 42);
 }
