@@ -6592,6 +6592,7 @@ ApplicationWindow {
 
         sourceComponent: Rectangle {
             id: toast
+            objectName: "toast"
             readonly property bool showing: toastLayer.shown
 
             anchors.horizontalCenter: parent.horizontalCenter

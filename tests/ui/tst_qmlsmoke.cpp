@@ -33,6 +33,7 @@ private Q_SLOTS:
     void loadsWithoutWarnings();
     void layersMadeOnFirstUse_data();
     void layersMadeOnFirstUse();
+    void toastMadeWithFirstMessage();
     void everyPageLoadsWithoutWarnings_data();
     void everyPageLoadsWithoutWarnings();
     void titleFollowsLanguage();
@@ -140,6 +141,26 @@ void QmlSmokeTest::layersMadeOnFirstUse()
         QVERIFY(!shown->property("visible").toBool());
     }
     QVERIFY(window->setProperty(property.constData(), hideValue));
+    QVERIFY2(g_messages.isEmpty(), qPrintable(g_messages.join(QLatin1Char('\n'))));
+}
+
+void QmlSmokeTest::toastMadeWithFirstMessage()
+{
+    QObject *window = rootWindow();
+    QVERIFY(!window->findChild<QObject *>(QStringLiteral("toast")));
+    g_messages.clear();
+    m_controller->showApiErrorMessage(QStringLiteral("Network unreachable"));
+    auto *toast = window->findChild<QObject *>(QStringLiteral("toast"));
+    QVERIFY(toast);
+    QTRY_COMPARE(toast->property("opacity").toDouble(), 1.0);
+    QVERIFY(toast->property("visible").toBool());
+    // Cleared, it fades out and stays made.
+    m_controller->clearToastMessage();
+    QTRY_VERIFY(!toast->property("visible").toBool());
+    QCOMPARE(window->findChild<QObject *>(QStringLiteral("toast")), toast);
+    m_controller->showApiErrorMessage(QStringLiteral("Again"));
+    QTRY_VERIFY(toast->property("visible").toBool());
+    m_controller->clearToastMessage();
     QVERIFY2(g_messages.isEmpty(), qPrintable(g_messages.join(QLatin1Char('\n'))));
 }
 
