@@ -275,8 +275,13 @@ ApplicationWindow {
         }
     }
 
+    function closeProfileMenu() {
+        if (sidebar.item)
+            sidebar.item.closeProfileMenu() // qmllint disable type
+    }
+
     function navigateTo(page) {
-        profileMenu.close()
+        closeProfileMenu()
         if (page === "profile" || page === "settings") {
             settingsTab = "account"
             accountTab = "overview"
@@ -809,16 +814,16 @@ ApplicationWindow {
     // and the text must not vanish while the layer fades out.
     function syncMembershipPrompt() {
         if (!hasController || !appController.membershipDialogVisible) {
-            membershipPrompt.shown = false
+            membershipPromptLayer.shown = false
             return
         }
-        membershipPrompt.copiedMessage = appController.membershipDialogMessage
-        membershipPrompt.planExpired = textOf(appController.selectedPlanId).length > 0
-        membershipPrompt.shown = true
+        membershipPromptLayer.copiedMessage = appController.membershipDialogMessage
+        membershipPromptLayer.planExpired = textOf(appController.selectedPlanId).length > 0
+        membershipPromptLayer.shown = true
     }
 
     function answerMembershipPrompt(page) {
-        membershipPrompt.shown = false
+        membershipPromptLayer.shown = false
         navigateTo(page)
         if (hasController)
             appController.dismissMembershipDialog()
@@ -864,7 +869,7 @@ ApplicationWindow {
     }
 
     onTopPageChanged: {
-        profileMenu.close()
+        closeProfileMenu()
         showPage(topPage)
     }
 
@@ -1008,6 +1013,16 @@ ApplicationWindow {
         }
     }
 
+    // Holds a layer the first frame does not show: it is made when `shown` first turns true and then
+    // kept, so later openings and closings fade as before.
+    component LazyLayer: Loader {
+        property bool shown: false
+        property bool opened: false
+        anchors.fill: parent
+        active: shown || opened
+        onLoaded: opened = true
+    }
+
     // A dimmed full-window layer with a centred card; actions go in the button row.
     component ModalLayer: Rectangle {
         id: modal
@@ -1022,6 +1037,20 @@ ApplicationWindow {
 
         Behavior on opacity {
             NumberAnimation { duration: 160 }
+        }
+
+        // A layer made at the moment it is first shown fades in like one that was waiting hidden.
+        NumberAnimation {
+            id: firstFadeIn
+            target: modal
+            property: "opacity"
+            from: 0
+            to: 1
+            duration: 160
+        }
+        Component.onCompleted: {
+            if (visible)
+                firstFadeIn.start()
         }
 
         MouseArea {
@@ -2092,164 +2121,45 @@ ApplicationWindow {
         anchors.top: titleBar.bottom
         anchors.bottom: parent.bottom
 
-        Rectangle {
+        // Signed out, the sign-in page needs no sidebar: it is made on sign-in.
+        Loader {
             id: sidebar
-            visible: window.showSidebar
+            objectName: "sidebar"
+            active: window.showSidebar
+            visible: active
             width: 248
             anchors.top: parent.top
             anchors.bottom: parent.bottom
             anchors.left: parent.left
-            color: window.sidebarColor
 
-            ColumnLayout {
-                anchors.fill: parent
-                anchors.leftMargin: 18
-                anchors.rightMargin: 18
-                anchors.topMargin: 6
-                anchors.bottomMargin: 20
-                spacing: 6
-
-                RowLayout {
-                    Layout.fillWidth: true
-                    Layout.leftMargin: 6
-                    spacing: 12
-
-                    Image {
-                        source: "qrc:/assets/logo.png"
-                        Layout.preferredWidth: 42
-                        Layout.preferredHeight: 42
-                        sourceSize.width: 84
-                        sourceSize.height: 84
-                        smooth: true
-                        mipmap: true
-                    }
-
-                    ColumnLayout {
-                        Layout.fillWidth: true
-                        spacing: 2
-
-                        Label {
-                            Layout.fillWidth: true
-                            text: window.t("岚舟")
-                            color: window.primaryTextColor
-                            font.pixelSize: 20
-                            font.weight: Font.Bold
-                            elide: Text.ElideRight
-                        }
-
-                        Label {
-                            Layout.fillWidth: true
-                            text: window.t("一键启程 · 畅连世界")
-                            color: window.secondaryTextColor
-                            font.pixelSize: 12
-                            wrapMode: Text.Wrap
-                            maximumLineCount: 2
-                            elide: Text.ElideRight
-                        }
-                    }
+            sourceComponent: Rectangle {
+                function closeProfileMenu() {
+                    profileMenu.close()
                 }
 
-                Item { Layout.preferredHeight: 26 }
+                color: window.sidebarColor
 
-                SectionLabel {
-                    text: window.t("导航")
-                    Layout.bottomMargin: 4
-                }
-
-                Repeater {
-                    model: window.primaryNavigation
-
-                    SidebarButton {
-                        Layout.fillWidth: true
-                        text: window.t(modelData.label)
-                        iconName: modelData.icon
-                        active: window.currentKind === modelData.page
-                        onClicked: window.navigateTo(modelData.page)
-                    }
-                }
-
-                SectionLabel {
-                    visible: window.toolNavigation.length > 0
-                    text: window.t("工具")
-                    Layout.topMargin: 18
-                    Layout.bottomMargin: 4
-                }
-
-                Repeater {
-                    model: window.toolNavigation
-
-                    SidebarButton {
-                        Layout.fillWidth: true
-                        text: window.t(modelData.label)
-                        iconName: modelData.icon
-                        active: window.currentKind === modelData.page
-                        onClicked: window.navigateTo(modelData.page)
-                    }
-                }
-
-                Item { Layout.fillHeight: true }
-
-                Rectangle {
-                    id: accountEntry
-                    Layout.fillWidth: true
-                    Layout.preferredHeight: 66
-                    radius: 18
-                    readonly property bool onProfilePage: {
-                        for (var i = 0; i < window.profileNavigation.length; ++i) {
-                            if (window.pageKind(window.profileNavigation[i].page) === window.currentKind)
-                                return true
-                        }
-                        return false
-                    }
-                    color: accountArea.containsMouse || profileMenu.visible ? window.elevatedColor : window.surfaceColor
-                    border.width: 1
-                    border.color: onProfilePage || profileMenu.visible ? "#7a4a45" : window.dividerColor
+                ColumnLayout {
+                    anchors.fill: parent
+                    anchors.leftMargin: 18
+                    anchors.rightMargin: 18
+                    anchors.topMargin: 6
+                    anchors.bottomMargin: 20
+                    spacing: 6
 
                     RowLayout {
-                        anchors.fill: parent
-                        anchors.leftMargin: 12
-                        anchors.rightMargin: 14
+                        Layout.fillWidth: true
+                        Layout.leftMargin: 6
                         spacing: 12
 
-                        Rectangle {
-                            Layout.preferredWidth: 40
-                            Layout.preferredHeight: 40
-                            radius: 20
-                            color: window.accentSoftColor
-                            border.color: "#64433f"
-                            border.width: 1
-
-                            Label {
-                                anchors.centerIn: parent
-                                textFormat: Text.PlainText
-                                text: window.accountName.length > 0 ? window.accountName.charAt(0).toUpperCase() : ""
-                                color: "#f08a82"
-                                font.pixelSize: 16
-                                font.weight: Font.Bold
-                            }
-
-                            Rectangle {
-                                visible: window.unreadMessageCount > 0
-                                anchors.right: parent.right
-                                anchors.top: parent.top
-                                anchors.rightMargin: -4
-                                anchors.topMargin: -4
-                                width: 18
-                                height: 18
-                                radius: 9
-                                color: window.accentColor
-                                border.color: window.surfaceColor
-                                border.width: 2
-
-                                Label {
-                                    anchors.centerIn: parent
-                                    textFormat: Text.PlainText
-                                    text: Math.min(window.unreadMessageCount, 9)
-                                    color: "#ffffff"
-                                    font.pixelSize: 10
-                                    font.weight: Font.Bold
-                                }
-                            }
+                        Image {
+                            source: "qrc:/assets/logo.png"
+                            Layout.preferredWidth: 42
+                            Layout.preferredHeight: 42
+                            sourceSize.width: 84
+                            sourceSize.height: 84
+                            smooth: true
+                            mipmap: true
                         }
 
                         ColumnLayout {
@@ -2258,79 +2168,208 @@ ApplicationWindow {
 
                             Label {
                                 Layout.fillWidth: true
-                                textFormat: Text.PlainText
-                                text: window.accountName
+                                text: window.t("岚舟")
                                 color: window.primaryTextColor
-                                font.pixelSize: 14
-                                font.weight: Font.DemiBold
+                                font.pixelSize: 20
+                                font.weight: Font.Bold
                                 elide: Text.ElideRight
                             }
 
                             Label {
                                 Layout.fillWidth: true
-                                textFormat: Text.PlainText
-                                text: window.accountSubtitle
+                                text: window.t("一键启程 · 畅连世界")
                                 color: window.secondaryTextColor
                                 font.pixelSize: 12
+                                wrapMode: Text.Wrap
+                                maximumLineCount: 2
                                 elide: Text.ElideRight
                             }
                         }
+                    }
 
-                        LineIcon {
-                            name: profileMenu.visible ? "chevron-down" : "chevron-up"
-                            iconColor: window.secondaryTextColor
+                    Item { Layout.preferredHeight: 26 }
+
+                    SectionLabel {
+                        text: window.t("导航")
+                        Layout.bottomMargin: 4
+                    }
+
+                    Repeater {
+                        model: window.primaryNavigation
+
+                        SidebarButton {
+                            Layout.fillWidth: true
+                            text: window.t(modelData.label)
+                            iconName: modelData.icon
+                            active: window.currentKind === modelData.page
+                            onClicked: window.navigateTo(modelData.page)
                         }
                     }
 
-                    MouseArea {
-                        id: accountArea
-                        anchors.fill: parent
-                        hoverEnabled: true
-                        cursorShape: Qt.PointingHandCursor
-                        onClicked: {
-                            if (profileMenu.visible)
-                                profileMenu.close()
-                            else
-                                profileMenu.open()
+                    SectionLabel {
+                        visible: window.toolNavigation.length > 0
+                        text: window.t("工具")
+                        Layout.topMargin: 18
+                        Layout.bottomMargin: 4
+                    }
+
+                    Repeater {
+                        model: window.toolNavigation
+
+                        SidebarButton {
+                            Layout.fillWidth: true
+                            text: window.t(modelData.label)
+                            iconName: modelData.icon
+                            active: window.currentKind === modelData.page
+                            onClicked: window.navigateTo(modelData.page)
                         }
                     }
 
-                    Popup {
-                        id: profileMenu
-                        x: 0
-                        y: -height - 10
-                        width: accountEntry.width
-                        padding: 8
-                        focus: true
-                        closePolicy: Popup.CloseOnEscape | Popup.CloseOnPressOutsideParent
+                    Item { Layout.fillHeight: true }
 
-                        enter: Transition {
-                            NumberAnimation { property: "opacity"; from: 0; to: 1; duration: 140 }
+                    Rectangle {
+                        id: accountEntry
+                        Layout.fillWidth: true
+                        Layout.preferredHeight: 66
+                        radius: 18
+                        readonly property bool onProfilePage: {
+                            for (var i = 0; i < window.profileNavigation.length; ++i) {
+                                if (window.pageKind(window.profileNavigation[i].page) === window.currentKind)
+                                    return true
+                            }
+                            return false
                         }
-                        exit: Transition {
-                            NumberAnimation { property: "opacity"; from: 1; to: 0; duration: 110 }
-                        }
+                        color: accountArea.containsMouse || profileMenu.visible ? window.elevatedColor : window.surfaceColor
+                        border.width: 1
+                        border.color: onProfilePage || profileMenu.visible ? "#7a4a45" : window.dividerColor
 
-                        background: Rectangle {
-                            radius: 18
-                            color: window.surfaceColor
-                            border.color: window.dividerColor
-                            border.width: 1
-                        }
+                        RowLayout {
+                            anchors.fill: parent
+                            anchors.leftMargin: 12
+                            anchors.rightMargin: 14
+                            spacing: 12
 
-                        contentItem: ColumnLayout {
-                            spacing: 2
+                            Rectangle {
+                                Layout.preferredWidth: 40
+                                Layout.preferredHeight: 40
+                                radius: 20
+                                color: window.accentSoftColor
+                                border.color: "#64433f"
+                                border.width: 1
 
-                            Repeater {
-                                model: window.profileNavigation
+                                Label {
+                                    anchors.centerIn: parent
+                                    textFormat: Text.PlainText
+                                    text: window.accountName.length > 0 ? window.accountName.charAt(0).toUpperCase() : ""
+                                    color: "#f08a82"
+                                    font.pixelSize: 16
+                                    font.weight: Font.Bold
+                                }
 
-                                MenuEntry {
+                                Rectangle {
+                                    visible: window.unreadMessageCount > 0
+                                    anchors.right: parent.right
+                                    anchors.top: parent.top
+                                    anchors.rightMargin: -4
+                                    anchors.topMargin: -4
+                                    width: 18
+                                    height: 18
+                                    radius: 9
+                                    color: window.accentColor
+                                    border.color: window.surfaceColor
+                                    border.width: 2
+
+                                    Label {
+                                        anchors.centerIn: parent
+                                        textFormat: Text.PlainText
+                                        text: Math.min(window.unreadMessageCount, 9)
+                                        color: "#ffffff"
+                                        font.pixelSize: 10
+                                        font.weight: Font.Bold
+                                    }
+                                }
+                            }
+
+                            ColumnLayout {
+                                Layout.fillWidth: true
+                                spacing: 2
+
+                                Label {
                                     Layout.fillWidth: true
-                                    label: window.t(modelData.label)
-                                    iconName: modelData.icon
-                                    current: window.currentKind === window.pageKind(modelData.page)
-                                    badgeCount: modelData.page === "messages" ? window.unreadMessageCount : 0
-                                    onActivated: window.navigateTo(modelData.page)
+                                    textFormat: Text.PlainText
+                                    text: window.accountName
+                                    color: window.primaryTextColor
+                                    font.pixelSize: 14
+                                    font.weight: Font.DemiBold
+                                    elide: Text.ElideRight
+                                }
+
+                                Label {
+                                    Layout.fillWidth: true
+                                    textFormat: Text.PlainText
+                                    text: window.accountSubtitle
+                                    color: window.secondaryTextColor
+                                    font.pixelSize: 12
+                                    elide: Text.ElideRight
+                                }
+                            }
+
+                            LineIcon {
+                                name: profileMenu.visible ? "chevron-down" : "chevron-up"
+                                iconColor: window.secondaryTextColor
+                            }
+                        }
+
+                        MouseArea {
+                            id: accountArea
+                            anchors.fill: parent
+                            hoverEnabled: true
+                            cursorShape: Qt.PointingHandCursor
+                            onClicked: {
+                                if (profileMenu.visible)
+                                    profileMenu.close()
+                                else
+                                    profileMenu.open()
+                            }
+                        }
+
+                        Popup {
+                            id: profileMenu
+                            x: 0
+                            y: -height - 10
+                            width: accountEntry.width
+                            padding: 8
+                            focus: true
+                            closePolicy: Popup.CloseOnEscape | Popup.CloseOnPressOutsideParent
+
+                            enter: Transition {
+                                NumberAnimation { property: "opacity"; from: 0; to: 1; duration: 140 }
+                            }
+                            exit: Transition {
+                                NumberAnimation { property: "opacity"; from: 1; to: 0; duration: 110 }
+                            }
+
+                            background: Rectangle {
+                                radius: 18
+                                color: window.surfaceColor
+                                border.color: window.dividerColor
+                                border.width: 1
+                            }
+
+                            contentItem: ColumnLayout {
+                                spacing: 2
+
+                                Repeater {
+                                    model: window.profileNavigation
+
+                                    MenuEntry {
+                                        Layout.fillWidth: true
+                                        label: window.t(modelData.label)
+                                        iconName: modelData.icon
+                                        current: window.currentKind === window.pageKind(modelData.page)
+                                        badgeCount: modelData.page === "messages" ? window.unreadMessageCount : 0
+                                        onActivated: window.navigateTo(modelData.page)
+                                    }
                                 }
                             }
                         }
@@ -6537,7 +6576,7 @@ ApplicationWindow {
 
         function onToastMessageChanged() {
             if (appController.toastMessage.length > 0) {
-                toast.shownText = appController.toastMessage
+                toastLayer.shownText = appController.toastMessage
                 toastTimer.restart()
             } else {
                 toastTimer.stop()
@@ -6545,186 +6584,245 @@ ApplicationWindow {
         }
     }
 
-    Rectangle {
-        id: toast
+    LazyLayer {
+        id: toastLayer
         property string shownText: window.hasController ? appController.toastMessage : ""
-        readonly property bool showing: window.hasController && appController.toastMessage.length > 0
-
         z: 50
-        anchors.horizontalCenter: parent.horizontalCenter
-        anchors.bottom: parent.bottom
-        anchors.bottomMargin: showing ? 40 : 28
-        width: Math.min(toastLabel.implicitWidth + 48, 560)
-        height: toastLabel.implicitHeight + 24
-        radius: 18
-        color: "#2e3334"
-        border.color: "#4a5051"
-        border.width: 1
-        opacity: showing ? 1 : 0
-        visible: opacity > 0
+        shown: window.hasController && appController.toastMessage.length > 0
 
-        Behavior on opacity {
-            NumberAnimation { duration: 180 }
-        }
-        Behavior on anchors.bottomMargin {
-            NumberAnimation { duration: 180; easing.type: Easing.OutCubic }
-        }
+        sourceComponent: Rectangle {
+            id: toast
+            objectName: "toast"
+            readonly property bool showing: toastLayer.shown
 
-        Label {
-            id: toastLabel
-            anchors.centerIn: parent
-            width: Math.min(implicitWidth, 512)
-            textFormat: Text.PlainText
-            text: toast.shownText
-            color: window.primaryTextColor
-            font.pixelSize: 14
-            wrapMode: Text.Wrap
-            horizontalAlignment: Text.AlignHCenter
+            anchors.horizontalCenter: parent.horizontalCenter
+            anchors.bottom: parent.bottom
+            anchors.bottomMargin: showing ? 40 : 28
+            width: Math.min(toastLabel.implicitWidth + 48, 560)
+            height: toastLabel.implicitHeight + 24
+            radius: 18
+            color: "#2e3334"
+            border.color: "#4a5051"
+            border.width: 1
+            opacity: showing ? 1 : 0
+            visible: opacity > 0
+
+            Behavior on opacity {
+                NumberAnimation { duration: 180 }
+            }
+            Behavior on anchors.bottomMargin {
+                NumberAnimation { duration: 180; easing.type: Easing.OutCubic }
+            }
+
+            // Made with the first message: rise and fade in as the later ones do.
+            ParallelAnimation {
+                id: toastFirstShow
+                NumberAnimation { target: toast; property: "opacity"; from: 0; to: 1; duration: 180 }
+                NumberAnimation {
+                    target: toast
+                    property: "anchors.bottomMargin"
+                    from: 28
+                    to: 40
+                    duration: 180
+                    easing.type: Easing.OutCubic
+                }
+            }
+            Component.onCompleted: {
+                if (showing)
+                    toastFirstShow.start()
+            }
+
+            Label {
+                id: toastLabel
+                anchors.centerIn: parent
+                width: Math.min(implicitWidth, 512)
+                textFormat: Text.PlainText
+                text: toastLayer.shownText
+                color: window.primaryTextColor
+                font.pixelSize: 14
+                wrapMode: Text.Wrap
+                horizontalAlignment: Text.AlignHCenter
+            }
         }
     }
 
     // --- dialogs
 
-    ModalLayer {
-        id: closeDialog
+    LazyLayer {
+        id: closeDialogLayer
         z: 100
-        visible: window.closeDialogVisible
-        heading: window.t("是否关闭岚舟界面？")
-        message: window.trayAvailable ? window.t("岚舟会继续在后台运行，可从托盘菜单重新打开；只有托盘菜单的退出会真正关闭程序。")
-                                      : window.t("系统没有托盘，岚舟会把窗口最小化到任务栏并继续运行；再次打开岚舟也会显示这个窗口。")
+        shown: window.closeDialogVisible
 
-        ActionButton {
-            text: window.t("继续使用")
-            onClicked: window.closeDialogVisible = false
-        }
-        ActionButton {
-            primary: true
-            text: window.t("关闭界面")
-            onClicked: window.confirmClose()
-        }
-    }
+        sourceComponent: ModalLayer {
+            id: closeDialog
+            objectName: "closeDialog"
+            visible: closeDialogLayer.shown
+            heading: window.t("是否关闭岚舟界面？")
+            message: window.trayAvailable ? window.t("岚舟会继续在后台运行，可从托盘菜单重新打开；只有托盘菜单的退出会真正关闭程序。")
+                                          : window.t("系统没有托盘，岚舟会把窗口最小化到任务栏并继续运行；再次打开岚舟也会显示这个窗口。")
 
-    ModalLayer {
-        id: speedTestVpnDialog
-        z: 90
-        visible: window.speedTestVpnDialogVisible
-        heading: window.t("需要先开启 VPN")
-        message: window.t("测速会检测当前加速线路，请先连接 VPN 后再开始测速。")
-
-        ActionButton {
-            primary: true
-            text: window.t("我知道了")
-            onClicked: window.speedTestVpnDialogVisible = false
-        }
-    }
-
-    ModalLayer {
-        id: policyDialog
-        readonly property var policy: window.policyDocuments[window.policyDialogKind]
-        z: 90
-        visible: policy !== undefined
-        heading: policy ? window.t(policy.title) : ""
-        message: {
-            if (!policy)
-                return ""
-            var paragraphs = []
-            for (var i = 0; i < policy.paragraphs.length; ++i)
-                paragraphs.push(window.t(policy.paragraphs[i]))
-            return paragraphs.join("\n\n")
-        }
-
-        ActionButton {
-            primary: true
-            text: window.t("我知道了")
-            onClicked: window.policyDialogKind = ""
-        }
-    }
-
-    ModalLayer {
-        id: deleteAccountDialog
-        z: 90
-        visible: window.deleteAccountDialogVisible
-        heading: window.t("注销账号")
-        message: window.t("注销后账号、套餐时长和设备记录都会被删除，且无法恢复。")
-        detail: window.t("确定要申请注销当前账号吗？")
-
-        ActionButton {
-            text: window.t("取消")
-            onClicked: window.deleteAccountDialogVisible = false
-        }
-        ActionButton {
-            primary: true
-            text: window.t("申请注销")
-            onClicked: {
-                window.deleteAccountDialogVisible = false
-                if (window.hasController)
-                    appController.deleteAccount()
+            ActionButton {
+                text: window.t("继续使用")
+                onClicked: window.closeDialogVisible = false
+            }
+            ActionButton {
+                primary: true
+                text: window.t("关闭界面")
+                onClicked: window.confirmClose()
             }
         }
     }
 
-    ModalLayer {
-        id: deviceRevokeDialog
+    LazyLayer {
+        id: speedTestVpnDialogLayer
         z: 90
-        visible: window.deviceRevokeTarget !== null
-        heading: window.t("下线设备")
-        message: {
-            var target = window.deviceRevokeTarget
-            var name = target ? window.textOf(target.name) : ""
-            return name.length > 0 ? window.t("确定让“%1”下线吗？").arg(name) : window.t("确定让这台设备下线吗？")
-        }
-        detail: window.t("下线后，该设备需要重新登录才能继续使用。")
+        shown: window.speedTestVpnDialogVisible
 
-        ActionButton {
-            text: window.t("取消")
-            onClicked: window.deviceRevokeTarget = null
+        sourceComponent: ModalLayer {
+            id: speedTestVpnDialog
+            objectName: "speedTestVpnDialog"
+            visible: speedTestVpnDialogLayer.shown
+            heading: window.t("需要先开启 VPN")
+            message: window.t("测速会检测当前加速线路，请先连接 VPN 后再开始测速。")
+
+            ActionButton {
+                primary: true
+                text: window.t("我知道了")
+                onClicked: window.speedTestVpnDialogVisible = false
+            }
         }
-        ActionButton {
-            primary: true
-            text: window.t("下线")
-            onClicked: {
+    }
+
+    LazyLayer {
+        id: policyDialogLayer
+        z: 90
+        shown: window.policyDocuments[window.policyDialogKind] !== undefined
+
+        sourceComponent: ModalLayer {
+            id: policyDialog
+            objectName: "policyDialog"
+            visible: policyDialogLayer.shown
+            readonly property var policy: window.policyDocuments[window.policyDialogKind]
+            heading: policy ? window.t(policy.title) : ""
+            message: {
+                if (!policy)
+                    return ""
+                var paragraphs = []
+                for (var i = 0; i < policy.paragraphs.length; ++i)
+                    paragraphs.push(window.t(policy.paragraphs[i]))
+                return paragraphs.join("\n\n")
+            }
+
+            ActionButton {
+                primary: true
+                text: window.t("我知道了")
+                onClicked: window.policyDialogKind = ""
+            }
+        }
+    }
+
+    LazyLayer {
+        id: deleteAccountDialogLayer
+        z: 90
+        shown: window.deleteAccountDialogVisible
+
+        sourceComponent: ModalLayer {
+            id: deleteAccountDialog
+            objectName: "deleteAccountDialog"
+            visible: deleteAccountDialogLayer.shown
+            heading: window.t("注销账号")
+            message: window.t("注销后账号、套餐时长和设备记录都会被删除，且无法恢复。")
+            detail: window.t("确定要申请注销当前账号吗？")
+
+            ActionButton {
+                text: window.t("取消")
+                onClicked: window.deleteAccountDialogVisible = false
+            }
+            ActionButton {
+                primary: true
+                text: window.t("申请注销")
+                onClicked: {
+                    window.deleteAccountDialogVisible = false
+                    if (window.hasController)
+                        appController.deleteAccount()
+                }
+            }
+        }
+    }
+
+    LazyLayer {
+        id: deviceRevokeDialogLayer
+        z: 90
+        shown: window.deviceRevokeTarget !== null
+
+        sourceComponent: ModalLayer {
+            id: deviceRevokeDialog
+            objectName: "deviceRevokeDialog"
+            visible: deviceRevokeDialogLayer.shown
+            heading: window.t("下线设备")
+            message: {
                 var target = window.deviceRevokeTarget
-                window.deviceRevokeTarget = null
-                if (window.hasController && target)
-                    appController.revokeDevice(window.textOf(target.id))
+                var name = target ? window.textOf(target.name) : ""
+                return name.length > 0 ? window.t("确定让“%1”下线吗？").arg(name) : window.t("确定让这台设备下线吗？")
+            }
+            detail: window.t("下线后，该设备需要重新登录才能继续使用。")
+
+            ActionButton {
+                text: window.t("取消")
+                onClicked: window.deviceRevokeTarget = null
+            }
+            ActionButton {
+                primary: true
+                text: window.t("下线")
+                onClicked: {
+                    var target = window.deviceRevokeTarget
+                    window.deviceRevokeTarget = null
+                    if (window.hasController && target)
+                        appController.revokeDevice(window.textOf(target.id))
+                }
             }
         }
     }
 
-    ModalLayer {
-        id: membershipPrompt
-        objectName: "membershipPrompt"
-        property bool shown: false
+    LazyLayer {
+        id: membershipPromptLayer
+        // The prompt's state lives here, before the prompt itself is made.
         property string copiedMessage: ""
         property bool planExpired: false
-        readonly property string shownMessage: {
-            if (window.textOf(copiedMessage).length > 0)
-                return copiedMessage
-            var current = window.hasController ? window.textOf(appController.membershipDialogMessage) : ""
-            if (current.length > 0)
-                return current
-            return planExpired ? window.t("当前套餐已过期，请先续费后继续连接。也可以通过邀请好友获得额外时长。")
-                               : window.t("您还未购买套餐，请前往购买套餐，或者邀请好友可赠送时长。")
-        }
-        readonly property bool expired: planExpired || /过期|expired|期限/i.test(shownMessage)
-
         z: 95
-        visible: shown
-        heading: window.t(expired ? "套餐已过期" : "未开通会员")
-        message: shownMessage
 
         Component.onCompleted: window.syncMembershipPrompt()
 
-        ActionButton {
-            objectName: "membershipInviteButton"
-            text: window.t("邀请好友")
-            onClicked: window.answerMembershipPrompt("invite")
-        }
-        ActionButton {
-            objectName: "membershipPlansButton"
-            primary: true
-            text: window.t(membershipPrompt.expired ? "前往充值" : "购买套餐")
-            onClicked: window.answerMembershipPrompt("plans")
+        sourceComponent: ModalLayer {
+            id: membershipPrompt
+            objectName: "membershipPrompt"
+            visible: membershipPromptLayer.shown
+            readonly property string shownMessage: {
+                var copied = membershipPromptLayer.copiedMessage
+                if (window.textOf(copied).length > 0)
+                    return copied
+                var current = window.hasController ? window.textOf(appController.membershipDialogMessage) : ""
+                if (current.length > 0)
+                    return current
+                return membershipPromptLayer.planExpired ? window.t("当前套餐已过期，请先续费后继续连接。也可以通过邀请好友获得额外时长。")
+                                                         : window.t("您还未购买套餐，请前往购买套餐，或者邀请好友可赠送时长。")
+            }
+            readonly property bool expired: membershipPromptLayer.planExpired || /过期|expired|期限/i.test(shownMessage)
+
+            heading: window.t(expired ? "套餐已过期" : "未开通会员")
+            message: shownMessage
+
+            ActionButton {
+                objectName: "membershipInviteButton"
+                text: window.t("邀请好友")
+                onClicked: window.answerMembershipPrompt("invite")
+            }
+            ActionButton {
+                objectName: "membershipPlansButton"
+                primary: true
+                text: window.t(membershipPrompt.expired ? "前往充值" : "购买套餐")
+                onClicked: window.answerMembershipPrompt("plans")
+            }
         }
     }
 
@@ -6737,101 +6835,119 @@ ApplicationWindow {
 
         // A second gate message while the prompt is open replaces the first.
         function onMembershipDialogMessageChanged() {
-            if (membershipPrompt.shown && appController.membershipDialogVisible)
+            if (membershipPromptLayer.shown && appController.membershipDialogVisible)
                 window.syncMembershipPrompt()
         }
 
         // The copy is in the language it was shown in; take the controller's new translation.
         function onLanguageChanged() {
-            if (membershipPrompt.shown)
+            if (membershipPromptLayer.shown)
                 window.syncMembershipPrompt()
         }
     }
 
     Shortcut {
         sequence: "Escape"
-        enabled: membershipPrompt.shown && !window.closeDialogVisible && window.policyDialogKind.length === 0
+        enabled: membershipPromptLayer.shown && !window.closeDialogVisible && window.policyDialogKind.length === 0
                  && !window.deleteAccountDialogVisible && window.deviceRevokeTarget === null
         onActivated: {
-            membershipPrompt.shown = false
+            membershipPromptLayer.shown = false
             if (window.hasController)
                 appController.dismissMembershipDialog()
         }
     }
 
-    ModalLayer {
-        id: sessionKickDialog
+    LazyLayer {
+        id: sessionKickDialogLayer
         z: 110
-        visible: window.hasController && appController.sessionKickDialogVisible
-        heading: window.t("账号状态变更")
-        message: {
-            var text = window.hasController ? (appController.sessionKickDialogMessage || "") : ""
-            return text.trim().length > 0 ? window.t(text) : window.t("您已被踢下线。")
-        }
-        detail: window.t("请重新登录后继续使用岚舟 VPN。")
+        shown: window.hasController && appController.sessionKickDialogVisible
 
-        ActionButton {
-            primary: true
-            text: window.t("重新登录")
-            onClicked: {
-                if (window.hasController)
-                    appController.dismissSessionKickDialog()
+        sourceComponent: ModalLayer {
+            id: sessionKickDialog
+            objectName: "sessionKickDialog"
+            visible: sessionKickDialogLayer.shown
+            heading: window.t("账号状态变更")
+            message: {
+                var text = window.hasController ? (appController.sessionKickDialogMessage || "") : ""
+                return text.trim().length > 0 ? window.t(text) : window.t("您已被踢下线。")
+            }
+            detail: window.t("请重新登录后继续使用岚舟 VPN。")
+
+            ActionButton {
+                primary: true
+                text: window.t("重新登录")
+                onClicked: {
+                    if (window.hasController)
+                        appController.dismissSessionKickDialog()
+                }
             }
         }
     }
 
-    ModalLayer {
-        id: checkoutDialog
-        readonly property var plan: window.checkoutPlan()
+    LazyLayer {
+        id: checkoutDialogLayer
         z: 95
-        visible: window.checkoutDialogVisible
-        heading: window.checkoutResume ? window.t("继续支付订单") : window.t("确认订单")
-        message: {
-            var name = window.checkoutPlanName.length > 0 ? window.t(window.checkoutPlanName)
-                                                          : (plan ? window.planDisplayName(plan) : "—")
-            var price = plan ? window.amountText(plan["price"]) : "—"
-            return window.t("套餐：%1 · %2").arg(name).arg(price)
-        }
-        detail: {
-            var devices = plan ? window.firstText(plan, ["devices"]) : ""
-            var lines = [window.t("设备：%1").arg(devices.length > 0 ? window.t(devices) : "—")]
-            lines.push(window.checkoutResume // qmllint disable type
-                       ? window.t("支付状态：待支付（订单 %1）").arg(window.checkoutOrderId)
-                       : window.t("支付状态：尚未支付，确认后将在浏览器中打开支付页面。"))
-            return lines.join("\n")
-        }
+        shown: window.checkoutDialogVisible
 
-        ActionButton {
-            text: window.t("取消")
-            onClicked: window.checkoutDialogVisible = false
-        }
-        ActionButton {
-            primary: true
-            enabled: window.hasController && !appController.busy
-            text: window.checkoutResume ? window.t("继续支付") : window.t("去支付")
-            onClicked: window.confirmCheckout()
+        sourceComponent: ModalLayer {
+            id: checkoutDialog
+            objectName: "checkoutDialog"
+            visible: checkoutDialogLayer.shown
+            readonly property var plan: window.checkoutPlan()
+            heading: window.checkoutResume ? window.t("继续支付订单") : window.t("确认订单")
+            message: {
+                var name = window.checkoutPlanName.length > 0 ? window.t(window.checkoutPlanName)
+                                                              : (plan ? window.planDisplayName(plan) : "—")
+                var price = plan ? window.amountText(plan["price"]) : "—"
+                return window.t("套餐：%1 · %2").arg(name).arg(price)
+            }
+            detail: {
+                var devices = plan ? window.firstText(plan, ["devices"]) : ""
+                var lines = [window.t("设备：%1").arg(devices.length > 0 ? window.t(devices) : "—")]
+                lines.push(window.checkoutResume // qmllint disable type
+                           ? window.t("支付状态：待支付（订单 %1）").arg(window.checkoutOrderId)
+                           : window.t("支付状态：尚未支付，确认后将在浏览器中打开支付页面。"))
+                return lines.join("\n")
+            }
+
+            ActionButton {
+                text: window.t("取消")
+                onClicked: window.checkoutDialogVisible = false
+            }
+            ActionButton {
+                primary: true
+                enabled: window.hasController && !appController.busy
+                text: window.checkoutResume ? window.t("继续支付") : window.t("去支付")
+                onClicked: window.confirmCheckout()
+            }
         }
     }
 
-    ModalLayer {
-        id: trialPrompt
+    LazyLayer {
+        id: trialPromptLayer
         z: 96
-        visible: window.trialPromptVisible
-        heading: window.t("领取今日会员时长")
-        message: {
-            var status = window.hasController ? (appController.trialClaimStatus || {}) : ({})
-            return window.t("您今天有 %1 分钟的会员时长可以领取，是否领取？").arg(Number(status["duration_minutes"]) || 0)
-        }
-        detail: window.t("领取后立即开始计时，今日 24:00 未用完的时长会自动清空。")
+        shown: window.trialPromptVisible
 
-        ActionButton {
-            text: window.t("先不领取")
-            onClicked: window.dismissTrialPrompt()
-        }
-        ActionButton {
-            primary: true
-            text: window.t("领取")
-            onClicked: window.claimTrialFromPrompt()
+        sourceComponent: ModalLayer {
+            id: trialPrompt
+            objectName: "trialPrompt"
+            visible: trialPromptLayer.shown
+            heading: window.t("领取今日会员时长")
+            message: {
+                var status = window.hasController ? (appController.trialClaimStatus || {}) : ({})
+                return window.t("您今天有 %1 分钟的会员时长可以领取，是否领取？").arg(Number(status["duration_minutes"]) || 0)
+            }
+            detail: window.t("领取后立即开始计时，今日 24:00 未用完的时长会自动清空。")
+
+            ActionButton {
+                text: window.t("先不领取")
+                onClicked: window.dismissTrialPrompt()
+            }
+            ActionButton {
+                primary: true
+                text: window.t("领取")
+                onClicked: window.claimTrialFromPrompt()
+            }
         }
     }
 }

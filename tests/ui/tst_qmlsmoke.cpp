@@ -31,6 +31,9 @@ private Q_SLOTS:
     void initTestCase();
     void cleanupTestCase();
     void loadsWithoutWarnings();
+    void layersMadeOnFirstUse_data();
+    void layersMadeOnFirstUse();
+    void toastMadeWithFirstMessage();
     void everyPageLoadsWithoutWarnings_data();
     void everyPageLoadsWithoutWarnings();
     void titleFollowsLanguage();
@@ -79,6 +82,86 @@ void QmlSmokeTest::loadsWithoutWarnings()
     QCOMPARE(window->width(), 1240);
     QCOMPARE(window->height(), 780);
     QVERIFY(window->flags() & Qt::FramelessWindowHint);
+}
+
+void QmlSmokeTest::layersMadeOnFirstUse_data()
+{
+    QTest::addColumn<QString>("layer");
+    QTest::addColumn<QByteArray>("property");
+    QTest::addColumn<QVariant>("showValue");
+    QTest::addColumn<QVariant>("hideValue");
+
+    QTest::newRow("close dialog") << "closeDialog" << QByteArray("closeDialogVisible") << QVariant(true) << QVariant(false);
+    QTest::newRow("speed test needs the tunnel") << "speedTestVpnDialog" << QByteArray("speedTestVpnDialogVisible")
+                                                 << QVariant(true) << QVariant(false);
+    QTest::newRow("unknown policy shows nothing") << "policyDialog" << QByteArray("policyDialogKind")
+                                                  << QVariant(QStringLiteral("no-such-policy")) << QVariant(QString());
+    QTest::newRow("policy") << "policyDialog" << QByteArray("policyDialogKind") << QVariant(QStringLiteral("terms"))
+                            << QVariant(QString());
+    QTest::newRow("delete account") << "deleteAccountDialog" << QByteArray("deleteAccountDialogVisible") << QVariant(true)
+                                    << QVariant(false);
+    QTest::newRow("device revoke") << "deviceRevokeDialog" << QByteArray("deviceRevokeTarget")
+                                   << QVariant(QVariantMap{{QStringLiteral("id"), QStringLiteral("d1")},
+                                                           {QStringLiteral("name"), QStringLiteral("Laptop")}})
+                                   << QVariant::fromValue(nullptr);
+    QTest::newRow("checkout") << "checkoutDialog" << QByteArray("checkoutDialogVisible") << QVariant(true) << QVariant(false);
+    QTest::newRow("trial prompt") << "trialPrompt" << QByteArray("trialPromptVisible") << QVariant(true) << QVariant(false);
+}
+
+// The sign-in page's first frame builds no dialog and no sidebar; a dialog is made when first shown,
+// then kept (hidden) so it opens again with its fade.
+void QmlSmokeTest::layersMadeOnFirstUse()
+{
+    QFETCH(QString, layer);
+    QFETCH(QByteArray, property);
+    QFETCH(QVariant, showValue);
+    QFETCH(QVariant, hideValue);
+    QObject *window = rootWindow();
+    const bool opens = !showValue.toString().startsWith(QLatin1String("no-such"));
+    QCOMPARE(m_controller->currentPage(), QStringLiteral("auth"));
+    auto *sidebar = window->findChild<QObject *>(QStringLiteral("sidebar"));
+    QVERIFY(sidebar);
+    QVERIFY(!sidebar->property("item").value<QObject *>());
+    const auto find = [&] { return window->findChild<QObject *>(layer); };
+    QVERIFY(!find());
+    g_messages.clear();
+
+    for (int round = 0; round < 2; ++round) {
+        QVERIFY(window->setProperty(property.constData(), showValue));
+        if (!opens) {
+            QVERIFY(!find());
+            break;
+        }
+        QObject *shown = find();
+        QVERIFY(shown);
+        QVERIFY(shown->property("visible").toBool());
+        QTRY_COMPARE(shown->property("opacity").toDouble(), 1.0);
+        QVERIFY(window->setProperty(property.constData(), hideValue));
+        QCOMPARE(find(), shown);
+        QVERIFY(!shown->property("visible").toBool());
+    }
+    QVERIFY(window->setProperty(property.constData(), hideValue));
+    QVERIFY2(g_messages.isEmpty(), qPrintable(g_messages.join(QLatin1Char('\n'))));
+}
+
+void QmlSmokeTest::toastMadeWithFirstMessage()
+{
+    QObject *window = rootWindow();
+    QVERIFY(!window->findChild<QObject *>(QStringLiteral("toast")));
+    g_messages.clear();
+    m_controller->showApiErrorMessage(QStringLiteral("Network unreachable"));
+    auto *toast = window->findChild<QObject *>(QStringLiteral("toast"));
+    QVERIFY(toast);
+    QTRY_COMPARE(toast->property("opacity").toDouble(), 1.0);
+    QVERIFY(toast->property("visible").toBool());
+    // Cleared, it fades out and stays made.
+    m_controller->clearToastMessage();
+    QTRY_VERIFY(!toast->property("visible").toBool());
+    QCOMPARE(window->findChild<QObject *>(QStringLiteral("toast")), toast);
+    m_controller->showApiErrorMessage(QStringLiteral("Again"));
+    QTRY_VERIFY(toast->property("visible").toBool());
+    m_controller->clearToastMessage();
+    QVERIFY2(g_messages.isEmpty(), qPrintable(g_messages.join(QLatin1Char('\n'))));
 }
 
 void QmlSmokeTest::everyPageLoadsWithoutWarnings_data()
@@ -216,10 +299,12 @@ void QmlSmokeTest::membershipPrompt()
     g_messages.clear();
     m_controller->setCurrentPage(QStringLiteral("connect"));
     auto *prompt = rootWindow()->findChild<QObject *>(QStringLiteral("membershipPrompt"));
-    QVERIFY(prompt);
-    QVERIFY(!prompt->property("visible").toBool());
+    QVERIFY(!prompt || !prompt->property("visible").toBool());
 
+    // Made on first showing, then kept.
     m_controller->showMembershipDialog(message);
+    prompt = rootWindow()->findChild<QObject *>(QStringLiteral("membershipPrompt"));
+    QVERIFY(prompt);
     QVERIFY(prompt->property("visible").toBool());
     QCOMPARE(prompt->property("message").toString(), shownMessage);
     QCOMPARE(prompt->property("expired").toBool(), expired);

@@ -54,6 +54,7 @@ private Q_SLOTS:
     void trafficPages();
     void membershipPrompt_data();
     void membershipPrompt();
+    void closeDialogOverConnectPage();
     void billingPages();
     void supportConversation();
     void kickMessageShownAsText();
@@ -403,6 +404,16 @@ void ScreenshotTest::membershipPrompt()
     capture(QString::fromLatin1(QTest::currentDataTag()));
     m_controller->dismissMembershipDialog();
     m_controller->setLanguage(QStringLiteral("zh-Hans"));
+}
+
+void ScreenshotTest::closeDialogOverConnectPage()
+{
+    signInDemo();
+    m_controller->navigate(QStringLiteral("connect"));
+    QTRY_VERIFY_WITH_TIMEOUT(!m_controller->networkLoading(), 10000);
+    m_window->setProperty("closeDialogVisible", true);
+    capture(QStringLiteral("close-dialog"));
+    m_window->setProperty("closeDialogVisible", false);
 }
 
 // The trial account from its first sign-in (the daily-trial prompt) through a
