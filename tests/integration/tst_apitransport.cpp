@@ -199,6 +199,8 @@ ApiTransportTest::Outcome ApiTransportTest::requestJsonAndWait(AppController &co
                                                               bool withToken, bool showLoading)
 {
     auto outcome = std::make_shared<Outcome>();
+    // A forced logout drops the reply of the session it ends: stop waiting then.
+    const bool signedIn = controller.loggedIn();
     controller.requestJsonAsync(
         method, path, body, withToken,
         [outcome](const QVariantMap &map, bool success) {
@@ -208,7 +210,10 @@ ApiTransportTest::Outcome ApiTransportTest::requestJsonAndWait(AppController &co
             outcome->map = map;
         },
         showLoading);
-    if (!QTest::qWaitFor([outcome] { return outcome->done; }, 40000))
+    const auto finished = [&controller, outcome, signedIn] {
+        return outcome->done || (signedIn && !controller.loggedIn());
+    };
+    if (!QTest::qWaitFor(finished, 40000))
         qWarning("no completion within 40 s");
     // A second call would show up here.
     QTest::qWait(20);
