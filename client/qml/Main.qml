@@ -2906,21 +2906,31 @@ ApplicationWindow {
                                 onTextChanged: window.serverSearchQuery = text
                             }
 
-                            RowLayout {
+                            // The count sits beside the sort switch when both fit, else on its own
+                            // line above it: wrapping it inside a narrow column split "Регионы: 4".
+                            Flow {
+                                id: countAndSort
+                                readonly property bool oneRow:
+                                    countLabel.implicitWidth + spacing + sortTabs.implicitWidth <= width
                                 Layout.fillWidth: true
                                 spacing: 8
 
                                 FitLabel {
-                                    Layout.fillWidth: true
+                                    id: countLabel
+                                    objectName: "serverCountLabel"
+                                    width: countAndSort.oneRow
+                                           ? countAndSort.width - sortTabs.width - countAndSort.spacing
+                                           : countAndSort.width
+                                    height: countAndSort.oneRow ? sortTabs.height : implicitHeight
+                                    verticalAlignment: Text.AlignVCenter
                                     textFormat: Text.PlainText
                                     text: window.t("%1 个国家/地区").arg(serversPage.visibleCountries.length)
                                     color: window.tertiaryTextColor
                                     font.pixelSize: 12
-                                    wrapMode: Text.Wrap
-                                    maximumLineCount: 2
                                 }
 
                                 SegmentedTabs {
+                                    id: sortTabs
                                     implicitHeight: 36
                                     options: window.serverSortModes
                                     current: window.serverSortMode

@@ -13,7 +13,7 @@
 //   sing-box version
 //
 // It opens no tunnel and downloads nothing. Environment switches for tests:
-//   QUILLET_FAKE_ENGINE_FAIL_START=1  "run" fails at start (exit 1); =TAG: only with an outbound tagged TAG
+//   QUILLET_FAKE_ENGINE_FAIL_START=1  "run" fails at start (exit 1); =TAG[,TAG...]: only with an outbound so tagged
 //   QUILLET_FAKE_ENGINE_EXIT_AFTER=N  "run" ends by itself with a fatal error after N seconds
 //   QUILLET_FAKE_ENGINE_NO_TRAFFIC=1  GET /traffic reports {"up":0,"down":0}
 //   QUILLET_FAKE_ENGINE_HANG=check    "check" never finishes (=run: "run" never starts)
@@ -173,9 +173,10 @@ int runEngine(QCoreApplication &app, const Options &options, Logger &logger)
     }
 
     const QString failStart = qEnvironmentVariable("QUILLET_FAKE_ENGINE_FAIL_START");
+    const QStringList failTags = failStart.split(QLatin1Char(','), Qt::SkipEmptyParts);
     bool failsHere = failStart == QLatin1String("1");
     for (const QJsonValue &outbound : config.document.value(QStringLiteral("outbounds")).toArray())
-        failsHere = failsHere || (!failStart.isEmpty() && outbound.toObject().value(QStringLiteral("tag")).toString() == failStart);
+        failsHere = failsHere || failTags.contains(outbound.toObject().value(QStringLiteral("tag")).toString());
     if (failsHere) {
         logger.line(5,
             QStringLiteral("start service: start inbound/tun[tun-in]: configure tun interface: "
