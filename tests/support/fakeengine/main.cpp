@@ -13,7 +13,8 @@
 //   sing-box version
 //
 // It opens no tunnel and downloads nothing. Environment switches for tests:
-//   QUILLET_FAKE_ENGINE_FAIL_START=1  "run" fails at start (exit 1); =TAG[,TAG...]: only with an outbound so tagged
+//   QUILLET_FAKE_ENGINE_FAIL_START=1  "run" fails at start (exit 1); =TAG[,TAG...]: only with an outbound so tagged;
+//                                     =once:FILE: only the first start (leaves FILE)
 //   QUILLET_FAKE_ENGINE_EXIT_AFTER=N  "run" ends by itself with a fatal error after N seconds
 //   QUILLET_FAKE_ENGINE_NO_TRAFFIC=1  GET /traffic reports {"up":0,"down":0}
 //   QUILLET_FAKE_ENGINE_HANG=check    "check" never finishes (=run: "run" never starts)
@@ -175,6 +176,11 @@ int runEngine(QCoreApplication &app, const Options &options, Logger &logger)
     const QString failStart = qEnvironmentVariable("QUILLET_FAKE_ENGINE_FAIL_START");
     const QStringList failTags = failStart.split(QLatin1Char(','), Qt::SkipEmptyParts);
     bool failsHere = failStart == QLatin1String("1");
+    // "once:FILE": only the first start fails (it leaves FILE behind), whichever node it is for.
+    if (failStart.startsWith(QLatin1String("once:"))) {
+        QFile marker(failStart.mid(5));
+        failsHere = !marker.exists() && marker.open(QIODevice::WriteOnly);
+    }
     for (const QJsonValue &outbound : config.document.value(QStringLiteral("outbounds")).toArray())
         failsHere = failsHere || failTags.contains(outbound.toObject().value(QStringLiteral("tag")).toString());
     if (failsHere) {
