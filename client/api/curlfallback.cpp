@@ -90,6 +90,13 @@ bool createsOnServer(const QString &method, const QString &path)
     return creating.contains(normalizedApiRequestPath(path));
 }
 
+bool answerCutShort(const QVariant &contentLength, qint64 received)
+{
+    bool ok = false;
+    const qint64 announced = contentLength.toLongLong(&ok);
+    return contentLength.isValid() && ok && announced > received;
+}
+
 bool mayResendWithCurl(const QString &method, const QString &path, bool timedOut, QNetworkReply::NetworkError error,
                        int status, const QString &errorText)
 {

@@ -4,6 +4,7 @@
 #include <QNetworkReply>
 #include <QString>
 #include <QStringList>
+#include <QVariant>
 
 // The system curl program as a second transport over HTTP/1.1, for the failures
 // that Qt's HTTP stack has with some proxies and middleboxes.
@@ -23,6 +24,12 @@ bool createsOnServer(const QString &method, const QString &path);
 // goes again only when Qt failed before it left (TLS handshake, proxy), never
 // after a time-out or a dropped connection, when the server may already have
 // acted on it.
+// An answer that ended before the length its head announced. Qt reports such
+// an answer as complete when the connection closes as the head arrives.
+// `contentLength` is the reply's Content-Length header (absent when none was
+// sent or Qt decompressed the body).
+bool answerCutShort(const QVariant &contentLength, qint64 received);
+
 bool mayResendWithCurl(const QString &method, const QString &path, bool timedOut, QNetworkReply::NetworkError error,
                        int status, const QString &errorText);
 

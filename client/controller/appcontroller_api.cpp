@@ -5,6 +5,7 @@
 #include "api/backendcontract.h"
 #include "api/curlfallback.h"
 #include "api/payloadcrypto.h"
+#include "api/singleusebody.h"
 #include "i18n/translations.h"
 #include "tunnel/singboxprocessmanager.h"
 
@@ -83,14 +84,22 @@ void refuseForeignRedirects(QNetworkReply *reply)
 }
 
 // The raw layer knows exactly two methods, matched as written.
-QNetworkReply *sendApiRequest(QNetworkAccessManager *network, const QNetworkRequest &request, const QString &method,
-                              const QByteArray &body)
+QNetworkReply *sendApiRequest(QNetworkAccessManager *network, QNetworkRequest request, const QString &method,
+                              const QString &path, const QByteArray &body)
 {
     QNetworkReply *reply = nullptr;
-    if (method == QLatin1String("GET"))
+    if (method == QLatin1String("GET")) {
         reply = network->get(request);
-    else if (method == QLatin1String("POST"))
+    } else if (method == QLatin1String("POST") && Api::createsOnServer(method, path)) {
+        // Whatever breaks, this request goes out once: Qt may not resend it.
+        auto *once = new Api::SingleUseBody(body);
+        request.setAttribute(QNetworkRequest::DoNotBufferUploadDataAttribute, true);
+        request.setHeader(QNetworkRequest::ContentLengthHeader, body.size());
+        reply = network->post(request, once);
+        once->setParent(reply);
+    } else if (method == QLatin1String("POST")) {
         reply = network->post(request, body);
+    }
     if (reply)
         refuseForeignRedirects(reply);
     return reply;
@@ -205,7 +214,7 @@ void AppController::requestRawAsync(const QString &method, const QString &path, 
     if (showLoading)
         beginNetworkLoading(path);
 
-    QNetworkReply *reply = sendApiRequest(m_network, buildApiRequest(path, contentType, withToken), method, body);
+    QNetworkReply *reply = sendApiRequest(m_network, buildApiRequest(path, contentType, withToken), method, path, body);
     if (!reply) {
         updateApiError(unsupportedMethodText(method));
         if (showLoading)
@@ -265,7 +274,7 @@ QByteArray AppController::requestRaw(const QString &method, const QString &path,
     // Let the indicator paint before the wait starts.
     QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
 
-    QNetworkReply *reply = sendApiRequest(m_network, buildApiRequest(path, contentType, withToken), method, body);
+    QNetworkReply *reply = sendApiRequest(m_network, buildApiRequest(path, contentType, withToken), method, path, body);
     if (!reply) {
         updateApiError(unsupportedMethodText(method));
         if (showLoading)
@@ -310,11 +319,21 @@ QByteArray AppController::finishApiReply(QNetworkReply *reply, bool blockingForm
 {
     *success = false;
     const bool timedOut = reply->property(kTimedOutProperty).toBool();
-    const QNetworkReply::NetworkError networkError = reply->error();
+    QNetworkReply::NetworkError networkError = reply->error();
     // An aborted reply is closed; there is nothing to read then.
     QByteArray answer = reply->isOpen() ? reply->readAll() : QByteArray();
     int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     QString errorText;
+    if (!timedOut && networkError == QNetworkReply::NoError
+        && Api::answerCutShort(reply->header(QNetworkRequest::ContentLengthHeader), answer.size())) {
+        // The connection closed mid-answer: what arrived is no answer at all.
+        networkError = QNetworkReply::RemoteHostClosedError;
+        status = 0;
+        errorText = QStringLiteral("Connection closed before the whole answer arrived (%1 of %2 bytes)")
+                        .arg(answer.size())
+                        .arg(reply->header(QNetworkRequest::ContentLengthHeader).toLongLong());
+        answer.clear();
+    }
     bool succeeded = false;
     bool alreadyDecrypted = false;
 
@@ -328,7 +347,8 @@ QByteArray AppController::finishApiReply(QNetworkReply *reply, bool blockingForm
             errorText = timeoutErrorText();
             logApiTransport(QStringLiteral("Qt"), method, path, 0, QStringLiteral("timedOut=1 error=request timeout"));
         } else {
-            errorText = timedOut ? timeoutErrorText() : reply->errorString();
+            if (errorText.isEmpty())
+                errorText = timedOut ? timeoutErrorText() : reply->errorString();
             const QString serverError = jsonErrorString(answer);
             if (!serverError.isEmpty())
                 errorText = serverError;

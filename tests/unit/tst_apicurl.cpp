@@ -9,6 +9,8 @@ class ApiCurlTest : public QObject
 private Q_SLOTS:
     void shouldRetryApiWithCurl_data();
     void shouldRetryApiWithCurl();
+    void answerCutShort_data();
+    void answerCutShort();
     void postIsResentOnlyWhenItNeverLeft_data();
     void postIsResentOnlyWhenItNeverLeft();
     void parseCurlProcessResult_data();
@@ -71,6 +73,26 @@ void ApiCurlTest::shouldRetryApiWithCurl()
     QFETCH(QString, errorText);
     QFETCH(bool, expected);
     QCOMPARE(Api::shouldRetryApiWithCurl(timedOut, QNetworkReply::NetworkError(error), status, errorText), expected);
+}
+
+void ApiCurlTest::answerCutShort_data()
+{
+    QTest::addColumn<QVariant>("contentLength");
+    QTest::addColumn<qint64>("received");
+    QTest::addColumn<bool>("cutShort");
+    QTest::newRow("head only, body promised") << QVariant(qint64(64)) << qint64(0) << true;
+    QTest::newRow("part of the body") << QVariant(qint64(64)) << qint64(63) << true;
+    QTest::newRow("whole body") << QVariant(qint64(64)) << qint64(64) << false;
+    QTest::newRow("no length announced (or decompressed)") << QVariant() << qint64(0) << false;
+    QTest::newRow("empty body announced") << QVariant(qint64(0)) << qint64(0) << false;
+}
+
+void ApiCurlTest::answerCutShort()
+{
+    QFETCH(QVariant, contentLength);
+    QFETCH(qint64, received);
+    QFETCH(bool, cutShort);
+    QCOMPARE(Api::answerCutShort(contentLength, received), cutShort);
 }
 
 void ApiCurlTest::postIsResentOnlyWhenItNeverLeft_data()
