@@ -19,17 +19,17 @@ bool shouldRetryApiWithCurl(bool timedOut, QNetworkReply::NetworkError error, in
 // could make it twice.
 bool createsOnServer(const QString &method, const QString &path);
 
-// Whether a failed request may go out again through curl: what
-// shouldRetryApiWithCurl allows, except that a request that creates something
-// goes again only when Qt failed before it left (TLS handshake, proxy), never
-// after a time-out or a dropped connection, when the server may already have
-// acted on it.
 // An answer that ended before the length its head announced. Qt reports such
 // an answer as complete when the connection closes as the head arrives.
 // `contentLength` is the reply's Content-Length header (absent when none was
 // sent or Qt decompressed the body).
 bool answerCutShort(const QVariant &contentLength, qint64 received);
 
+// Whether a failed request may go out again through curl: what
+// shouldRetryApiWithCurl allows, except that a request that creates something
+// goes again only when Qt failed before it left (TLS handshake, proxy), never
+// after a time-out or a dropped connection, when the server may already have
+// acted on it.
 bool mayResendWithCurl(const QString &method, const QString &path, bool timedOut, QNetworkReply::NetworkError error,
                        int status, const QString &errorText);
 
