@@ -15,11 +15,15 @@ if command -v clang++ >/dev/null; then
   export CC="${CC:-clang}" CXX="${CXX:-clang++}"
   [[ "$CXX" == *clang* ]] && fuzz=ON
 fi
+launcher=()
+if command -v ccache >/dev/null; then
+  launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+fi
 # -O1 and line tables only: quick to build, fast enough to run, readable reports.
 cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_C_FLAGS_RELWITHDEBINFO="-O1 -gline-tables-only" \
   -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -gline-tables-only" \
-  -DQUILLET_SANITIZERS=ON -DQUILLET_FUZZ="$fuzz" -DQUILLET_BUILD_BENCH=OFF "$@" >/dev/null
+  -DQUILLET_SANITIZERS=ON -DQUILLET_FUZZ="$fuzz" -DQUILLET_BUILD_BENCH=OFF "${launcher[@]}" "$@" >/dev/null
 [[ -n "${QUILLET_SANITIZE_BUILD_ONLY:-}" ]] && exit 0
 targets=(quillet_nonui_tests)
 [[ "$fuzz" == ON ]] && targets+=(quillet_fuzz_targets)
