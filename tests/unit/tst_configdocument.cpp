@@ -2,6 +2,7 @@
 
 #include "tunnel/configbuilder.h"
 #include "tunnel/confignormalization.h"
+#include "tunnel/engineversion.h"
 
 #include "configguard.h"
 #include "tunnel/configrepository.h"
@@ -151,6 +152,8 @@ private Q_SLOTS:
     void safetyRulesRefuseHostileDocuments();
     void serverTemplates_data();
     void serverTemplates();
+    void engineVersionLine_data();
+    void engineVersionLine();
 };
 
 void ConfigDocumentTest::goldenDocuments_data()
@@ -734,6 +737,37 @@ void ConfigDocumentTest::serverTemplates()
     const QVariantMap api = clashApiSettingsFromConfig(served);
     QCOMPARE(api.value(QStringLiteral("url")).toString(), QStringLiteral("http://127.0.0.1:19097/configs"));
     QCOMPARE(api.value(QStringLiteral("secret")).toString(), QStringLiteral("devserver-secret"));
+}
+
+void ConfigDocumentTest::engineVersionLine_data()
+{
+    QTest::addColumn<QString>("answer");
+    QTest::addColumn<QString>("problem");
+    QTest::addColumn<QString>("line");
+    const QString bin = QStringLiteral("/opt/q/bin/sing-box");
+    QTest::newRow("1.12") << "sing-box version 1.12.24" << QString() << "sing-box version 1.12.24 binary=" + bin + "\n";
+    QTest::newRow("1.13 with a trailing blank") << "sing-box version 1.13.2 \r" << QString()
+                                               << "sing-box version 1.13.2 binary=" + bin + "\n";
+    QTest::newRow("1.13 without a patch") << "sing-box version 1.13" << QString()
+                                         << "sing-box version 1.13 binary=" + bin + "\n";
+    QTest::newRow("1.14 is named unsupported")
+        << "sing-box version 1.14.0-alpha.1" << QString()
+        << "sing-box version 1.14.0-alpha.1 binary=" + bin + " (not a supported release: 1.12 or 1.13)\n";
+    QTest::newRow("1.120 is not 1.12") << "sing-box version 1.120.0" << QString()
+                                      << "sing-box version 1.120.0 binary=" + bin
+            + " (not a supported release: 1.12 or 1.13)\n";
+    QTest::newRow("an answer of another program")
+        << "Usage: foo" << QString() << "sing-box version unknown: unexpected answer \"Usage: foo\" binary=" + bin + "\n";
+    QTest::newRow("no engine") << QString() << "the engine could not be started"
+                               << "sing-box version unknown: the engine could not be started binary=" + bin + "\n";
+}
+
+void ConfigDocumentTest::engineVersionLine()
+{
+    QFETCH(QString, answer);
+    QFETCH(QString, problem);
+    QFETCH(QString, line);
+    QCOMPARE(EngineVersion::logLine(answer, problem, QStringLiteral("/opt/q/bin/sing-box")), line);
 }
 
 QTEST_APPLESS_MAIN(ConfigDocumentTest)
