@@ -144,8 +144,6 @@ bool isIpLiteral(const std::string &text)
 {
     if (text.empty())
         return false;
-    if (isLoopbackHost(text) && text != "localhost")
-        return true;
     bool digit = false;
     bool colon = false;
     int dots = 0;
@@ -348,7 +346,7 @@ private:
             checkName(value, at);
             return;
         case FieldKind::DnsAddress:
-            if (!isValue(value) || value.isArray() || (value.isString() && !isAllowedDnsAddress(value.text)))
+            if (value.type != JsonValue::Type::Null && (!value.isString() || !isAllowedDnsAddress(value.text)))
                 refuse(at,
                     "is not a DNS server address the service lets the engine use "
                     "(udp, tcp, tls, https, quic or h3, an IP address, or local)");

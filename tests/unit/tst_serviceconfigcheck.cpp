@@ -150,6 +150,15 @@ void ServiceConfigCheckTest::clientDocumentIsAccepted_data()
         }
     }
 
+    // The legacy addresses that only send queries out, and the lowest unprivileged control port.
+    QTest::newRow("legacy addresses and port 1024") << QByteArray(
+        R"({"dns": {"servers": [{"tag": "a", "address": "223.5.5.5"}, {"tag": "b", "address": "2001:4860:4860::8888"},
+                                {"tag": "c", "address": "local"}, {"tag": "d", "address": "https://dns.google/dns-query"},
+                                {"tag": "e", "address": "QUIC://dns.adguard.com"}, {"tag": "f", "address": "h3://1.1.1.1"},
+                                {"tag": "g", "address": "tls://[2606:4700::1111]:853"}]},
+            "ntp": {"enabled": true, "write_to_system": false},
+            "experimental": {"clash_api": {"external_controller": "[::1]:1024", "secret": "s", "external_ui": "Meta_ui-2"}}})");
+
     // URL paths of DNS-over-HTTPS servers, HTTP proxies and transports are not files.
     QTest::newRow("url paths") << QByteArray(
         R"({"dns": {"servers": [{"type": "h3", "tag": "d", "server": "1.1.1.1", "path": "/dns-query"}]},
@@ -192,6 +201,26 @@ void ServiceConfigCheckTest::refusalNamesTheReason_data()
     QTest::newRow("top-level key repeated in another case")
         << QByteArray(R"({"route": {}, "Route": {}})") << "Route repeats a key that differs only in case";
     QTest::newRow("mixed-case log output") << QByteArray(R"({"Log": {"Output": "x.log"}})") << "log.output is set";
+    QTest::newRow("legacy address as a number")
+        << QByteArray(R"({"dns": {"servers": [{"tag": "a", "address": 53}]}})")
+        << "dns.servers[0].address is not a DNS server address";
+    QTest::newRow("legacy address without a host") << QByteArray(R"({"dns": {"servers": [{"address": "udp://"}]}})")
+                                                   << "dns.servers[0].address is not a DNS server address";
+    QTest::newRow("control api one below 1024")
+        << QByteArray(R"({"experimental": {"clash_api": {"external_controller": "127.0.0.1:1023", "secret": "s"}}})")
+        << "experimental.clash_api.external_controller uses a port below 1024";
+    QTest::newRow("certificate store none") << QByteArray(R"({"certificate": {"store": "none"}})")
+                                            << "certificate.store is not one of the values";
+    QTest::newRow("certificate file beside a store")
+        << QByteArray(R"({"certificate": {"store": "system", "certificate_path": ["ca.pem"]}})")
+        << "certificate.certificate_path is not a field";
+    QTest::newRow("ntp writing the clock as text") << QByteArray(R"({"ntp": {"enabled": true, "write_to_system": "false"}})")
+                                                   << "ntp.write_to_system must be false";
+    QTest::newRow("wireguard endpoint listening")
+        << QByteArray(R"({"endpoints": [{"type": "wireguard", "tag": "w", "listen_port": 51820}]})")
+        << "endpoints[0].listen_port is not a field";
+    QTest::newRow("tailscale endpoint") << QByteArray(R"({"endpoints": [{"type": "tailscale", "tag": "t"}]})")
+                                        << "endpoints[0].type names a type the service does not let the engine run";
 }
 
 void ServiceConfigCheckTest::refusalNamesTheReason()
