@@ -9,12 +9,14 @@
 // shared sets of keys that kinds pull in with Include.
 //
 // Left out on purpose (refused wherever they appear): inbounds other than
-// tun (listeners into the machine), endpoints, services, certificate, ntp,
-// experimental.v2ray_api and .debug, log.output, route.geoip/.geosite (file
-// downloads at fixed paths), dial "netns" (opens a namespace file), route
-// matches on process paths, the tor and ssh outbounds (start programs, read
-// keys), DNS servers of types dhcp, resolved and tailscale, and every key the
-// engine may add later.
+// tun (listeners into the machine, on loopback too: another local user could
+// route through the node), endpoints other than wireguard and its listen
+// port, services, certificate files and folders, ntp writing the system
+// clock, experimental.v2ray_api and .debug, log.output, route.geoip/.geosite
+// (file downloads at fixed paths), dial "netns" (opens a namespace file), the
+// tor and ssh outbounds (start programs, read keys), DNS servers of types
+// dhcp, resolved and tailscale, the control API's UI download, and every key
+// the engine may add later.
 namespace QuilletService {
 
 namespace {
@@ -29,6 +31,9 @@ constexpr FieldKind T = FieldKind::Typed;
 constexpr FieldKind TL = FieldKind::TypedList;
 constexpr FieldKind VO = FieldKind::ValueOrObject;
 constexpr FieldKind I = FieldKind::Include;
+constexpr FieldKind N = FieldKind::Name;
+constexpr FieldKind DA = FieldKind::DnsAddress;
+constexpr FieldKind CH = FieldKind::Choice;
 
 const AllowedField kFields[] = {
     // --- top level ---
@@ -37,12 +42,24 @@ const AllowedField kFields[] = {
     {"root", "dns", O, "dns"},
     {"root", "inbounds", TL, "inbound"},
     {"root", "outbounds", TL, "outbound"},
+    {"root", "endpoints", TL, "endpoint"},
+    {"root", "ntp", O, "ntp"},
+    {"root", "certificate", O, "certificate"},
     {"root", "route", O, "route"},
     {"root", "experimental", O, "experimental"},
 
     {"log", "disabled", V, nullptr},
     {"log", "level", V, nullptr},
     {"log", "timestamp", V, nullptr},
+
+    // Time from a server, kept inside the engine: never written to the system clock.
+    {"ntp", "enabled", V, nullptr},
+    {"ntp", "", I, "@server"},
+    {"ntp", "", I, "@dial"},
+    {"ntp", "interval", V, nullptr},
+    {"ntp", "write_to_system", CH, "false"},
+    // The built-in trust stores only; certificate files and folders stay out.
+    {"certificate", "store", CH, "mozilla|system|chrome"},
 
     // --- shared groups ---
     {"@tag", "type", V, nullptr},
@@ -66,6 +83,8 @@ const AllowedField kFields[] = {
     {"@dial", "fallback_network_type", V, nullptr},
     {"@dial", "fallback_delay", V, nullptr},
     {"@dial", "domain_strategy", V, nullptr},
+    {"@dial", "tcp_keep_alive", V, nullptr},
+    {"@dial", "tcp_keep_alive_interval", V, nullptr},
     {"@proxy", "", I, "@tag"},
     {"@proxy", "", I, "@server"},
     {"@proxy", "", I, "@dial"},
@@ -95,7 +114,8 @@ const AllowedField kFields[] = {
 
     // The untyped (legacy) server form.
     {"dns-server/", "tag", V, nullptr},
-    {"dns-server/", "address", V, nullptr},
+    // Never "dhcp://": that form binds UDP port 68 on every interface.
+    {"dns-server/", "address", DA, nullptr},
     {"dns-server/", "address_resolver", V, nullptr},
     {"dns-server/", "address_strategy", V, nullptr},
     {"dns-server/", "strategy", V, nullptr},
@@ -146,6 +166,7 @@ const AllowedField kFields[] = {
     {"@match", "port", V, nullptr},
     {"@match", "port_range", V, nullptr},
     {"@match", "process_name", V, nullptr},
+    {"@match", "process_path", V, nullptr},
     {"@match", "package_name", V, nullptr},
     {"@match", "user", V, nullptr},
     {"@match", "user_id", V, nullptr},
@@ -172,6 +193,10 @@ const AllowedField kFields[] = {
     {"@route-action", "udp_timeout", V, nullptr},
     {"@route-action", "tls_fragment", V, nullptr},
     {"@route-action", "tls_record_fragment", V, nullptr},
+    {"@route-action", "tls_fragment_fallback_delay", V, nullptr},
+    {"@route-action", "disable_cache", V, nullptr},
+    {"@route-action", "rewrite_ttl", V, nullptr},
+    {"@route-action", "client_subnet", V, nullptr},
     {"@route-action", "method", V, nullptr},
     {"@route-action", "no_drop", V, nullptr},
     {"@route-action", "sniffer", V, nullptr},
@@ -376,6 +401,55 @@ const AllowedField kFields[] = {
     {"outbound/wireguard", "reserved", V, nullptr},
     {"outbound/wireguard", "workers", V, nullptr},
     {"outbound/wireguard", "mtu", V, nullptr},
+    {"outbound/hysteria", "", I, "@proxy"},
+    {"outbound/hysteria", "server_ports", V, nullptr},
+    {"outbound/hysteria", "hop_interval", V, nullptr},
+    {"outbound/hysteria", "up", V, nullptr},
+    {"outbound/hysteria", "up_mbps", V, nullptr},
+    {"outbound/hysteria", "down", V, nullptr},
+    {"outbound/hysteria", "down_mbps", V, nullptr},
+    {"outbound/hysteria", "obfs", V, nullptr},
+    {"outbound/hysteria", "auth", V, nullptr},
+    {"outbound/hysteria", "auth_str", V, nullptr},
+    {"outbound/hysteria", "recv_window_conn", V, nullptr},
+    {"outbound/hysteria", "recv_window", V, nullptr},
+    {"outbound/hysteria", "disable_mtu_discovery", V, nullptr},
+    {"outbound/hysteria", "tls", O, "tls"},
+    {"outbound/shadowtls", "", I, "@tag"},
+    {"outbound/shadowtls", "", I, "@server"},
+    {"outbound/shadowtls", "", I, "@dial"},
+    {"outbound/shadowtls", "version", V, nullptr},
+    {"outbound/shadowtls", "password", V, nullptr},
+    {"outbound/shadowtls", "tls", O, "tls"},
+    {"outbound/anytls", "", I, "@tag"},
+    {"outbound/anytls", "", I, "@server"},
+    {"outbound/anytls", "", I, "@dial"},
+    {"outbound/anytls", "password", V, nullptr},
+    {"outbound/anytls", "idle_session_check_interval", V, nullptr},
+    {"outbound/anytls", "idle_session_timeout", V, nullptr},
+    {"outbound/anytls", "min_idle_session", V, nullptr},
+    {"outbound/anytls", "tls", O, "tls"},
+
+    // WireGuard as the engine runs it from 1.13 on. No "listen_port": a
+    // fixed port would take connections from the network.
+    {"endpoint/wireguard", "", I, "@tag"},
+    {"endpoint/wireguard", "", I, "@dial"},
+    {"endpoint/wireguard", "system", V, nullptr},
+    {"endpoint/wireguard", "name", V, nullptr},
+    {"endpoint/wireguard", "mtu", V, nullptr},
+    {"endpoint/wireguard", "address", V, nullptr},
+    {"endpoint/wireguard", "private_key", V, nullptr},
+    {"endpoint/wireguard", "peers", L, "wireguard-endpoint-peer"},
+    {"endpoint/wireguard", "udp_timeout", V, nullptr},
+    {"endpoint/wireguard", "workers", V, nullptr},
+    {"wireguard-endpoint-peer", "address", V, nullptr},
+    {"wireguard-endpoint-peer", "port", V, nullptr},
+    {"wireguard-endpoint-peer", "public_key", V, nullptr},
+    {"wireguard-endpoint-peer", "pre_shared_key", V, nullptr},
+    {"wireguard-endpoint-peer", "allowed_ips", V, nullptr},
+    {"wireguard-endpoint-peer", "persistent_keepalive_interval", V, nullptr},
+    {"wireguard-endpoint-peer", "reserved", V, nullptr},
+
     {"wireguard-peer", "", I, "@server"},
     {"wireguard-peer", "public_key", V, nullptr},
     {"wireguard-peer", "pre_shared_key", V, nullptr},
@@ -466,9 +540,10 @@ const AllowedField kFields[] = {
     {"cache-file", "store_rdrc", V, nullptr},
     {"cache-file", "rdrc_timeout", V, nullptr},
     {"clash-api", "external_controller", C, nullptr},
-    {"clash-api", "external_ui", F, nullptr},
-    {"clash-api", "external_ui_download_url", V, nullptr},
-    {"clash-api", "external_ui_download_detour", V, nullptr},
+    // The engine serves this folder at /ui/ without asking for the secret, and
+    // fills it from a downloaded archive whose entries may climb out of it: one
+    // plain name of its own, and no download.
+    {"clash-api", "external_ui", N, nullptr},
     {"clash-api", "secret", V, nullptr},
     {"clash-api", "default_mode", V, nullptr},
     {"clash-api", "access_control_allow_origin", V, nullptr},

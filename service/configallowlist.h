@@ -19,6 +19,9 @@ enum class FieldKind {
     TypedList, // an array of such objects
     ValueOrObject, // a Value, or an object of the kind named by ref
     Include, // not a key: every key of the kind named by ref belongs here too
+    Name, // one plain folder name inside runtime/ (letters, digits, "-", "_"), or empty
+    DnsAddress, // a legacy DNS server address: udp/tcp/tls/https/quic/h3 URL, a bare IP, or "local"
+    Choice, // a string that is one of the "|"-separated words in ref, or the literal false when ref is "false"
 };
 
 struct AllowedField

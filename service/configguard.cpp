@@ -126,6 +126,68 @@ bool isLoopbackHost(const std::string &host)
     return parts == 4;
 }
 
+// Folder names the engine joins under runtime/ as they are.
+bool isPlainName(const std::string &text)
+{
+    if (text.empty() || text.size() > 64)
+        return false;
+    for (const char c : text) {
+        const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-'
+            || c == '_';
+        if (!ok)
+            return false;
+    }
+    return true;
+}
+
+bool isIpLiteral(const std::string &text)
+{
+    if (text.empty())
+        return false;
+    bool digit = false;
+    bool colon = false;
+    int dots = 0;
+    for (const char c : text) {
+        if (c >= '0' && c <= '9')
+            digit = true;
+        else if (c == ':')
+            colon = true;
+        else if (c == '.')
+            ++dots;
+        else if (!((c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F')))
+            return false;
+    }
+    if (colon)
+        return true; // IPv6, possibly with an embedded IPv4 tail
+    if (!digit || dots != 3)
+        return false;
+    for (const char c : text) {
+        if (!(c >= '0' && c <= '9') && c != '.')
+            return false;
+    }
+    return true;
+}
+
+// The schemes of the legacy server form that only send queries out; "dhcp",
+// "rcode", "fakeip" and whatever the engine adds later stay out.
+bool isAllowedDnsAddress(const std::string &text)
+{
+    if (text == "local" || isIpLiteral(text))
+        return true;
+    const std::size_t scheme = text.find("://");
+    if (scheme == std::string::npos || scheme + 3 >= text.size())
+        return false;
+    const std::string name = foldJsonKey(text.substr(0, scheme));
+    return name == "udp" || name == "tcp" || name == "tls" || name == "https" || name == "quic" || name == "h3";
+}
+
+// The engine expands "$NAME" and "${NAME}" in some file fields; Windows tools
+// expand "%NAME%". Either turns a relative name into any path.
+bool namesEnvironmentVariable(const std::string &text)
+{
+    return text.find('$') != std::string::npos || text.find('%') != std::string::npos;
+}
+
 // The object's "type": the last string member of that name, as in the engine.
 // False when a "type" member is not a string.
 bool typeOf(const JsonValue &object, std::string &type)
@@ -280,7 +342,54 @@ private:
             return;
         case FieldKind::Include:
             return;
+        case FieldKind::Name:
+            checkName(value, at);
+            return;
+        case FieldKind::DnsAddress:
+            if (value.type != JsonValue::Type::Null && (!value.isString() || !isAllowedDnsAddress(value.text)))
+                refuse(at,
+                    "is not a DNS server address the service lets the engine use "
+                    "(udp, tcp, tls, https, quic or h3, an IP address, or local)");
+            return;
+        case FieldKind::Choice:
+            checkChoice(value, field.ref, at);
+            return;
         }
+    }
+
+    void checkName(const JsonValue &value, const std::string &at)
+    {
+        if (value.type == JsonValue::Type::Null || (value.isString() && value.text.empty()))
+            return;
+        if (!value.isString() || !isPlainName(value.text))
+            refuse(at,
+                "must be one plain folder name (letters, digits, '-' or '_'); the engine serves that folder "
+                "to every local user");
+    }
+
+    void checkChoice(const JsonValue &value, const char *words, const std::string &at)
+    {
+        if (value.type == JsonValue::Type::Null)
+            return;
+        const std::string list = words ? words : "";
+        if (list == "false") {
+            if (value.type != JsonValue::Type::Bool || value.boolean)
+                refuse(at, "must be false; the service does not let the engine change the machine");
+            return;
+        }
+        bool known = false;
+        if (value.isString()) {
+            std::size_t start = 0;
+            while (start <= list.size() && !known) {
+                std::size_t end = list.find('|', start);
+                if (end == std::string::npos)
+                    end = list.size();
+                known = list.compare(start, end - start, value.text) == 0;
+                start = end + 1;
+            }
+        }
+        if (!known)
+            refuse(at, "is not one of the values the service lets the engine use");
     }
 
     // Relative paths only, and never above the working directory. The value
@@ -302,6 +411,8 @@ private:
         }
         if (value.isString() && isUnsafeRelativePath(value.text))
             refuse(at, "names a file outside the engine's working directory");
+        else if (value.isString() && namesEnvironmentVariable(value.text))
+            refuse(at, "names a file through an environment variable, which the engine expands to any path");
     }
 
     void checkController(const JsonValue &value, const std::string &at)
@@ -330,6 +441,8 @@ private:
         }
         if (!isLoopbackHost(host) || !isDigits(port) || std::stoi(port) < 1 || std::stoi(port) > 65535)
             refuse(at, "is not a loopback address and port; the control API must not be reachable from the network");
+        else if (std::stoi(port) < 1024)
+            refuse(at, "uses a port below 1024; the control API must not take a system service's port");
     }
 
     // A control API on loopback still takes orders from every local user

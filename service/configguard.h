@@ -15,8 +15,14 @@
 // - any key, or any "type" of an inbound, outbound, DNS server, rule, rule
 //   set or transport, that the allow-list does not name;
 // - a file-naming value that is absolute (starts with "/" or "\", or with a
-//   drive letter and ":") or has ".." as a component;
-// - a control API that listens anywhere but on loopback, or without a secret.
+//   drive letter and ":"), has ".." as a component, or holds "$" or "%" (the
+//   engine expands environment variables in some of them);
+// - a control-API UI folder that is not one plain name (the engine serves it
+//   to every local user without the secret), and the UI download;
+// - a legacy DNS server address other than udp/tcp/tls/https/quic/h3, a bare
+//   IP or "local" ("dhcp://" binds port 68 on every interface);
+// - a control API that listens anywhere but on loopback, on a port below
+//   1024, or without a secret.
 // - a key given twice in one object, exactly or differing only in case.
 //
 // Reasons name the field's place in the document and never its value: the

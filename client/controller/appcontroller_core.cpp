@@ -6,6 +6,7 @@
 #include "api/backendcontract.h"
 #include "i18n/translations.h"
 #include "tunnel/configrepository.h"
+#include "tunnel/engineversion.h"
 #include "tunnel/singboxprocessmanager.h"
 
 #include <QClipboard>
@@ -85,6 +86,8 @@ AppController::AppController(StartupTiming timing, QObject *parent)
     // 5. The opening line of every diagnostic log session.
     appendDiagnosticLog(QStringLiteral("App opened: platform=%1 version=%2 device=%3 api=%4\n")
                             .arg(Api::desktopPlatformLabel(), Api::desktopAppVersion(), m_deviceName, m_apiBaseUrl));
+    // Which engine release this start runs on, once, in the background.
+    EngineVersion::logOnce(m_engine);
 
     // 6. Stored session.
     restoreStoredSession();

@@ -108,7 +108,7 @@ bool stripTunSniffing(QJsonObject &root)
     return removed;
 }
 
-bool dropDnsOutbounds(QJsonObject &root, bool alreadyChanged)
+bool dropDnsOutbounds(QJsonObject &root, bool alreadyChanged, QStringList &droppedTags)
 {
     const QJsonValue outbounds = root.value(QLatin1String("outbounds"));
     if (!outbounds.isArray())
@@ -120,6 +120,9 @@ bool dropDnsOutbounds(QJsonObject &root, bool alreadyChanged)
         if (equalsIgnoringCase(outbound.value(QLatin1String("type")), QLatin1String("dns"))
             || equalsIgnoringCase(outbound.value(QLatin1String("tag")), QLatin1String("dns-out"))) {
             dropped = true;
+            const QString tag = outbound.value(QLatin1String("tag")).toString();
+            if (!tag.isEmpty())
+                droppedTags.append(tag);
             continue;
         }
         rebuilt.append(element);
@@ -127,6 +130,179 @@ bool dropDnsOutbounds(QJsonObject &root, bool alreadyChanged)
     if (dropped || alreadyChanged)
         root.insert(QLatin1String("outbounds"), rebuilt);
     return dropped;
+}
+
+// A rule that sent DNS to the dropped outbound now hands it to the engine's
+// own DNS (what the outbound did); left pointing at a missing tag, the engine
+// would fail every DNS flow with "outbound not found".
+bool rewriteRuleToDroppedOutbound(QJsonObject &rule, const QStringList &droppedTags)
+{
+    bool changed = false;
+    if (rule.value(QLatin1String("type")).toString() == QLatin1String("logical")) {
+        const QJsonValue nested = rule.value(QLatin1String("rules"));
+        if (nested.isArray()) {
+            QJsonArray rebuilt;
+            bool nestedChanged = false;
+            for (const QJsonValue &element : nested.toArray()) {
+                QJsonObject inner = element.toObject();
+                if (element.isObject() && rewriteRuleToDroppedOutbound(inner, droppedTags)) {
+                    nestedChanged = true;
+                    rebuilt.append(inner);
+                } else {
+                    rebuilt.append(element);
+                }
+            }
+            if (nestedChanged) {
+                rule.insert(QLatin1String("rules"), rebuilt);
+                changed = true;
+            }
+        }
+    }
+    const QString action = rule.value(QLatin1String("action")).toString();
+    const QJsonValue outbound = rule.value(QLatin1String("outbound"));
+    if ((action.isEmpty() || action == QLatin1String("route")) && outbound.isString()
+        && droppedTags.contains(outbound.toString())) {
+        // hijack-dns takes no options of a route action.
+        removeKeys(rule,
+            {QLatin1String("outbound"), QLatin1String("override_address"), QLatin1String("override_port"),
+                QLatin1String("network_strategy"), QLatin1String("fallback_delay"),
+                QLatin1String("udp_disable_domain_unmapping"), QLatin1String("udp_connect"),
+                QLatin1String("udp_timeout"), QLatin1String("tls_fragment"),
+                QLatin1String("tls_fragment_fallback_delay"), QLatin1String("tls_record_fragment")});
+        rule.insert(QLatin1String("action"), QStringLiteral("hijack-dns"));
+        changed = true;
+    }
+    return changed;
+}
+
+bool redirectRulesOfDroppedOutbounds(QJsonObject &root, const QStringList &droppedTags)
+{
+    if (droppedTags.isEmpty() || !root.value(QLatin1String("route")).isObject())
+        return false;
+    QJsonObject route = root.value(QLatin1String("route")).toObject();
+    bool changed = false;
+    const QJsonValue rules = route.value(QLatin1String("rules"));
+    if (rules.isArray()) {
+        QJsonArray rebuilt;
+        for (const QJsonValue &element : rules.toArray()) {
+            QJsonObject rule = element.toObject();
+            if (element.isObject() && rewriteRuleToDroppedOutbound(rule, droppedTags)) {
+                changed = true;
+                rebuilt.append(rule);
+            } else {
+                rebuilt.append(element);
+            }
+        }
+        if (changed)
+            route.insert(QLatin1String("rules"), rebuilt);
+    }
+    // A final outbound that no longer exists would stop the engine at start;
+    // without one it takes the first outbound, as it does for any document.
+    const QJsonValue final = route.value(QLatin1String("final"));
+    if (final.isString() && droppedTags.contains(final.toString())) {
+        route.remove(QLatin1String("final"));
+        changed = true;
+    }
+    if (changed)
+        root.insert(QLatin1String("route"), route);
+    return changed;
+}
+
+// The legacy WireGuard outbound stops the engine from 1.12 on and is gone in
+// 1.13; the same tunnel as an endpoint runs on both (the engine's documented
+// migration: local_address -> address, peers' server/server_port ->
+// address/port, system_interface/interface_name -> system/name).
+QJsonObject wireGuardEndpointFrom(const QJsonObject &outbound)
+{
+    static const char *const kSameName[] = {"tag", "private_key", "mtu", "workers", "detour", "bind_interface",
+        "inet4_bind_address", "inet6_bind_address", "routing_mark", "reuse_addr", "connect_timeout", "tcp_fast_open",
+        "tcp_multi_path", "udp_fragment", "domain_resolver", "network_strategy", "network_type",
+        "fallback_network_type", "fallback_delay", "domain_strategy"};
+    QJsonObject endpoint {{QStringLiteral("type"), QStringLiteral("wireguard")}};
+    for (const char *key : kSameName) {
+        const QLatin1String name(key);
+        if (outbound.contains(name))
+            endpoint.insert(name, outbound.value(name));
+    }
+    const auto rename = [&](QLatin1String from, QLatin1String to) {
+        if (outbound.contains(from))
+            endpoint.insert(to, outbound.value(from));
+    };
+    rename(QLatin1String("local_address"), QLatin1String("address"));
+    rename(QLatin1String("system_interface"), QLatin1String("system"));
+    rename(QLatin1String("interface_name"), QLatin1String("name"));
+
+    const QJsonValue reserved = outbound.value(QLatin1String("reserved"));
+    QJsonArray peers;
+    const QJsonValue legacyPeers = outbound.value(QLatin1String("peers"));
+    if (legacyPeers.isArray() && !legacyPeers.toArray().isEmpty()) {
+        for (const QJsonValue &element : legacyPeers.toArray()) {
+            const QJsonObject legacy = element.toObject();
+            QJsonObject peer;
+            for (auto it = legacy.begin(); it != legacy.end(); ++it) {
+                if (it.key() == QLatin1String("server"))
+                    peer.insert(QStringLiteral("address"), it.value());
+                else if (it.key() == QLatin1String("server_port"))
+                    peer.insert(QStringLiteral("port"), it.value());
+                else
+                    peer.insert(it.key(), it.value());
+            }
+            if (!peer.contains(QLatin1String("reserved")) && !reserved.isUndefined())
+                peer.insert(QStringLiteral("reserved"), reserved);
+            peers.append(peer);
+        }
+    } else {
+        // The single-peer form: the peer is the outbound's server and takes all traffic.
+        QJsonObject peer;
+        const auto copy = [&](QLatin1String from, QLatin1String to) {
+            if (outbound.contains(from))
+                peer.insert(to, outbound.value(from));
+        };
+        copy(QLatin1String("server"), QLatin1String("address"));
+        copy(QLatin1String("server_port"), QLatin1String("port"));
+        copy(QLatin1String("peer_public_key"), QLatin1String("public_key"));
+        copy(QLatin1String("pre_shared_key"), QLatin1String("pre_shared_key"));
+        copy(QLatin1String("reserved"), QLatin1String("reserved"));
+        peer.insert(QStringLiteral("allowed_ips"), QJsonArray {QStringLiteral("0.0.0.0/0"), QStringLiteral("::/0")});
+        peers.append(peer);
+    }
+    endpoint.insert(QStringLiteral("peers"), peers);
+    return endpoint;
+}
+
+bool migrateWireGuardOutbounds(QJsonObject &root)
+{
+    const QJsonValue outbounds = root.value(QLatin1String("outbounds"));
+    if (!outbounds.isArray())
+        return false;
+    const QJsonValue existing = root.value(QLatin1String("endpoints"));
+    if (!existing.isUndefined() && !existing.isNull() && !existing.isArray())
+        return false; // not a document the engine reads; leave it to its check
+    QJsonArray kept;
+    QJsonArray endpoints = existing.toArray();
+    bool moved = false;
+    for (const QJsonValue &element : outbounds.toArray()) {
+        const QJsonObject outbound = element.toObject();
+        if (element.isObject()
+            && equalsIgnoringCase(outbound.value(QLatin1String("type")), QLatin1String("wireguard"))) {
+            endpoints.append(wireGuardEndpointFrom(outbound));
+            moved = true;
+            continue;
+        }
+        kept.append(element);
+    }
+    if (moved) {
+        root.insert(QLatin1String("outbounds"), kept);
+        root.insert(QLatin1String("endpoints"), endpoints);
+    }
+    return moved;
+}
+
+// The names the engine joins under runtime/ for its control API's UI folder.
+bool isPlainFolderName(const QString &name)
+{
+    static const QRegularExpression plain(QStringLiteral("^[A-Za-z0-9_-]{1,64}$"));
+    return plain.match(name).hasMatch();
 }
 
 bool dropBrowserQuicBlockRules(QJsonObject &root)
@@ -165,7 +341,18 @@ bool stripMachineReachingFields(QJsonObject &root)
             return removeUnsafePaths(cacheFile, QLatin1String("path"));
         }) || edited;
         edited = editObjectsNamed(experimental, QLatin1String("clash_api"), [](QJsonObject &clashApi) {
-            return removeUnsafePaths(clashApi, QLatin1String("external_ui"));
+            // The UI folder is served without the secret and filled from a
+            // download whose entries may climb out of it: one plain name, no download.
+            bool ui = removeKeysInAnyCase(clashApi, QLatin1String("external_ui_download_url"));
+            ui = removeKeysInAnyCase(clashApi, QLatin1String("external_ui_download_detour")) || ui;
+            for (const QString &key : keysNamed(clashApi, QLatin1String("external_ui"))) {
+                const QJsonValue value = clashApi.value(key);
+                if (value.isString() && !value.toString().isEmpty() && !isPlainFolderName(value.toString())) {
+                    clashApi.remove(key);
+                    ui = true;
+                }
+            }
+            return ui;
         }) || edited;
         return edited;
     }) || changed;
@@ -199,7 +386,10 @@ QByteArray normalizeRemoteDesktopConfig(const QByteArray &config, QString *probl
 
     QJsonObject root = document.object();
     bool changed = stripTunSniffing(root);
-    changed = dropDnsOutbounds(root, changed) || changed;
+    QStringList droppedTags;
+    changed = dropDnsOutbounds(root, changed, droppedTags) || changed;
+    changed = redirectRulesOfDroppedOutbounds(root, droppedTags) || changed;
+    changed = migrateWireGuardOutbounds(root) || changed;
     changed = dropBrowserQuicBlockRules(root) || changed;
     changed = stripMachineReachingFields(root) || changed;
 

@@ -13,10 +13,13 @@
 namespace TunnelConfig {
 
 // The server's document with what the desktop must not run removed: sniffing
-// options on the tun inbound, DNS outbounds, rules blocking browser QUIC, and
+// options on the tun inbound, DNS outbounds (a route rule that sent traffic
+// to one now has the "hijack-dns" action), rules blocking browser QUIC, and
 // fields through which the privileged service would touch files of the
-// machine (log output, the debug listener, absolute or climbing cache and UI
-// paths; their keys in any case, as the engine reads them). Malformed input,
+// machine (log output, the debug listener, absolute or climbing cache paths,
+// a UI folder that is not one plain name, the UI download; their keys in any
+// case, as the engine reads them). A legacy WireGuard outbound becomes the
+// equivalent endpoint, which every supported engine version runs. Malformed input,
 // and input that needs no change, comes back byte for byte. A document with a
 // key repeated in one object is refused: the result is empty and problem
 // (when given) names it in English; otherwise problem is cleared.

@@ -1,7 +1,9 @@
 // Feeds arbitrary bytes to the service's configuration check. Besides not
 // crashing, a document it accepts must hold none of what the check exists to
-// keep out: an unknown key, a listener, a control API off loopback, or a file
-// path that leaves the engine's working directory.
+// keep out: an unknown key, a listener, a control API off loopback or on a
+// port below 1024, a file path that leaves the engine's working directory or
+// names an environment variable, a UI folder that is not one plain name, a
+// download URL for it, or a DHCP DNS server.
 #include "configallowlist.h"
 #include "configguard.h"
 #include "jsonreader.h"
@@ -48,8 +50,30 @@ void checkString(const JsonValue &value, const std::string &key)
 {
     if (value.isString() && isUnsafeRelativePath(value.text))
         violated("a path outside runtime/", key);
+    if (value.isString() && value.text.find_first_of("$%") != std::string::npos)
+        violated("an environment variable in a file name", key);
     for (const JsonValue &item : value.items)
         checkString(item, key);
+}
+
+bool isPlainName(const std::string &text)
+{
+    for (const char c : text) {
+        if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '_'))
+            return false;
+    }
+    return true;
+}
+
+// The text after the last ':' as a port; -1 when there is none.
+long portOf(const std::string &address)
+{
+    const std::size_t colon = address.rfind(':');
+    if (colon == std::string::npos || colon + 1 >= address.size())
+        return -1;
+    char *end = nullptr;
+    const long port = std::strtol(address.c_str() + colon + 1, &end, 10);
+    return *end == '\0' ? port : -1;
 }
 
 // parent: the folded key that holds this object ("" at the top).
@@ -65,10 +89,19 @@ void walk(const JsonValue &value, const std::string &parent, bool inMap)
             violated("a listener", key);
         if (isFileKey(key) || (key == "path" && (parent == "cache_file" || parent == "rule_set")))
             checkString(member.second, key);
+        if (key == "external_ui" && member.second.isString() && !isPlainName(member.second.text))
+            violated("a UI folder that is not one plain name", member.second.text);
+        if (key.rfind("external_ui_download", 0) == 0)
+            violated("a download for the UI folder", key);
+        if (key == "address" && parent == "servers" && member.second.isString()
+            && foldJsonKey(member.second.text).rfind("dhcp", 0) == 0)
+            violated("a DHCP DNS server", member.second.text);
         if (key == "external_controller" && member.second.isString() && !member.second.text.empty()) {
             const std::string &text = member.second.text;
             if (text.rfind("127.", 0) != 0 && text.rfind("[::1]:", 0) != 0 && text.rfind("localhost:", 0) != 0)
                 violated("a control API off loopback", text);
+            if (portOf(text) < 1024)
+                violated("a control API on a port below 1024", text);
         }
         if (key == "inbounds") {
             for (const JsonValue &inbound : member.second.items) {

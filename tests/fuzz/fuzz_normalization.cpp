@@ -1,6 +1,7 @@
 // The client's normalization of a server document. Whenever the service's
 // check accepts the input, it must accept the normalized output too (the
-// normalizer only takes away), and a document the check accepts is never
+// normalizer takes away, and what it rewrites, a hijack-dns rule or a
+// WireGuard endpoint, is allowed), and a document the check accepts is never
 // refused by the normalizer.
 #include "configguard.h"
 #include "fuzzsupport.h"

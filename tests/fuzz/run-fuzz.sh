@@ -28,7 +28,7 @@ seeds=("$root/tests/data/fuzz/$target")
 case "$target" in
   # Whole engine documents, accepted and refused, seed the document parsers.
   configguard|jsonreader|normalization)
-    seeds+=("$root/tests/data/accepted" "$root/tests/data/hostile") ;;
+    seeds+=("$root/tests/data/accepted" "$root/tests/data/hostile" "$root/tests/data/refused") ;;
 esac
 # The sanitizers stop at the first report; libFuzzer turns it into a failure.
 export ASAN_OPTIONS="${ASAN_OPTIONS:-halt_on_error=1:detect_leaks=1}"

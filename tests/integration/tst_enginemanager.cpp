@@ -207,8 +207,10 @@ void EngineManagerTest::checkFailure_data()
                                             << QStringLiteral("exitStatus=0 exitCode=1\nstderr=FATAL[0000] decode");
     QTest::newRow("engine rejects the dns outbound")
         << engine << QByteArray() << dnsOutbound
-        << QStringLiteral("sing-box 配置校验失败：FATAL[0000] create service: ")
-        << QStringLiteral("dns outbound is deprecated") << QStringLiteral("Config check failed for ");
+        << QStringLiteral("sing-box 配置校验失败：ERROR[0000] legacy special outbounds is deprecated")
+        << QStringLiteral("FATAL[0000] to continuing using this feature, set environment variable "
+                          "ENABLE_DEPRECATED_SPECIAL_OUTBOUNDS=true")
+        << QStringLiteral("Config check failed for ");
     QTest::newRow("engine says nothing") << QStringLiteral("/bin/false") << QByteArray() << valid
                                          << QStringLiteral("sing-box 配置校验失败，请检查节点协议、DNS 或 TUN 设置。")
                                          << QString() << QStringLiteral("exitStatus=0 exitCode=1\nstderr=\nstdout=\n");

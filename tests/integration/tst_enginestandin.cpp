@@ -1,5 +1,6 @@
 #include "serviceinstall.h"
 #include "testenvironment.h"
+#include "tunnel/confignormalization.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -21,6 +22,11 @@ private Q_SLOTS:
     void initTestCase();
     void check_data();
     void check();
+    void corpusUnderEachVersion_data();
+    void corpusUnderEachVersion();
+    void versionIsTheOnePlayed_data();
+    void versionIsTheOnePlayed();
+    void controlApiListensOnlyAfterTheStart();
     void controlApi_data();
     void controlApi();
     void modeSwitchFollowsTheModeList();
@@ -117,7 +123,9 @@ void EngineStandInTest::check_data()
     server.replace("\"{{SERVER_PORT}}\"", "8388").replace("{{", "").replace("}}", "");
     QTest::newRow("server document with its dns outbound")
         << server << plain << 1
-        << QStringLiteral("^FATAL\\[0000\\] create service: initialize outbound\\[4\\]: dns outbound is deprecated");
+        << QStringLiteral("^ERROR\\[0000\\] legacy special outbounds is deprecated in sing-box 1\\.11\\.0 .*\\n"
+                          "FATAL\\[0000\\] to continuing using this feature, set environment variable "
+                          "ENABLE_DEPRECATED_SPECIAL_OUTBOUNDS=true\\n$");
 
     QByteArray unknownField = runnable;
     unknownField.replace("\"auto_route\": true", "\"auto_route\": true, \"tun_speed\": 1");
@@ -133,7 +141,7 @@ void EngineStandInTest::check_data()
     duplicate.replace("\"tag\": \"block\"", "\"tag\": \"selected\"");
     QTest::newRow("duplicate tag")
         << duplicate << plain << 1
-        << QStringLiteral("^FATAL\\[0000\\] create service: duplicate outbound/endpoint tag: selected\\n$");
+        << QStringLiteral("^FATAL\\[0000\\] decode config at .*check\\.json: duplicate outbound/endpoint tag: selected\\n$");
     QByteArray unknownType = runnable;
     unknownType.replace("\"type\": \"block\"", "\"type\": \"blackhole\"");
     QTest::newRow("unknown type") << unknownType << plain << 1
@@ -157,6 +165,7 @@ void EngineStandInTest::check()
     file.write(config);
     file.close();
     QProcess engine;
+    engine.setWorkingDirectory(m_env.path(QString()));
     engine.start(QStringLiteral(QUILLET_FAKE_ENGINE_PROGRAM),
         QStringList {QStringLiteral("check"), QStringLiteral("-c"), file.fileName()} + arguments);
     QVERIFY(engine.waitForFinished(10000));
@@ -167,6 +176,183 @@ void EngineStandInTest::check()
         QVERIFY2(errors.isEmpty(), qPrintable(errors));
     else
         QVERIFY2(QRegularExpression(error).match(errors).hasMatch(), qPrintable(errors));
+}
+
+// The documents servers send, under the engine release each belongs to: the
+// accepted corpus passes (a name ending ".since-1.13" only from 1.13 on), and
+// the refused corpus fails with the engine's own lines, as its reasons list says.
+void EngineStandInTest::corpusUnderEachVersion_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QByteArray>("version");
+    QTest::addColumn<QByteArray>("environment"); // NAME=VALUE set for the run, or empty
+    QTest::addColumn<bool>("normalize");
+    QTest::addColumn<QString>("error"); // a pattern for standard error; empty: passes in silence
+
+    const QList<QByteArray> versions {"1.12", "1.13"};
+    const QDir accepted(m_dataDir + QStringLiteral("/accepted"));
+    const QStringList names = accepted.entryList({QStringLiteral("*.json")}, QDir::Files, QDir::Name);
+    QVERIFY(names.size() >= 30);
+    for (const QString &name : names) {
+        for (const QByteArray &version : versions) {
+            const bool later = name.contains(QLatin1String(".since-1.13.")) && version == "1.12";
+            QTest::addRow("%s accepted %s", version.constData(), qPrintable(name))
+                << accepted.filePath(name) << version << QByteArray() << false
+                << (later ? QStringLiteral("^FATAL\\[0000\\] decode config at .*: json: unknown field ") : QString());
+        }
+    }
+
+    QFile reasons(m_dataDir + QStringLiteral("/refused/reasons.txt"));
+    QVERIFY(reasons.open(QIODevice::ReadOnly | QIODevice::Text));
+    int rows = 0;
+    while (!reasons.atEnd()) {
+        const QString line = QString::fromUtf8(reasons.readLine()).trimmed();
+        if (line.isEmpty() || line.startsWith(QLatin1Char('#')))
+            continue;
+        const QStringList parts = line.split(QStringLiteral(" | "));
+        QCOMPARE(parts.size(), 3);
+        const QString path = m_dataDir + QStringLiteral("/refused/") + parts.at(0) + QStringLiteral(".json");
+        QVERIFY2(QFile::exists(path), qPrintable(path));
+        for (const QString &version : parts.at(1).split(QLatin1Char(','))) {
+            QTest::addRow("%s refused %s", qPrintable(version), qPrintable(parts.at(0)))
+                << path << version.toLatin1() << QByteArray() << false << parts.at(2);
+            ++rows;
+        }
+    }
+    QVERIFY(rows >= 10);
+
+    // What normalization makes of the legacy forms runs on both releases.
+    for (const char *name : {"wireguard-legacy-outbound", "dns-outbound-legacy-rule"}) {
+        for (const QByteArray &version : versions)
+            QTest::addRow("%s normalized %s", version.constData(), name)
+                << m_dataDir + QStringLiteral("/refused/%1.json").arg(QLatin1String(name)) << version << QByteArray()
+                << true << QString();
+    }
+
+    // A deprecation only warns when its variable says to go on (any true of
+    // Go's), and a removal cannot be switched back on.
+    const QString legacyDns = m_dataDir + QStringLiteral("/refused/urltest-group-legacy-dns.json");
+    const QString dnsOut = m_dataDir + QStringLiteral("/refused/dns-outbound-legacy-rule.json");
+    QTest::newRow("1.12 legacy DNS servers warn") << legacyDns << QByteArray("1.12") << QByteArray() << false
+                                                  << QStringLiteral("^WARN\\[0000\\] legacy DNS servers is deprecated "
+                                                                    "in sing-box 1\\.12\\.0 and will be removed in "
+                                                                    "sing-box 1\\.14\\.0, [^\\n]*\\n$");
+    QTest::newRow("1.13 legacy DNS servers, enabled by T")
+        << legacyDns << QByteArray("1.13") << QByteArray("ENABLE_DEPRECATED_LEGACY_DNS_SERVERS=T") << false
+        << QStringLiteral("^WARN\\[0000\\] legacy DNS servers is deprecated [^\\n]*\\n$");
+    QTest::newRow("1.13 legacy DNS servers, yes is no true")
+        << legacyDns << QByteArray("1.13") << QByteArray("ENABLE_DEPRECATED_LEGACY_DNS_SERVERS=yes") << false
+        << QStringLiteral("\\nFATAL\\[0000\\] to continuing using this feature");
+    QTest::newRow("1.12 dns outbound, enabled by 1")
+        << dnsOut << QByteArray("1.12") << QByteArray("ENABLE_DEPRECATED_SPECIAL_OUTBOUNDS=1") << false
+        << QStringLiteral("^WARN\\[0000\\] legacy special outbounds is deprecated [^\\n]*\\n$");
+    QTest::newRow("1.13 dns outbound stays removed")
+        << dnsOut << QByteArray("1.13") << QByteArray("ENABLE_DEPRECATED_SPECIAL_OUTBOUNDS=true") << false
+        << QStringLiteral("dns outbound is deprecated in sing-box 1\\.11\\.0 and removed in sing-box 1\\.13\\.0");
+}
+
+void EngineStandInTest::corpusUnderEachVersion()
+{
+    QFETCH(QString, path);
+    QFETCH(QByteArray, version);
+    QFETCH(QByteArray, environment);
+    QFETCH(bool, normalize);
+    QFETCH(QString, error);
+
+    QFile source(path);
+    QVERIFY(source.open(QIODevice::ReadOnly));
+    QByteArray config = source.readAll();
+    if (normalize)
+        config = TunnelConfig::normalizeRemoteDesktopConfig(config);
+    QFile file(m_env.path(QStringLiteral("corpus.json")));
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(config);
+    file.close();
+
+    QProcessEnvironment variables = QProcessEnvironment::systemEnvironment();
+    variables.insert(QStringLiteral("QUILLET_FAKE_ENGINE_VERSION"), QString::fromLatin1(version));
+    if (!environment.isEmpty()) {
+        const qsizetype equals = environment.indexOf('=');
+        variables.insert(QString::fromLatin1(environment.left(equals)), QString::fromLatin1(environment.mid(equals + 1)));
+    }
+    QProcess engine;
+    engine.setProcessEnvironment(variables);
+    engine.setWorkingDirectory(m_env.path(QString()));
+    engine.start(QStringLiteral(QUILLET_FAKE_ENGINE_PROGRAM),
+        {QStringLiteral("check"), QStringLiteral("-c"), file.fileName(), QStringLiteral("--disable-color")});
+    QVERIFY(engine.waitForFinished(10000));
+    const QString errors = QString::fromUtf8(engine.readAllStandardError());
+    const bool passes = error.isEmpty() || error.startsWith(QLatin1String("^WARN"));
+    QVERIFY2(engine.exitCode() == (passes ? 0 : 1), qPrintable(errors));
+    if (error.isEmpty())
+        QVERIFY2(errors.isEmpty(), qPrintable(errors));
+    else
+        QVERIFY2(QRegularExpression(error).match(errors).hasMatch(), qPrintable(errors));
+}
+
+void EngineStandInTest::versionIsTheOnePlayed_data()
+{
+    QTest::addColumn<QByteArray>("version");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("output");
+    QTest::newRow("default") << QByteArray() << 0 << QStringLiteral("sing-box version 1.12.24\n");
+    QTest::newRow("1.12") << QByteArray("1.12") << 0 << QStringLiteral("sing-box version 1.12.24\n");
+    QTest::newRow("1.13") << QByteArray("1.13") << 0 << QStringLiteral("sing-box version 1.13.2\n");
+    QTest::newRow("1.14 is not played") << QByteArray("1.14") << 1 << QString();
+}
+
+void EngineStandInTest::versionIsTheOnePlayed()
+{
+    QFETCH(QByteArray, version);
+    QFETCH(int, exitCode);
+    QFETCH(QString, output);
+    QProcessEnvironment variables = QProcessEnvironment::systemEnvironment();
+    variables.remove(QStringLiteral("QUILLET_FAKE_ENGINE_VERSION"));
+    if (!version.isEmpty())
+        variables.insert(QStringLiteral("QUILLET_FAKE_ENGINE_VERSION"), QString::fromLatin1(version));
+    QProcess engine;
+    engine.setProcessEnvironment(variables);
+    engine.start(QStringLiteral(QUILLET_FAKE_ENGINE_PROGRAM), {QStringLiteral("version")});
+    QVERIFY(engine.waitForFinished(5000));
+    QCOMPARE(engine.exitCode(), exitCode);
+    if (!output.isEmpty())
+        QVERIFY(QString::fromUtf8(engine.readAllStandardOutput()).startsWith(output));
+}
+
+// The control API is the last thing the engine starts: right after the
+// process begins nobody listens; "sing-box started" comes once it does.
+void EngineStandInTest::controlApiListensOnlyAfterTheStart()
+{
+    const quint16 port = ServiceInstall::freePort();
+    QFile file(m_env.path(QStringLiteral("delay.json")));
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(ServiceInstall::runnableConfig(port, QString::fromLatin1(m_secret)));
+    file.close();
+    qputenv("QUILLET_FAKE_ENGINE_START_DELAY_MS", "1500");
+    QProcess engine;
+    engine.setReadChannel(QProcess::StandardError);
+    engine.start(QStringLiteral(QUILLET_FAKE_ENGINE_PROGRAM),
+        {QStringLiteral("run"), QStringLiteral("-D"), m_env.path(QStringLiteral("runtime")), QStringLiteral("-c"),
+            file.fileName(), QStringLiteral("--disable-color")});
+    qunsetenv("QUILLET_FAKE_ENGINE_START_DELAY_MS");
+    QVERIFY(engine.waitForStarted());
+    QElapsedTimer clock;
+    clock.start();
+    QTest::qWait(300);
+    QTcpSocket early;
+    early.connectToHost(QHostAddress::LocalHost, port);
+    QVERIFY(!early.waitForConnected(500) || clock.elapsed() >= 1400);
+    QByteArray errors;
+    while (clock.elapsed() < 8000 && !errors.contains("sing-box started")) {
+        engine.waitForReadyRead(100);
+        errors += engine.readAllStandardError();
+    }
+    QVERIFY2(errors.contains("sing-box started"), errors.constData());
+    QVERIFY(clock.elapsed() >= 1400);
+    QVERIFY(exchange(port, "GET /version HTTP/1.0\r\nAuthorization: Bearer test-secret\r\n\r\n")
+                .contains("\"version\":\"sing-box 1.12.24\""));
+    engine.terminate();
+    QVERIFY(engine.waitForFinished(5000));
 }
 
 void EngineStandInTest::controlApi_data()
@@ -278,12 +464,17 @@ void EngineStandInTest::trafficStreamsOneLineASecond()
     clock.start();
     QByteArray stream;
     qint64 firstLineAt = -1;
+    qint64 firstByteAt = -1;
     while (clock.elapsed() < 2600) {
         socket.waitForReadyRead(50);
         stream += socket.readAll();
+        if (firstByteAt < 0 && !stream.isEmpty())
+            firstByteAt = clock.elapsed();
         if (firstLineAt < 0 && stream.contains("{\"up\""))
             firstLineAt = clock.elapsed();
     }
+    // Not even the headers come before the first tick.
+    QVERIFY2(firstByteAt >= 800, "the answer's head comes with the first reading");
     QVERIFY2(
         stream.startsWith("HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nTransfer-Encoding: chunked\r\n\r\n"),
         stream.constData());
@@ -294,8 +485,10 @@ void EngineStandInTest::trafficStreamsOneLineASecond()
     int lines = 0;
     while (it.hasNext()) {
         const QRegularExpressionMatch match = it.next();
+        // Real byte counts: nothing has moved by the first tick.
+        const bool zero = match.captured(1) == QLatin1String("0") && match.captured(2) == QLatin1String("0");
+        QCOMPARE(zero, noTraffic || lines == 0);
         ++lines;
-        QCOMPARE(match.captured(1) == QLatin1String("0") && match.captured(2) == QLatin1String("0"), noTraffic);
     }
     QCOMPARE(lines, 2);
     socket.abort();

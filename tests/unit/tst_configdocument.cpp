@@ -2,6 +2,7 @@
 
 #include "tunnel/configbuilder.h"
 #include "tunnel/confignormalization.h"
+#include "tunnel/engineversion.h"
 
 #include "configguard.h"
 #include "tunnel/configrepository.h"
@@ -151,6 +152,8 @@ private Q_SLOTS:
     void safetyRulesRefuseHostileDocuments();
     void serverTemplates_data();
     void serverTemplates();
+    void engineVersionLine_data();
+    void engineVersionLine();
 };
 
 void ConfigDocumentTest::goldenDocuments_data()
@@ -353,11 +356,78 @@ void ConfigDocumentTest::normalization_data()
     QTest::newRow("dns outbound in capitals dropped")
         << QByteArray(R"({"outbounds": [{"type": "DNS", "tag": "resolver"}, {"type": "direct", "tag": "direct"}]})")
         << QByteArray(R"({"outbounds": [{"type": "direct", "tag": "direct"}]})");
-    QTest::newRow("dns-out tag in capitals dropped, rules naming it stay")
+    QTest::newRow("dns-out tag in capitals dropped, a rule naming another tag stays")
         << QByteArray(R"({"outbounds": [{"type": "direct", "tag": "DNS-OUT"}, {"type": "block", "tag": "block"}],
                           "route": {"rules": [{"protocol": "dns", "outbound": "dns-out"}]}})")
         << QByteArray(R"({"outbounds": [{"type": "block", "tag": "block"}],
                           "route": {"rules": [{"protocol": "dns", "outbound": "dns-out"}]}})");
+    QTest::newRow("legacy dns-out rule hands DNS to the engine")
+        << QByteArray(R"({"outbounds": [{"type": "direct", "tag": "direct"}, {"type": "dns", "tag": "dns-out"}],
+                          "route": {"rules": [{"action": "sniff"}, {"protocol": "dns", "outbound": "dns-out"},
+                                              {"ip_is_private": true, "outbound": "direct"}]}})")
+        << QByteArray(R"({"outbounds": [{"type": "direct", "tag": "direct"}],
+                          "route": {"rules": [{"action": "sniff"}, {"protocol": "dns", "action": "hijack-dns"},
+                                              {"ip_is_private": true, "outbound": "direct"}]}})");
+    QTest::newRow("route action to a dns outbound keeps its match, loses its route options")
+        << QByteArray(R"({"outbounds": [{"type": "dns", "tag": "resolver"}],
+                          "route": {"rules": [{"port": [53], "network": "udp", "action": "route", "outbound": "resolver",
+                                               "udp_connect": true, "override_port": 5353}]}})")
+        << QByteArray(R"({"outbounds": [],
+                          "route": {"rules": [{"port": [53], "network": "udp", "action": "hijack-dns"}]}})");
+    QTest::newRow("logical rule to dns-out, and a final naming it")
+        << QByteArray(R"({"outbounds": [{"type": "dns", "tag": "dns-out"}, {"type": "direct", "tag": "direct"}],
+                          "route": {"final": "dns-out", "rules": [{"type": "logical", "mode": "or",
+                              "rules": [{"protocol": "dns"}, {"port": 53}], "outbound": "dns-out"}]}})")
+        << QByteArray(R"({"outbounds": [{"type": "direct", "tag": "direct"}],
+                          "route": {"rules": [{"type": "logical", "mode": "or",
+                              "rules": [{"protocol": "dns"}, {"port": 53}], "action": "hijack-dns"}]}})");
+    QTest::newRow("rules to other outbounds and other actions are left alone")
+        << QByteArray(R"({"outbounds": [{"type": "dns", "tag": "dns-out"}, {"type": "direct", "tag": "direct"}],
+                          "route": {"final": "direct", "rules": [{"protocol": "dns", "outbound": "direct"},
+                              {"protocol": "dns", "action": "reject", "outbound": "dns-out"}]}})")
+        << QByteArray(R"({"outbounds": [{"type": "direct", "tag": "direct"}],
+                          "route": {"final": "direct", "rules": [{"protocol": "dns", "outbound": "direct"},
+                              {"protocol": "dns", "action": "reject", "outbound": "dns-out"}]}})");
+    QTest::newRow("legacy wireguard outbound with peers becomes an endpoint")
+        << QByteArray(R"({"outbounds": [{"type": "selector", "tag": "proxy", "outbounds": ["wg"]},
+                              {"type": "wireguard", "tag": "wg", "local_address": ["10.7.0.2/32"], "private_key": "k",
+                               "mtu": 1408, "reserved": [1, 2, 3], "gso": true, "network": "udp",
+                               "domain_resolver": "local", "system_interface": false, "interface_name": "wg0",
+                               "peers": [{"server": "203.0.113.1", "server_port": 51820, "public_key": "p",
+                                          "allowed_ips": ["0.0.0.0/0"]},
+                                         {"server": "203.0.113.2", "server_port": 51821, "public_key": "q",
+                                          "pre_shared_key": "s", "reserved": [0, 0, 0]}]},
+                              {"type": "direct", "tag": "direct"}]})")
+        << QByteArray(R"({"outbounds": [{"type": "selector", "tag": "proxy", "outbounds": ["wg"]},
+                              {"type": "direct", "tag": "direct"}],
+                          "endpoints": [{"type": "wireguard", "tag": "wg", "address": ["10.7.0.2/32"], "private_key": "k",
+                               "mtu": 1408, "domain_resolver": "local", "system": false, "name": "wg0",
+                               "peers": [{"address": "203.0.113.1", "port": 51820, "public_key": "p",
+                                          "allowed_ips": ["0.0.0.0/0"], "reserved": [1, 2, 3]},
+                                         {"address": "203.0.113.2", "port": 51821, "public_key": "q",
+                                          "pre_shared_key": "s", "reserved": [0, 0, 0]}]}]})");
+    QTest::newRow("single-peer wireguard outbound joins the endpoints there")
+        << QByteArray(R"({"endpoints": [{"type": "wireguard", "tag": "a", "address": ["10.0.0.2/32"], "private_key": "x"}],
+                          "outbounds": [{"type": "WireGuard", "tag": "b", "server": "203.0.113.9", "server_port": 2408,
+                               "local_address": ["172.16.0.2/32", "fd01::2/128"], "private_key": "k",
+                               "peer_public_key": "p", "pre_shared_key": "s", "reserved": "AAAA", "workers": 2,
+                               "detour": "direct"}]})")
+        << QByteArray(R"({"endpoints": [{"type": "wireguard", "tag": "a", "address": ["10.0.0.2/32"], "private_key": "x"},
+                              {"type": "wireguard", "tag": "b", "address": ["172.16.0.2/32", "fd01::2/128"],
+                               "private_key": "k", "workers": 2, "detour": "direct",
+                               "peers": [{"address": "203.0.113.9", "port": 2408, "public_key": "p",
+                                          "pre_shared_key": "s", "reserved": "AAAA",
+                                          "allowed_ips": ["0.0.0.0/0", "::/0"]}]}],
+                          "outbounds": []})");
+    QTest::newRow("endpoints and hijack-dns already: bytes kept")
+        << QByteArray("{\"endpoints\":[{\"type\":\"wireguard\",\"tag\":\"wg\",\"peers\":[{\"address\":\"203.0.113.1\"}]}],\n"
+                      "  \"outbounds\": [ {\"type\":\"direct\",\"tag\":\"direct\"} ],\n"
+                      "  \"route\":{\"rules\":[{\"protocol\":\"dns\",\"action\":\"hijack-dns\"}],\"final\":\"wg\"}}\n")
+        << QByteArray();
+    QTest::newRow("ui download and a dotted ui folder removed, a plain one kept")
+        << QByteArray(R"({"experimental": {"clash_api": {"external_ui": ".", "external_ui_download_url": "https://x/ui.zip",
+                          "External_UI_Download_Detour": "direct"}, "cache_file": {"enabled": true}}})")
+        << QByteArray(R"({"experimental": {"clash_api": {}, "cache_file": {"enabled": true}}})");
     QTest::newRow("nested port array with reject dropped")
         << QByteArray(R"({"route": {"final": "proxy", "rules": [{"action": "sniff"},
                           {"network": "udp", "port": [80, [8080, [443]]], "action": "reject"},
@@ -667,6 +737,37 @@ void ConfigDocumentTest::serverTemplates()
     const QVariantMap api = clashApiSettingsFromConfig(served);
     QCOMPARE(api.value(QStringLiteral("url")).toString(), QStringLiteral("http://127.0.0.1:19097/configs"));
     QCOMPARE(api.value(QStringLiteral("secret")).toString(), QStringLiteral("devserver-secret"));
+}
+
+void ConfigDocumentTest::engineVersionLine_data()
+{
+    QTest::addColumn<QString>("answer");
+    QTest::addColumn<QString>("problem");
+    QTest::addColumn<QString>("line");
+    const QString bin = QStringLiteral("/opt/q/bin/sing-box");
+    QTest::newRow("1.12") << "sing-box version 1.12.24" << QString() << "sing-box version 1.12.24 binary=" + bin + "\n";
+    QTest::newRow("1.13 with a trailing blank") << "sing-box version 1.13.2 \r" << QString()
+                                               << "sing-box version 1.13.2 binary=" + bin + "\n";
+    QTest::newRow("1.13 without a patch") << "sing-box version 1.13" << QString()
+                                         << "sing-box version 1.13 binary=" + bin + "\n";
+    QTest::newRow("1.14 is named unsupported")
+        << "sing-box version 1.14.0-alpha.1" << QString()
+        << "sing-box version 1.14.0-alpha.1 binary=" + bin + " (not a supported release: 1.12 or 1.13)\n";
+    QTest::newRow("1.120 is not 1.12") << "sing-box version 1.120.0" << QString()
+                                      << "sing-box version 1.120.0 binary=" + bin
+            + " (not a supported release: 1.12 or 1.13)\n";
+    QTest::newRow("an answer of another program")
+        << "Usage: foo" << QString() << "sing-box version unknown: unexpected answer \"Usage: foo\" binary=" + bin + "\n";
+    QTest::newRow("no engine") << QString() << "the engine could not be started"
+                               << "sing-box version unknown: the engine could not be started binary=" + bin + "\n";
+}
+
+void ConfigDocumentTest::engineVersionLine()
+{
+    QFETCH(QString, answer);
+    QFETCH(QString, problem);
+    QFETCH(QString, line);
+    QCOMPARE(EngineVersion::logLine(answer, problem, QStringLiteral("/opt/q/bin/sing-box")), line);
 }
 
 QTEST_APPLESS_MAIN(ConfigDocumentTest)

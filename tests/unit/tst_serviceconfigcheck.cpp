@@ -29,6 +29,8 @@ private Q_SLOTS:
     void clientDocumentIsAccepted();
     void refusalNamesTheReason_data();
     void refusalNamesTheReason();
+    void holeIsRefusedAtItsPlace_data();
+    void holeIsRefusedAtItsPlace();
     void unsafePath_data();
     void unsafePath();
     void jsonSyntax_data();
@@ -101,6 +103,15 @@ void ServiceConfigCheckTest::clientDocumentIsAccepted_data()
         QTest::addRow("server %s", qPrintable(name)) << sent;
         QTest::addRow("normalized %s", qPrintable(name)) << TunnelConfig::normalizeRemoteDesktopConfig(sent);
     }
+    // What only the engine refuses (a legacy form, a field of another version, a
+    // missing file) acts on nothing: the service lets it through to the engine's word.
+    const QDir refused(m_dataDir + QStringLiteral("/refused"));
+    for (const QString &name : refused.entryList({QStringLiteral("*.json")}, QDir::Files, QDir::Name)) {
+        const QByteArray sent = readFile(refused.filePath(name));
+        QTest::addRow("engine refuses %s", qPrintable(name)) << sent;
+        QTest::addRow("engine refuses, normalized %s", qPrintable(name))
+            << TunnelConfig::normalizeRemoteDesktopConfig(sent);
+    }
 
     // The server's documents as the client writes them: normalized.
     ConfigRepository repository;
@@ -138,6 +149,15 @@ void ServiceConfigCheckTest::clientDocumentIsAccepted_data()
                 << QJsonDocument(document).toJson();
         }
     }
+
+    // The legacy addresses that only send queries out, and the lowest unprivileged control port.
+    QTest::newRow("legacy addresses and port 1024") << QByteArray(
+        R"({"dns": {"servers": [{"tag": "a", "address": "223.5.5.5"}, {"tag": "b", "address": "2001:4860:4860::8888"},
+                                {"tag": "c", "address": "local"}, {"tag": "d", "address": "https://dns.google/dns-query"},
+                                {"tag": "e", "address": "QUIC://dns.adguard.com"}, {"tag": "f", "address": "h3://1.1.1.1"},
+                                {"tag": "g", "address": "tls://[2606:4700::1111]:853"}]},
+            "ntp": {"enabled": true, "write_to_system": false},
+            "experimental": {"clash_api": {"external_controller": "[::1]:1024", "secret": "s", "external_ui": "Meta_ui-2"}}})");
 
     // URL paths of DNS-over-HTTPS servers, HTTP proxies and transports are not files.
     QTest::newRow("url paths") << QByteArray(
@@ -181,6 +201,26 @@ void ServiceConfigCheckTest::refusalNamesTheReason_data()
     QTest::newRow("top-level key repeated in another case")
         << QByteArray(R"({"route": {}, "Route": {}})") << "Route repeats a key that differs only in case";
     QTest::newRow("mixed-case log output") << QByteArray(R"({"Log": {"Output": "x.log"}})") << "log.output is set";
+    QTest::newRow("legacy address as a number")
+        << QByteArray(R"({"dns": {"servers": [{"tag": "a", "address": 53}]}})")
+        << "dns.servers[0].address is not a DNS server address";
+    QTest::newRow("legacy address without a host") << QByteArray(R"({"dns": {"servers": [{"address": "udp://"}]}})")
+                                                   << "dns.servers[0].address is not a DNS server address";
+    QTest::newRow("control api one below 1024")
+        << QByteArray(R"({"experimental": {"clash_api": {"external_controller": "127.0.0.1:1023", "secret": "s"}}})")
+        << "experimental.clash_api.external_controller uses a port below 1024";
+    QTest::newRow("certificate store none") << QByteArray(R"({"certificate": {"store": "none"}})")
+                                            << "certificate.store is not one of the values";
+    QTest::newRow("certificate file beside a store")
+        << QByteArray(R"({"certificate": {"store": "system", "certificate_path": ["ca.pem"]}})")
+        << "certificate.certificate_path is not a field";
+    QTest::newRow("ntp writing the clock as text") << QByteArray(R"({"ntp": {"enabled": true, "write_to_system": "false"}})")
+                                                   << "ntp.write_to_system must be false";
+    QTest::newRow("wireguard endpoint listening")
+        << QByteArray(R"({"endpoints": [{"type": "wireguard", "tag": "w", "listen_port": 51820}]})")
+        << "endpoints[0].listen_port is not a field";
+    QTest::newRow("tailscale endpoint") << QByteArray(R"({"endpoints": [{"type": "tailscale", "tag": "t"}]})")
+                                        << "endpoints[0].type names a type the service does not let the engine run";
 }
 
 void ServiceConfigCheckTest::refusalNamesTheReason()
@@ -188,6 +228,48 @@ void ServiceConfigCheckTest::refusalNamesTheReason()
     QFETCH(QByteArray, document);
     QFETCH(QString, reason);
     const QuilletService::ConfigVerdict verdict = QuilletService::checkEngineConfig(document.toStdString());
+    QVERIFY(!verdict.accepted);
+    QVERIFY2(QString::fromStdString(verdict.reason).startsWith(reason), verdict.reason.c_str());
+}
+
+// Fields the engine turns into a file write, an unauthenticated folder, a
+// system port or a path of the environment's choosing, each refused where it sits.
+void ServiceConfigCheckTest::holeIsRefusedAtItsPlace_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("reason");
+    const QString ui = QStringLiteral("experimental.clash_api.external_ui must be one plain folder name");
+    const QString env = QStringLiteral(" names a file through an environment variable");
+    const QString dhcp = QStringLiteral(" is not a DNS server address the service lets the engine use");
+    const QString port = QStringLiteral("experimental.clash_api.external_controller uses a port below 1024");
+    QTest::newRow("ui download url") << "clash-api-external-ui-download-url"
+                                     << "experimental.clash_api.external_ui_download_url is not a field";
+    QTest::newRow("ui download detour") << "clash-api-external-ui-download-detour"
+                                        << "experimental.clash_api.external_ui_download_detour is not a field";
+    QTest::newRow("ui dot") << "external-ui-dot" << ui;
+    QTest::newRow("ui dot dot") << "external-ui-dotdot" << ui;
+    QTest::newRow("ui subfolder") << "external-ui-subfolder" << ui;
+    QTest::newRow("ui home variable") << "external-ui-env-home" << ui;
+    QTest::newRow("ui windows variable") << "external-ui-windows-env" << ui;
+    QTest::newRow("ui absolute") << "external-ui-absolute" << ui;
+    QTest::newRow("cache braces variable") << "cache-file-env-braces" << "experimental.cache_file.path" + env;
+    QTest::newRow("hosts home variable") << "dns-hosts-path-env" << "dns.servers[3].path" + env;
+    QTest::newRow("hosts windows variable") << "dns-hosts-path-windows-env" << "dns.servers[3].path[1]" + env;
+    QTest::newRow("local rule set variable") << "rule-set-local-env" << "route.rule_set[2].path" + env;
+    QTest::newRow("legacy dhcp auto") << "legacy-dns-dhcp-auto" << "dns.servers[1].address" + dhcp;
+    QTest::newRow("legacy dhcp capitals") << "legacy-dns-dhcp-interface-capitals" << "dns.servers[1].address" + dhcp;
+    QTest::newRow("legacy rcode") << "legacy-dns-unknown-scheme" << "dns.servers[0].address" + dhcp;
+    QTest::newRow("control api on 53") << "clash-api-privileged-port" << port;
+    QTest::newRow("control api on ipv6 80") << "clash-api-ipv6-privileged-port" << port;
+}
+
+void ServiceConfigCheckTest::holeIsRefusedAtItsPlace()
+{
+    QFETCH(QString, file);
+    QFETCH(QString, reason);
+    const QByteArray bytes = readFile(m_dataDir + QStringLiteral("/hostile/") + file + QStringLiteral(".json"));
+    QVERIFY(!bytes.isEmpty());
+    const QuilletService::ConfigVerdict verdict = QuilletService::checkEngineConfig(bytes.toStdString());
     QVERIFY(!verdict.accepted);
     QVERIFY2(QString::fromStdString(verdict.reason).startsWith(reason), verdict.reason.c_str());
 }

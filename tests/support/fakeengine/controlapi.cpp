@@ -165,7 +165,8 @@ void ControlApiServer::handle(QTcpSocket *socket, const Request &request)
     if (path == "/" && method == "GET") {
         reply(socket, request, 200, "{\"hello\":\"clash\"}");
     } else if (path == "/version" && method == "GET") {
-        reply(socket, request, 200, "{\"version\":\"sing-box 1.12.0\",\"premium\":true,\"meta\":true}");
+        reply(socket, request, 200,
+            "{\"version\":\"" + m_versionText.toUtf8() + "\",\"premium\":true,\"meta\":true}");
     } else if (path == "/traffic" && method == "GET") {
         startTrafficStream(socket, request);
     } else if (path == "/configs") {
@@ -222,13 +223,17 @@ void ControlApiServer::startTrafficStream(QTcpSocket *socket, const Request &req
     const bool chunked = request.version == "HTTP/1.1";
     QByteArray head = "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\n";
     head += chunked ? "Transfer-Encoding: chunked\r\n\r\n" : "Connection: close\r\n\r\n";
-    socket->write(head);
     auto *timer = new QTimer(socket);
     timer->setInterval(1000);
-    connect(timer, &QTimer::timeout, socket, [this, socket, chunked, tick = 0]() mutable {
+    // The engine writes nothing, headers included, until its first one-second
+    // tick; the counts are the bytes really moved, so the first one is 0.
+    connect(timer, &QTimer::timeout, socket, [this, socket, chunked, head, tick = 0]() mutable {
+        if (tick == 0)
+            socket->write(head);
+        const bool moved = m_reportTraffic && tick > 0;
+        const qint64 up = moved ? 1500 + (tick % 5) * 250 : 0;
+        const qint64 down = moved ? 24000 + (tick % 7) * 3000 : 0;
         ++tick;
-        const qint64 up = m_reportTraffic ? 1500 + (tick % 5) * 250 : 0;
-        const qint64 down = m_reportTraffic ? 24000 + (tick % 7) * 3000 : 0;
         const QByteArray line = "{\"up\":" + QByteArray::number(up) + ",\"down\":" + QByteArray::number(down) + "}\n";
         socket->write(chunked ? QByteArray::number(line.size(), 16) + "\r\n" + line + "\r\n" : line);
     });

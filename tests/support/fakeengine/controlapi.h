@@ -20,6 +20,8 @@ public:
     // Listens on external_controller; false with errorText set when it cannot.
     bool listen(const QString &address);
     QString errorText() const { return m_errorText; }
+    // What GET /version names, e.g. "sing-box 1.12.24".
+    void setVersionText(const QString &text) { m_versionText = text; }
 
 private:
     struct Request
@@ -45,5 +47,6 @@ private:
     QStringList m_modeList;
     bool m_reportTraffic = true;
     QString m_errorText;
+    QString m_versionText = QStringLiteral("sing-box 1.12.24");
     QHash<QTcpSocket *, QByteArray> m_buffers;
 };

@@ -1,5 +1,6 @@
 #include "enginecheck.h"
 
+#include <QFile>
 #include <QHash>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -7,6 +8,7 @@
 #include <QRegularExpression>
 #include <QSet>
 
+#include <algorithm>
 #include <cmath>
 #include <initializer_list>
 #include <vector>
@@ -25,6 +27,7 @@ enum class Kind {
     Object, // an object of the named schema
     Typed, // an object whose "type" picks the schema within the named family
     TypedList, // an array of such objects
+    List, // an array of objects of the named schema
     RuleList, // route or DNS rules of the named family
     Any, // not checked by the stand-in
 };
@@ -34,7 +37,10 @@ struct Field
     const char *name;
     Kind kind;
     const char *ref = nullptr;
+    int since = 0; // the first 1.x minor that knows the field; earlier ones call it unknown
 };
+
+constexpr int k113 = 13;
 
 using Schema = std::vector<Field>;
 
@@ -65,12 +71,14 @@ Schemas::Schemas()
 {
     const Schema typeTag {{"type", Kind::String}, {"tag", Kind::String}};
     const Schema dial {{"detour", Kind::String}, {"bind_interface", Kind::String}, {"inet4_bind_address", Kind::String},
-        {"inet6_bind_address", Kind::String}, {"bind_address_no_port", Kind::Bool}, {"routing_mark", Kind::Any},
+        {"inet6_bind_address", Kind::String}, {"bind_address_no_port", Kind::Bool, nullptr, k113},
+        {"routing_mark", Kind::Any},
         {"reuse_addr", Kind::Bool}, {"netns", Kind::String}, {"connect_timeout", Kind::Duration},
         {"tcp_fast_open", Kind::Bool}, {"tcp_multi_path", Kind::Bool}, {"udp_fragment", Kind::Bool},
         {"domain_resolver", Kind::Any}, {"network_strategy", Kind::String}, {"network_type", Kind::StringList},
         {"fallback_network_type", Kind::StringList}, {"fallback_delay", Kind::Duration},
-        {"domain_strategy", Kind::String}};
+        {"domain_strategy", Kind::String}, {"tcp_keep_alive", Kind::Duration, nullptr, k113},
+        {"tcp_keep_alive_interval", Kind::Duration, nullptr, k113}};
     const Schema server {{"server", Kind::String}, {"server_port", Kind::Uint16}};
     const Schema listen {{"listen", Kind::String}, {"listen_port", Kind::Uint16}, {"bind_interface", Kind::String},
         {"routing_mark", Kind::Any}, {"reuse_addr", Kind::Bool}, {"netns", Kind::String}, {"tcp_fast_open", Kind::Bool},
@@ -84,10 +92,15 @@ Schemas::Schemas()
     const Schema network {{"network", Kind::String}};
 
     objects.insert("root",
-        {{"$schema", Kind::String}, {"log", Kind::Object, "log"}, {"dns", Kind::Object, "dns"}, {"ntp", Kind::Any},
-            {"certificate", Kind::Any}, {"endpoints", Kind::TypedList, "endpoint"},
+        {{"$schema", Kind::String}, {"log", Kind::Object, "log"}, {"dns", Kind::Object, "dns"}, {"ntp", Kind::Object, "ntp"},
+            {"certificate", Kind::Object, "certificate"}, {"endpoints", Kind::TypedList, "endpoint"},
             {"inbounds", Kind::TypedList, "inbound"}, {"outbounds", Kind::TypedList, "outbound"},
             {"route", Kind::Object, "route"}, {"services", Kind::Any}, {"experimental", Kind::Object, "experimental"}});
+    objects.insert("ntp",
+        join({{{"enabled", Kind::Bool}, {"interval", Kind::Duration}, {"write_to_system", Kind::Bool}}, server, dial}));
+    objects.insert("certificate",
+        {{"store", Kind::String}, {"certificate", Kind::StringList}, {"certificate_path", Kind::StringList},
+            {"certificate_directory_path", Kind::StringList}});
     objects.insert("log",
         {{"disabled", Kind::Bool}, {"level", Kind::String}, {"output", Kind::String}, {"timestamp", Kind::Bool}});
     objects.insert("dns",
@@ -122,17 +135,18 @@ Schemas::Schemas()
     objects.insert("tls",
         {{"enabled", Kind::Bool}, {"disable_sni", Kind::Bool}, {"server_name", Kind::String}, {"insecure", Kind::Bool},
             {"alpn", Kind::StringList}, {"min_version", Kind::String}, {"max_version", Kind::String},
-            {"cipher_suites", Kind::StringList}, {"curve_preferences", Kind::StringList},
+            {"cipher_suites", Kind::StringList}, {"curve_preferences", Kind::StringList, nullptr, k113},
             {"certificate", Kind::StringList}, {"certificate_path", Kind::String},
-            {"certificate_public_key_sha256", Kind::StringList}, {"client_certificate", Kind::StringList},
-            {"client_certificate_path", Kind::String}, {"client_key", Kind::StringList},
-            {"client_key_path", Kind::String}, {"fragment", Kind::Bool}, {"fragment_fallback_delay", Kind::Duration},
+            {"certificate_public_key_sha256", Kind::StringList, nullptr, k113},
+            {"client_certificate", Kind::StringList, nullptr, k113},
+            {"client_certificate_path", Kind::String, nullptr, k113}, {"client_key", Kind::StringList, nullptr, k113},
+            {"client_key_path", Kind::String, nullptr, k113}, {"fragment", Kind::Bool}, {"fragment_fallback_delay", Kind::Duration},
             {"record_fragment", Kind::Bool}, {"ech", Kind::Object, "ech"}, {"utls", Kind::Object, "utls"},
             {"reality", Kind::Object, "reality"}});
     objects.insert("ech",
         {{"enabled", Kind::Bool}, {"pq_signature_schemes_enabled", Kind::Bool},
             {"dynamic_record_sizing_disabled", Kind::Bool}, {"config", Kind::StringList}, {"config_path", Kind::String},
-            {"query_server_name", Kind::String}});
+            {"query_server_name", Kind::String, nullptr, k113}});
     objects.insert("utls", {{"enabled", Kind::Bool}, {"fingerprint", Kind::String}});
     objects.insert("reality", {{"enabled", Kind::Bool}, {"public_key", Kind::String}, {"short_id", Kind::String}});
     objects.insert("multiplex",
@@ -255,7 +269,17 @@ Schemas::Schemas()
                 {"torrc", Kind::Any}}}));
     families.insert("outbound", outbound);
 
-    families.insert("endpoint", Family {{}, {"wireguard", "tailscale"}, "endpoint"});
+    Family endpoint {{}, {"tailscale"}, "endpoint"};
+    endpoint.types.insert("wireguard",
+        join({typeTag, dial,
+            {{"system", Kind::Bool}, {"name", Kind::String}, {"mtu", Kind::Uint32}, {"address", Kind::StringList},
+                {"private_key", Kind::String}, {"listen_port", Kind::Uint16}, {"peers", Kind::List, "endpoint peer"},
+                {"udp_timeout", Kind::Duration}, {"workers", Kind::Int}}}));
+    objects.insert("endpoint peer",
+        {{"address", Kind::String}, {"port", Kind::Uint16}, {"public_key", Kind::String},
+            {"pre_shared_key", Kind::String}, {"allowed_ips", Kind::StringList},
+            {"persistent_keepalive_interval", Kind::Uint16}, {"reserved", Kind::Any}});
+    families.insert("endpoint", endpoint);
 
     Family dnsServer {{}, {"dhcp", "tailscale", "resolved"}, "DNS server"};
     const Schema remoteDns = join({typeTag, server, dial});
@@ -318,7 +342,8 @@ Schemas::Schemas()
         {"udp_disable_domain_unmapping", Kind::Bool}, {"udp_connect", Kind::Bool}, {"udp_timeout", Kind::Duration},
         {"tls_fragment", Kind::Bool}, {"tls_record_fragment", Kind::Bool}, {"method", Kind::String},
         {"no_drop", Kind::Bool}, {"sniffer", Kind::StringList}, {"timeout", Kind::Duration}, {"strategy", Kind::String},
-        {"server", Kind::String}};
+        {"server", Kind::String}, {"tls_fragment_fallback_delay", Kind::Duration}, {"disable_cache", Kind::Bool},
+        {"rewrite_ttl", Kind::Uint32}, {"client_subnet", Kind::String}};
     const Schema dnsAction {{"action", Kind::String}, {"server", Kind::String}, {"strategy", Kind::String},
         {"disable_cache", Kind::Bool}, {"rewrite_ttl", Kind::Any}, {"client_subnet", Kind::String},
         {"method", Kind::String}, {"no_drop", Kind::Bool}, {"rcode", Kind::String}, {"answer", Kind::StringList},
@@ -394,6 +419,16 @@ public:
         const QString type = value.toObject().value(QStringLiteral("type")).toString();
         if (family.unmodelled.contains(type))
             return true;
+        if (engineMinorVersion() >= k113 && qstrcmp(family.noun, "outbound") == 0) {
+            // 1.13 parses the removed dns outbound as an error, and keeps the
+            // wireguard outbound type only as a stub without options.
+            if (type == QLatin1String("dns"))
+                return fail(path,
+                    QStringLiteral("dns outbound is deprecated in sing-box 1.11.0 and removed in sing-box 1.13.0, "
+                                   "use rule actions instead"));
+            if (type == QLatin1String("wireguard"))
+                return checkObject(value, {{"type", Kind::String}, {"tag", Kind::String}}, path);
+        }
         const auto schema = family.types.constFind(type);
         if (schema == family.types.constEnd())
             return fail(path, QStringLiteral("unknown %1 type: %2").arg(QString::fromUtf8(family.noun), type));
@@ -410,7 +445,7 @@ private:
     static const Field *find(const Schema &schema, const QString &key)
     {
         for (const Field &field : schema) {
-            if (key.compare(QLatin1String(field.name), Qt::CaseInsensitive) == 0)
+            if (field.since <= engineMinorVersion() && key.compare(QLatin1String(field.name), Qt::CaseInsensitive) == 0)
                 return &field;
         }
         return nullptr;
@@ -534,6 +569,19 @@ private:
         }
         case Kind::RuleList:
             return checkRules(value, field.ref, path);
+        case Kind::List: {
+            if (value.isNull())
+                return true;
+            if (!value.isArray())
+                return typeError(path, value, QStringLiteral("[]option.%1").arg(QString::fromUtf8(field.ref)));
+            const QJsonArray items = value.toArray();
+            for (int i = 0; i < items.size(); ++i) {
+                if (!checkObject(items.at(i), schemas().objects.value(QString::fromUtf8(field.ref)),
+                        QStringLiteral("%1[%2]").arg(path).arg(i)))
+                    return false;
+            }
+            return true;
+        }
         case Kind::Any:
             return true;
         }
@@ -569,7 +617,197 @@ QString duplicateTag(const QJsonArray &items, QSet<QString> &seen)
     return QString();
 }
 
+// Go's strconv.ParseBool, true side.
+bool environmentSaysTrue(const QByteArray &name)
+{
+    static const QStringList yes {QStringLiteral("1"), QStringLiteral("t"), QStringLiteral("T"),
+        QStringLiteral("TRUE"), QStringLiteral("true"), QStringLiteral("True")};
+    return yes.contains(qEnvironmentVariable(name.constData()));
+}
+
+struct Deprecation
+{
+    const char *description;
+    const char *deprecatedIn;
+    int removedMinor;
+    const char *envName;
+    const char *link;
+};
+
+const Deprecation kSpecialOutbounds {"legacy special outbounds", "1.11.0", 13, "SPECIAL_OUTBOUNDS",
+    "https://sing-box.sagernet.org/migration/#migrate-legacy-special-outbounds-to-rule-actions"};
+const Deprecation kWireGuardOutbound {"WireGuard outbound", "1.11.0", 13, "WIREGUARD_OUTBOUND",
+    "https://sing-box.sagernet.org/migration/#migrate-wireguard-outbound-to-endpoint"};
+const Deprecation kLegacyDnsServers {"legacy DNS servers", "1.12.0", 14, "LEGACY_DNS_SERVERS",
+    "https://sing-box.sagernet.org/migration/#migrate-to-new-dns-server-formats"};
+
+// A deprecated feature warns two minors before its removal and stops the
+// engine one minor before it, unless its variable says to go on. False when fatal.
+bool report(EngineCheckResult &result, const Deprecation &feature)
+{
+    const QString message = QStringLiteral("%1 is deprecated in sing-box %2 and will be removed in sing-box 1.%3.0, "
+                                           "checkout documentation for migration: %4")
+                                .arg(QLatin1String(feature.description), QLatin1String(feature.deprecatedIn))
+                                .arg(feature.removedMinor)
+                                .arg(QLatin1String(feature.link));
+    const QByteArray variable = QByteArray("ENABLE_DEPRECATED_") + feature.envName;
+    if (feature.removedMinor - engineMinorVersion() > 1 || environmentSaysTrue(variable)) {
+        result.notes.append({3, message});
+        return true;
+    }
+    result.notes.append({4, message});
+    result.error = QStringLiteral("to continuing using this feature, set environment variable %1=true")
+                       .arg(QString::fromLatin1(variable));
+    return false;
+}
+
+// An ECHConfigList as the TLS library reads it: a length-prefixed list of
+// configurations, at least one of a version it knows, each exactly as long as it says.
+bool isEchConfigList(const QByteArray &bytes)
+{
+    const auto u16 = [&bytes](int at) {
+        return (int(quint8(bytes.at(at))) << 8) | int(quint8(bytes.at(at + 1)));
+    };
+    if (bytes.size() < 2 || u16(0) != bytes.size() - 2)
+        return false;
+    int at = 2;
+    bool known = false;
+    while (at < bytes.size()) {
+        if (at + 4 > bytes.size())
+            return false;
+        const int version = u16(at);
+        const int length = u16(at + 2);
+        const int end = at + 4 + length;
+        if (end > bytes.size())
+            return false;
+        if (version == 0xfe0d) {
+            int p = at + 4 + 1 + 2; // config id, KEM id
+            if (p + 2 > end)
+                return false;
+            p += 2 + u16(p); // public key
+            if (p + 2 > end)
+                return false;
+            const int suites = u16(p);
+            if (suites == 0 || suites % 4 != 0)
+                return false;
+            p += 2 + suites;
+            if (p + 2 > end)
+                return false;
+            ++p; // maximum name length
+            const int name = quint8(bytes.at(p));
+            if (name == 0)
+                return false;
+            p += 1 + name;
+            if (p + 2 > end)
+                return false;
+            p += 2 + u16(p); // extensions
+            if (p != end)
+                return false;
+            known = true;
+        }
+        at = end;
+    }
+    return known;
+}
+
+bool isEchPem(const QString &text)
+{
+    static const QRegularExpression block(QStringLiteral(
+        "-----BEGIN ECH CONFIGS-----\\s*([A-Za-z0-9+/=\\s]*?)\\s*-----END ECH CONFIGS-----"));
+    const QRegularExpressionMatch match = block.match(text);
+    if (!match.hasMatch())
+        return false;
+    QString body = match.captured(1);
+    body.remove(QRegularExpression(QStringLiteral("\\s")));
+    const auto decoded = QByteArray::fromBase64Encoding(body.toLatin1(), QByteArray::AbortOnBase64DecodingErrors);
+    return decoded && isEchConfigList(*decoded);
+}
+
+QString joinedList(const QJsonValue &value)
+{
+    if (value.isString())
+        return value.toString();
+    QStringList lines;
+    for (const QJsonValue &line : value.toArray())
+        lines << line.toString();
+    return lines.join(QLatin1Char('\n'));
+}
+
+// What building the box reads: ECH configurations of outbounds. Relative
+// paths resolve from the working directory.
+QString echProblem(const QJsonArray &outbounds)
+{
+    for (int i = 0; i < outbounds.size(); ++i) {
+        const QJsonObject ech = outbounds.at(i)
+                                    .toObject()
+                                    .value(QStringLiteral("tls"))
+                                    .toObject()
+                                    .value(QStringLiteral("ech"))
+                                    .toObject();
+        if (!ech.value(QStringLiteral("enabled")).toBool())
+            continue;
+        QString pem = joinedList(ech.value(QStringLiteral("config")));
+        const QString path = ech.value(QStringLiteral("config_path")).toString();
+        if (pem.isEmpty() && !path.isEmpty()) {
+            QFile file(path);
+            if (!file.open(QIODevice::ReadOnly))
+                return QStringLiteral("initialize outbound[%1]: read ECH configs: open %2: no such file or directory")
+                    .arg(i)
+                    .arg(path);
+            pem = QString::fromUtf8(file.readAll());
+        }
+        if (!pem.isEmpty() && !isEchPem(pem))
+            return QStringLiteral("initialize outbound[%1]: invalid ECH configs pem").arg(i);
+    }
+    return QString();
+}
+
+// Local rule sets are loaded when the box is built, by "check" as well.
+QString ruleSetProblem(const QJsonArray &ruleSets)
+{
+    for (int i = 0; i < ruleSets.size(); ++i) {
+        const QJsonObject ruleSet = ruleSets.at(i).toObject();
+        if (ruleSet.value(QStringLiteral("type")).toString() != QLatin1String("local"))
+            continue;
+        const QString path = ruleSet.value(QStringLiteral("path")).toString();
+        QFile file(path);
+        if (path.isEmpty() || !file.open(QIODevice::ReadOnly))
+            return QStringLiteral("initialize rule-set[%1]: open %2: no such file or directory").arg(i).arg(path);
+        const QByteArray content = file.readAll();
+        if (ruleSet.value(QStringLiteral("format")).toString() == QLatin1String("binary")) {
+            if (!content.startsWith("SRS"))
+                return QStringLiteral("initialize rule-set[%1]: invalid sing-box rule-set file").arg(i);
+        } else if (!QJsonDocument::fromJson(content).isObject()) {
+            return QStringLiteral("initialize rule-set[%1]: decode rule-set file: invalid character").arg(i);
+        }
+    }
+    return QString();
+}
+
+bool isLegacyDnsServer(const QJsonValue &server)
+{
+    return server.isObject() && server.toObject().value(QStringLiteral("type")).toString().isEmpty();
+}
+
 } // namespace
+
+int engineMinorVersion()
+{
+    const QString version = qEnvironmentVariable("QUILLET_FAKE_ENGINE_VERSION");
+    return version == QLatin1String("1.13") || version.startsWith(QLatin1String("1.13.")) ? 13 : 12;
+}
+
+bool engineVersionKnown()
+{
+    const QString version = qEnvironmentVariable("QUILLET_FAKE_ENGINE_VERSION");
+    return version.isEmpty() || version == QLatin1String("1.12") || version == QLatin1String("1.13")
+        || version.startsWith(QLatin1String("1.12.")) || version.startsWith(QLatin1String("1.13."));
+}
+
+QString engineVersionText()
+{
+    return engineMinorVersion() == 13 ? QStringLiteral("1.13.2") : QStringLiteral("1.12.24");
+}
 
 EngineCheckResult checkEngineConfig(const QByteArray &bytes, const QString &fileName)
 {
@@ -595,6 +833,7 @@ EngineCheckResult checkEngineConfig(const QByteArray &bytes, const QString &file
         return result;
     }
 
+    // Decoding ends with the tag checks; what follows is building the box.
     const QJsonObject root = document.object();
     const QJsonArray outbounds = root.value(QStringLiteral("outbounds")).toArray();
     QSet<QString> outboundTags;
@@ -602,27 +841,47 @@ EngineCheckResult checkEngineConfig(const QByteArray &bytes, const QString &file
     if (duplicate.isEmpty())
         duplicate = duplicateTag(root.value(QStringLiteral("endpoints")).toArray(), outboundTags);
     if (!duplicate.isEmpty()) {
-        result.error = QStringLiteral("create service: duplicate outbound/endpoint tag: %1").arg(duplicate);
+        result.error = prefix + QStringLiteral("duplicate outbound/endpoint tag: %1").arg(duplicate);
         return result;
     }
     QSet<QString> inboundTags;
     duplicate = duplicateTag(root.value(QStringLiteral("inbounds")).toArray(), inboundTags);
     if (!duplicate.isEmpty()) {
-        result.error = QStringLiteral("create service: duplicate inbound tag: %1").arg(duplicate);
+        result.error = prefix + QStringLiteral("duplicate inbound tag: %1").arg(duplicate);
         return result;
     }
-    const bool legacyAllowed = qEnvironmentVariable("ENABLE_DEPRECATED_SPECIAL_OUTBOUNDS") == QLatin1String("true");
+
+    const QJsonArray dnsServers = root.value(QStringLiteral("dns")).toObject().value(QStringLiteral("servers")).toArray();
+    if (std::any_of(dnsServers.begin(), dnsServers.end(), isLegacyDnsServer) && !report(result, kLegacyDnsServers))
+        return result;
+    const QString ruleSets
+        = ruleSetProblem(root.value(QStringLiteral("route")).toObject().value(QStringLiteral("rule_set")).toArray());
+    if (!ruleSets.isEmpty()) {
+        result.error = ruleSets;
+        result.createStage = true;
+        return result;
+    }
     for (int i = 0; i < outbounds.size(); ++i) {
-        if (outbounds.at(i).toObject().value(QStringLiteral("type")).toString() == QLatin1String("dns")
-            && !legacyAllowed) {
-            result.error = QStringLiteral(
-                "create service: initialize outbound[%1]: dns outbound is deprecated in sing-box "
-                "1.11.0 and will be removed in sing-box 1.13.0, checkout documentation for migration: "
-                "https://sing-box.sagernet.org/migration/#migrate-legacy-special-outbounds-to-rule-actions"
-                " (set environment variable ENABLE_DEPRECATED_SPECIAL_OUTBOUNDS=true to continue)")
-                               .arg(i);
+        const QString type = outbounds.at(i).toObject().value(QStringLiteral("type")).toString();
+        if (type == QLatin1String("dns") && !report(result, kSpecialOutbounds))
             return result;
+        if (type == QLatin1String("wireguard")) {
+            if (engineMinorVersion() >= k113) {
+                result.error = QStringLiteral("initialize outbound[%1]: WireGuard outbound is deprecated in sing-box "
+                                              "1.11.0 and removed in sing-box 1.13.0, use WireGuard endpoint instead")
+                                   .arg(i);
+                result.createStage = true;
+                return result;
+            }
+            if (!report(result, kWireGuardOutbound))
+                return result;
         }
+    }
+    const QString ech = echProblem(outbounds);
+    if (!ech.isEmpty()) {
+        result.error = ech;
+        result.createStage = true;
+        return result;
     }
     result.ok = true;
     result.document = root;

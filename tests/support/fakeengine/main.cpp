@@ -2,8 +2,9 @@
 // cannot be installed (tests, development). It does what the client and the
 // service rely on and nothing more:
 //
-//   sing-box check -c FILE          validates like sing-box 1.12 for the fields
-//                                   the client uses; "FATAL[0000] ..." on
+//   sing-box check -c FILE          validates like sing-box 1.12 (or 1.13) for
+//                                   the fields the client uses; the engine's
+//                                   ERROR/WARN lines and "FATAL[0000] ..." on
 //                                   standard error and exit 1 on a problem
 //   sing-box run -D DIR -c FILE     creates and enters DIR, serves the control
 //                                   API on experimental.clash_api, logs
@@ -13,6 +14,10 @@
 //   sing-box version
 //
 // It opens no tunnel and downloads nothing. Environment switches for tests:
+//   QUILLET_FAKE_ENGINE_VERSION=1.13  play sing-box 1.13.2 (default 1.12: 1.12.24); what the release
+//                                     accepts, its deprecations, "version" and GET /version follow it
+//   QUILLET_FAKE_ENGINE_START_DELAY_MS=N  the control API listens N ms after "run" begins (default
+//                                     300: the engine starts it last, after the tun and rule sets)
 //   QUILLET_FAKE_ENGINE_FAIL_START=1  "run" fails at start (exit 1); =TAG[,TAG...]: only with an outbound so tagged;
 //                                     =once:FILE: only the first start (leaves FILE)
 //   QUILLET_FAKE_ENGINE_EXIT_AFTER=N  "run" ends by itself with a fatal error after N seconds
@@ -136,8 +141,13 @@ bool loadConfig(const Options &options, const Logger &logger, EngineCheckResult 
         return false;
     }
     result = checkEngineConfig(file.readAll(), options.configPath);
-    if (!result.ok)
-        logger.line(5, result.error);
+    for (const auto &note : std::as_const(result.notes))
+        logger.line(note.first, note.second);
+    if (!result.ok) {
+        // "run" wraps what building the box reports; "check" adds nothing of its own.
+        const bool run = options.command == QLatin1String("run");
+        logger.line(5, (run && result.createStage ? QStringLiteral("create service: ") : QString()) + result.error);
+    }
     return result.ok;
 }
 
@@ -150,6 +160,15 @@ bool enterDirectory(const QString &directory, const Logger &logger)
         return false;
     }
     return true;
+}
+
+// The real engine starts its control API after every other service (the tun
+// device, rule-set downloads): a client that asks at once finds nobody there.
+void waitForStartDelay()
+{
+    bool ok = false;
+    const int delayMs = qEnvironmentVariableIntValue("QUILLET_FAKE_ENGINE_START_DELAY_MS", &ok);
+    QThread::msleep(static_cast<unsigned long>(ok && delayMs >= 0 ? delayMs : 300));
 }
 
 int runEngine(QCoreApplication &app, const Options &options, Logger &logger)
@@ -202,6 +221,8 @@ int runEngine(QCoreApplication &app, const Options &options, Logger &logger)
 
     const bool reportTraffic = qEnvironmentVariable("QUILLET_FAKE_ENGINE_NO_TRAFFIC") != QLatin1String("1");
     ControlApiServer api(config.document, reportTraffic);
+    api.setVersionText(QStringLiteral("sing-box ") + engineVersionText());
+    waitForStartDelay();
     const QJsonObject clashApi = experimental.value(QStringLiteral("clash_api")).toObject();
     const QString controller = clashApi.value(QStringLiteral("external_controller")).toString();
     if (!controller.isEmpty() && !api.listen(controller)) {
@@ -245,8 +266,14 @@ int main(int argc, char **argv)
     Logger logger;
     logger.color = options.color;
 
+    if (!engineVersionKnown()) {
+        logger.line(5, QStringLiteral("stand-in engine: QUILLET_FAKE_ENGINE_VERSION=%1 is not a release it plays "
+                                      "(1.12 or 1.13)")
+                           .arg(qEnvironmentVariable("QUILLET_FAKE_ENGINE_VERSION")));
+        return 1;
+    }
     if (options.command == QLatin1String("version")) {
-        std::printf("sing-box version 1.12.0\n\nEnvironment: stand-in for tests\n");
+        std::printf("sing-box version %s\n\nEnvironment: stand-in for tests\n", engineVersionText().toUtf8().constData());
         return 0;
     }
     if (options.command == QLatin1String("check")) {
