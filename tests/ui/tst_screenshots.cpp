@@ -67,6 +67,8 @@ private Q_SLOTS:
     void placeNamesFollowLanguage_data();
     void placeNamesFollowLanguage();
     void formErrorsStayWithTheirForm();
+    void noChineseInEnglishOrRussian_data();
+    void noChineseInEnglishOrRussian();
 
 private:
     // Shows a page (with a window property such as a tab set) and waits for its data.
@@ -742,6 +744,9 @@ void ScreenshotTest::placeNamesFollowLanguage()
     QFETCH(QString, node);
     signInDemo();
     m_controller->setLanguage(language);
+    // The backend's content is fetched again in the new language; its answer names the node the
+    // server had, so the choice is made after it.
+    QTRY_VERIFY_WITH_TIMEOUT(!m_controller->networkLoading() && !m_controller->busy(), 10000);
     m_controller->selectNodeWithMode(QStringLiteral("jp-tokyo"), QStringLiteral("fixed"));
     QTRY_VERIFY_WITH_TIMEOUT(!m_controller->networkLoading() && !m_controller->busy(), 10000);
     QCOMPARE(m_controller->selectedNodeId(), QStringLiteral("jp-tokyo"));
@@ -802,6 +807,94 @@ void ScreenshotTest::formErrorsStayWithTheirForm()
     capture(QStringLiteral("auth-reset-after-wrong-sign-in"));
     QVERIFY(QMetaObject::invokeMethod(m_window, "switchAuthMode", Q_ARG(QVariant, QStringLiteral("login")),
                                       Q_ARG(QVariant, QStringLiteral("password"))));
+}
+
+void ScreenshotTest::noChineseInEnglishOrRussian_data()
+{
+    QTest::addColumn<QString>("page");
+    QTest::addColumn<QString>("windowProperty");
+    QTest::addColumn<QString>("value");
+    QTest::addColumn<QString>("language");
+    for (const char *language : {"en", "ru"}) {
+        for (const PageRow &row : kEveryPage)
+            QTest::addRow("%s-%s", language, row.name) << row.page << row.windowProperty << row.value << language;
+        QTest::addRow("%s-servers-latency", language) << "servers" << "serverSortMode" << "latency" << language;
+    }
+}
+
+// Every page in English and in Russian, with the backend's own content, scrolled from top to end:
+// no Chinese, Japanese or Korean character anywhere, except the language list's native names and
+// what the user typed into the support chat.
+void ScreenshotTest::noChineseInEnglishOrRussian()
+{
+    QFETCH(QString, page);
+    QFETCH(QString, windowProperty);
+    QFETCH(QString, value);
+    QFETCH(QString, language);
+    signInDemo();
+    m_controller->setLanguage(language);
+    QTRY_VERIFY_WITH_TIMEOUT(!m_controller->networkLoading() && !m_controller->busy(), 10000);
+    if (page == QLatin1String("speedtest")
+        && m_controller->experience().value(QStringLiteral("speed")).toMap().value(QStringLiteral("records")).toList().isEmpty()) {
+        // A history row names its node: make one.
+        m_controller->setVpnPhase(QStringLiteral("connected"), QStringLiteral("已连接")); // i18n-exempt: test phase
+        QSignalSpy finished(m_controller.get(), &AppController::speedTestFinished);
+        m_controller->runSpeedTest();
+        QVERIFY(finished.wait(15000));
+        m_controller->setVpnPhase(QStringLiteral("disconnected"), QStringLiteral("未连接")); // i18n-exempt: reset
+        m_controller->resetRuntimeTrafficStats(false);
+    }
+    if (page == QLatin1String("supportChat"))
+        m_controller->refreshSupportChat();
+    showPage(page, windowProperty, value);
+
+    QSet<QString> allowed;
+    for (const QVariant &option : m_controller->languageOptions())
+        allowed << option.toMap().value(QStringLiteral("nativeName")).toString();
+    QStringList typed;
+    const QVariantList chat = m_controller->experience().value(QStringLiteral("support")).toMap()
+                                  .value(QStringLiteral("conversation")).toMap().value(QStringLiteral("messages")).toList();
+    for (const QVariant &message : chat) {
+        if (message.toMap().value(QStringLiteral("sender")).toString() == QLatin1String("user"))
+            typed << message.toMap().value(QStringLiteral("text")).toString().left(40);
+    }
+    const auto foreignScript = [](const QString &text) {
+        for (const QChar c : text) {
+            const QChar::Script script = c.script();
+            if (script == QChar::Script_Han || script == QChar::Script_Hiragana || script == QChar::Script_Katakana
+                || script == QChar::Script_Hangul || script == QChar::Script_Bopomofo
+                || (c.unicode() >= 0x3000 && c.unicode() <= 0x303f) || (c.unicode() >= 0xff01 && c.unicode() <= 0xff5e))
+                return true;
+        }
+        return false;
+    };
+    QStringList found;
+    const auto collect = [&] {
+        for (QString text : visibleTexts(false)) {
+            if (allowed.contains(text))
+                continue;
+            for (const QString &own : std::as_const(typed))
+                text.remove(own);
+            if (foreignScript(text))
+                found << text;
+        }
+    };
+    collect();
+    QQuickItem *loader = itemNamed(QStringLiteral("pageLoader"));
+    QVERIFY(loader);
+    auto *shown = loader->property("item").value<QQuickItem *>();
+    const qreal end = shown ? shown->property("contentHeight").toReal() - shown->height() : 0;
+    if (end > 1 && shown->property("contentY").isValid()) {
+        shown->setProperty("contentY", end);
+        QTest::qWait(150);
+        collect();
+        shown->setProperty("contentY", 0);
+    }
+    found.removeDuplicates();
+    capture(QStringLiteral("walk-") + QString::fromLatin1(QTest::currentDataTag()));
+    m_controller->navigate(QStringLiteral("connect"));
+    m_controller->setLanguage(QStringLiteral("zh-Hans"));
+    QVERIFY2(found.isEmpty(), qPrintable(found.join(QStringLiteral(" | "))));
 }
 
 QTEST_MAIN(ScreenshotTest)
