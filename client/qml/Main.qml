@@ -578,7 +578,7 @@ ApplicationWindow {
 
     function latencyText(latency) {
         var value = Number(latency)
-        return isFinite(value) && value > 0 ? Math.round(value) + " ms" : t("待测")
+        return isFinite(value) && value > 0 ? Math.round(value) + " " + t("ms") : t("待测")
     }
 
     function latencySortValue(latency) {
