@@ -69,6 +69,8 @@ private Q_SLOTS:
     void formErrorsStayWithTheirForm();
     void noChineseInEnglishOrRussian_data();
     void noChineseInEnglishOrRussian();
+    void askingAndPayingPages_data();
+    void askingAndPayingPages();
 
 private:
     // Shows a page (with a window property such as a tab set) and waits for its data.
@@ -895,6 +897,64 @@ void ScreenshotTest::noChineseInEnglishOrRussian()
     m_controller->navigate(QStringLiteral("connect"));
     m_controller->setLanguage(QStringLiteral("zh-Hans"));
     QVERIFY2(found.isEmpty(), qPrintable(found.join(QStringLiteral(" | "))));
+}
+
+void ScreenshotTest::askingAndPayingPages_data()
+{
+    QTest::addColumn<QString>("language");
+    QTest::addColumn<QSize>("size");
+    for (const char *language : kCheckedLanguages) {
+        QTest::addRow("%s-default", language) << QString::fromLatin1(language) << QSize(1240, 780);
+        QTest::addRow("%s-min", language) << QString::fromLatin1(language) << QSize(1040, 680);
+    }
+}
+
+// "清理缓存" asks before it deletes anything; a checkout page no browser took leaves its link on
+// the plans page; the trial offer says what it gives. Captured in each language and size.
+void ScreenshotTest::askingAndPayingPages()
+{
+    QFETCH(QString, language);
+    QFETCH(QSize, size);
+    const QString tag = QString::fromLatin1(QTest::currentDataTag());
+    signInDemo();
+    m_controller->setLanguage(language);
+    m_window->resize(size);
+    QTRY_VERIFY_WITH_TIMEOUT(!m_controller->networkLoading() && !m_controller->busy(), 10000);
+
+    showPage(QStringLiteral("settings"), QStringLiteral("settingsTab"), QStringLiteral("about"));
+    m_controller->clearApiError();
+    QQuickItem *clear = itemNamed(QStringLiteral("clearCacheButton"));
+    QVERIFY(clear);
+    QVERIFY(QMetaObject::invokeMethod(clear, "clicked"));
+    QTRY_VERIFY(m_window->property("clearCacheDialogVisible").toBool());
+    QVERIFY(m_controller->apiError().isEmpty()); // nothing cleared yet
+    capture(QStringLiteral("clear-cache-ask-") + tag);
+    m_window->setProperty("clearCacheDialogVisible", false);
+
+    m_controller->setUrlOpener([](const QUrl &) { return false; });
+    showPage(QStringLiteral("plans"), QString(), QString());
+    m_controller->choosePlan(QStringLiteral("team-yearly"));
+    QTRY_VERIFY_WITH_TIMEOUT(!m_controller->checkoutNotice().isEmpty() && !m_controller->busy(), 10000);
+    QTRY_VERIFY(itemNamed(QStringLiteral("checkoutNotice")));
+    const QString link = m_controller->checkoutNotice().value(QStringLiteral("url")).toString();
+    QQuickItem *field = itemNamed(QStringLiteral("checkoutLink"));
+    QVERIFY(field);
+    QCOMPARE(field->property("text").toString(), link);
+    capture(QStringLiteral("checkout-unopened-") + tag);
+    const QString orderId = m_controller->pendingOrderId();
+    QVERIFY(!orderId.isEmpty());
+    m_controller->cancelOrder(orderId);
+    QTRY_VERIFY_WITH_TIMEOUT(!m_controller->busy() && !m_controller->networkLoading(), 10000);
+    m_controller->dismissCheckoutNotice();
+    m_controller->setUrlOpener({});
+
+    m_window->setProperty("trialPromptVisible", true);
+    capture(QStringLiteral("trial-offer-") + tag);
+    m_window->setProperty("trialPromptVisible", false);
+
+    m_window->resize(1240, 780);
+    m_controller->navigate(QStringLiteral("connect"));
+    m_controller->setLanguage(QStringLiteral("zh-Hans"));
 }
 
 QTEST_MAIN(ScreenshotTest)
