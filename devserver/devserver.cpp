@@ -1,4 +1,5 @@
 #include "devserver.h"
+#include "devserverwords.h"
 
 #include "devservercrypto.h"
 
@@ -239,6 +240,7 @@ DevReply DevServer::route(DevRequest request)
     if (match->body == Body::Json && !request.jsonValid && request.header("content-type").contains("json"))
         return DevReply::error(400, QStringLiteral("invalid json body"));
 
+    m_requestLanguage = DevWords::languageOf(request.header("accept-language"));
     DevReply reply = match->handler(request);
 
     const bool wantsEnvelope = request.header("x-tarn-encrypted").trimmed() == "1";
@@ -416,8 +418,8 @@ QJsonObject DevServer::userJson(const DevServerStore::Account &account) const
         {QStringLiteral("created_at"), account.createdAt.toString(Qt::ISODate)},
         {QStringLiteral("selected_node_id"), account.selectedNodeId},
         {QStringLiteral("active_plan_id"), account.planId},
-        {QStringLiteral("active_plan_name"), account.planName},
-        {QStringLiteral("membership_label"), account.planName},
+        {QStringLiteral("active_plan_name"), localized(account.planName)},
+        {QStringLiteral("membership_label"), localized(account.planName)},
         {QStringLiteral("plan_type"), planType},
         {QStringLiteral("plan_expires_at"),
             account.expiresAt.isValid() ? account.expiresAt.toString(Qt::ISODate) : QString()},
@@ -540,4 +542,14 @@ void DevServer::endAccountSessions(qint64 accountId, const QString &exceptToken,
     const QList<DevServerStore::Session> sessions = m_store.sessionsForAccount(accountId);
     for (const DevServerStore::Session &session : sessions)
         endSession(session.token, session.token == exceptToken ? QJsonObject() : event);
+}
+
+QString DevServer::word(const char *source) const
+{
+    return DevWords::translated(m_requestLanguage, QString::fromUtf8(source));
+}
+
+QString DevServer::localized(const QString &stored) const
+{
+    return DevWords::translated(m_requestLanguage, stored);
 }

@@ -296,4 +296,9 @@ private:
     QSet<QString> m_encryptedRoutes;
 
     QList<StreamClient> m_streams;
+
+    // Demo content in the language of the request being answered (its Accept-Language).
+    QString word(const char *source) const;
+    QString localized(const QString &stored) const;
+    QString m_requestLanguage = QStringLiteral("zh-Hans");
 };

@@ -10,6 +10,8 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 
+#include <functional>
+
 namespace {
 
 const char kDeviceAlert[] = "设备额度已满，新设备登录时将自动下线最早登录的设备。";
@@ -86,20 +88,32 @@ bool isPurchase(const QString &status)
     return status == QLatin1String("paid") || status == QLatin1String("active") || status == QLatin1String("settled");
 }
 
-QJsonObject planJson(const DevServer::Plan &plan)
+// What each cycle includes; the longer the cycle, the more it includes.
+QStringList planFeatures(const DevServer::Plan &plan)
 {
+    QStringList features{QStringLiteral("优化线路"), QStringLiteral("全球节点可用")};
+    if (plan.billing != QLatin1String("monthly"))
+        features << QStringLiteral("流媒体优化");
+    if (plan.billing == QLatin1String("annual"))
+        features << QStringLiteral("高级分流");
+    return features;
+}
+
+QJsonObject planJson(const DevServer::Plan &plan, const std::function<QString(const QString &)> &word)
+{
+    QJsonArray highlights{word(QStringLiteral("%1 台设备")).arg(plan.devices)};
+    for (const QString &feature : planFeatures(plan))
+        highlights.append(word(feature));
     return QJsonObject {
         {QStringLiteral("id"), plan.id},
-        {QStringLiteral("name"), plan.name},
+        {QStringLiteral("name"), word(plan.name)},
         {QStringLiteral("price"), plan.price},
         {QStringLiteral("billing"), plan.billing},
-        {QStringLiteral("description"), plan.description},
+        {QStringLiteral("description"), word(plan.description)},
         {QStringLiteral("devices"), plan.devices},
         {QStringLiteral("featured"), plan.featured},
         {QStringLiteral("duration_days"), plan.days},
-        {QStringLiteral("highlights"),
-            QJsonArray {QStringLiteral("%1 台设备").arg(plan.devices), QStringLiteral("优化线路"),
-                QStringLiteral("流媒体优化"), QStringLiteral("高级分流"), QStringLiteral("全球节点可用")}},
+        {QStringLiteral("highlights"), highlights},
     };
 }
 
@@ -232,7 +246,7 @@ DevReply DevServer::bootstrap(const DevRequest &request)
 
     QJsonArray planList;
     for (const Plan &plan : plans())
-        planList.append(planJson(plan));
+        planList.append(planJson(plan, [this](const QString &text) { return localized(text); }));
 
     return DevReply::json({
         {QStringLiteral("user"), userJson(*account)},
@@ -365,7 +379,7 @@ QJsonObject DevServer::billingJson(const DevServerStore::Account &account) const
         records.append(QJsonObject {
             {QStringLiteral("id"), order.id},
             {QStringLiteral("order_id"), order.id},
-            {QStringLiteral("title"), order.planName},
+            {QStringLiteral("title"), localized(order.planName)},
             {QStringLiteral("amount"), money(order.amountCents)},
             {QStringLiteral("status"), QStringLiteral("paid")},
             {QStringLiteral("created_at"), isoTime(order.paidAt.isValid() ? order.paidAt : order.createdAt)},
@@ -378,7 +392,7 @@ QJsonObject DevServer::billingJson(const DevServerStore::Account &account) const
         {QStringLiteral("next_renewal"), active ? isoTime(account.expiresAt) : QString()},
         {QStringLiteral("total_paid"), money(paidCents)},
         {QStringLiteral("plan_id"), active ? account.planId : QString()},
-        {QStringLiteral("plan_name"), active ? account.planName : QString()},
+        {QStringLiteral("plan_name"), active ? localized(account.planName) : QString()},
     };
 }
 
@@ -428,7 +442,7 @@ QJsonObject DevServer::devicesJson(const DevServerStore::Account &account, const
         {QStringLiteral("limit"), limit},
     };
     if (limit > 0 && items.size() >= limit)
-        section.insert(QStringLiteral("alert"), QLatin1String(kDeviceAlert));
+        section.insert(QStringLiteral("alert"), word(kDeviceAlert));
     return section;
 }
 

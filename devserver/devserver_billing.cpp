@@ -4,6 +4,7 @@
 #include "devserver.h"
 
 #include "devservercrypto.h"
+#include "devserverwords.h"
 
 #include "client/api/backendcontract.h"
 
@@ -38,10 +39,10 @@ bool isCanceled(const DevServerStore::Order &order)
     return order.status == QLatin1String("canceled") || order.status == QLatin1String("cancelled");
 }
 
-DevReply htmlPage(const QString &title, const QString &body, int status = 200)
+DevReply htmlPage(const QString &language, const QString &title, const QString &body, int status = 200)
 {
     const QString page = QStringLiteral(
-        "<!DOCTYPE html><html lang=\"zh-CN\"><head><meta charset=\"utf-8\">"
+        "<!DOCTYPE html><html lang=\"%3\"><head><meta charset=\"utf-8\">"
         "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\"><title>%1</title><style>"
         "body{margin:0;min-height:100vh;display:flex;align-items:center;justify-content:center;"
         "background:#171a1b;color:#f4f4f1;font-family:system-ui,sans-serif}"
@@ -51,19 +52,19 @@ DevReply htmlPage(const QString &title, const QString &body, int status = 200)
         "padding:10px 26px;margin-right:10px;cursor:pointer;border:1px solid #3b4142;background:#2b3031;color:#f4f4f1}"
         "button.pay{background:#f7685f;border-color:#f7685f;color:#fff}p{color:#b5bab9}"
         "</style></head><body><div class=\"card\"><h1>%1</h1>%2</div></body></html>")
-                             .arg(title.toHtmlEscaped(), body);
+                             .arg(title.toHtmlEscaped(), body, DevWords::htmlLanguage(language));
     DevReply reply = DevReply::raw(page.toUtf8(), "text/html; charset=utf-8", status);
     reply.encryptable = false;
     return reply;
 }
 
-QString statusWord(const DevServerStore::Order &order)
+const char *statusWord(const DevServerStore::Order &order)
 {
     if (isPending(order))
-        return QStringLiteral("待支付");
+        return "待支付";
     if (isCanceled(order))
-        return QStringLiteral("已取消");
-    return QStringLiteral("已支付");
+        return "已取消";
+    return "已支付";
 }
 
 } // namespace
@@ -93,7 +94,7 @@ QJsonObject DevServer::orderJson(const DevServerStore::Order &order) const
     return QJsonObject {
         {QStringLiteral("id"), order.id},
         {QStringLiteral("plan_id"), order.planId},
-        {QStringLiteral("plan_name"), order.planName},
+        {QStringLiteral("plan_name"), localized(order.planName)},
         {QStringLiteral("amount"), moneyText(order.amountCents)},
         {QStringLiteral("amount_cents"), double(order.amountCents)},
         {QStringLiteral("status"), order.status},
@@ -131,6 +132,8 @@ DevReply DevServer::checkoutAnswer(const DevServerStore::Order &order) const
     QUrlQuery query;
     query.addQueryItem(QStringLiteral("order"), order.id);
     query.addQueryItem(QStringLiteral("key"), order.checkoutKey);
+    // The page opens in a browser whose language may differ: it follows the app's.
+    query.addQueryItem(QStringLiteral("lang"), DevWords::htmlLanguage(m_requestLanguage));
     const QString url = baseUrl() + QStringLiteral("/checkout?") + query.toString(QUrl::FullyEncoded);
     return DevReply::json({
         {QStringLiteral("ok"), true},
@@ -271,40 +274,49 @@ DevReply DevServer::claimTrial(const DevRequest &request)
 
 DevReply DevServer::checkoutPage(const DevRequest &request)
 {
+    // A browser sends its own Accept-Language; the link the client opened names the app's language.
+    if (!request.queryValue(QStringLiteral("lang")).isEmpty())
+        m_requestLanguage = DevWords::languageOf(request.queryValue(QStringLiteral("lang")).toLatin1());
+    const QString language = m_requestLanguage;
     const auto order = m_store.orderById(request.queryValue(QStringLiteral("order")).trimmed());
     const QString key = request.queryValue(QStringLiteral("key")).trimmed();
     if (!order || key.isEmpty() || key != order->checkoutKey)
-        return htmlPage(QStringLiteral("订单不存在"), QStringLiteral("<p>该支付链接无效或已过期。</p>"), 404);
+        return htmlPage(language, word("订单不存在"), QStringLiteral("<p>%1</p>").arg(word("该支付链接无效或已过期。")), 404);
 
-    QString body = QStringLiteral("<dl><dt>订单</dt><dd>%1</dd><dt>套餐</dt><dd>%2</dd><dt>金额</dt><dd>%3</dd>"
-                                  "<dt>状态</dt><dd id=\"status\">%4</dd></dl>")
-                       .arg(order->id.toHtmlEscaped(), order->planName.toHtmlEscaped(),
-                           moneyText(order->amountCents).toHtmlEscaped(), statusWord(*order));
+    QString body = QStringLiteral("<dl><dt>%5</dt><dd>%1</dd><dt>%6</dt><dd>%2</dd><dt>%7</dt><dd>%3</dd>"
+                                  "<dt>%8</dt><dd id=\"status\">%4</dd></dl>")
+                       .arg(order->id.toHtmlEscaped(), localized(order->planName).toHtmlEscaped(),
+                           moneyText(order->amountCents).toHtmlEscaped(), word(statusWord(*order)).toHtmlEscaped(),
+                           word("订单"), word("套餐"), word("金额"), word("状态"));
     if (isPending(*order)) {
         QUrlQuery query;
         query.addQueryItem(QStringLiteral("order"), order->id);
         query.addQueryItem(QStringLiteral("key"), key);
+        query.addQueryItem(QStringLiteral("lang"), DevWords::htmlLanguage(language));
         const QString suffix = query.toString(QUrl::FullyEncoded).toHtmlEscaped();
         body += QStringLiteral("<form method=\"post\" action=\"/checkout/pay?%1\"><button class=\"pay\" type=\"submit\">"
-                               "支付</button></form><form method=\"post\" action=\"/checkout/cancel?%1\">"
-                               "<button type=\"submit\">取消</button></form>")
-                    .arg(suffix);
+                               "%2</button></form><form method=\"post\" action=\"/checkout/cancel?%1\">"
+                               "<button type=\"submit\">%3</button></form>")
+                    .arg(suffix, word("支付").toHtmlEscaped(), word("取消").toHtmlEscaped());
     } else {
-        body += QStringLiteral("<p>此订单已处理，可以关闭本页面并返回岚舟。</p>");
+        body += QStringLiteral("<p>%1</p>").arg(word("此订单已处理，可以关闭本页面并返回岚舟。").toHtmlEscaped());
     }
-    return htmlPage(QStringLiteral("岚舟收银台"), body);
+    return htmlPage(language, word("岚舟收银台"), body);
 }
 
 DevReply DevServer::checkoutPageAction(const DevRequest &request, bool pay)
 {
+    if (!request.queryValue(QStringLiteral("lang")).isEmpty())
+        m_requestLanguage = DevWords::languageOf(request.queryValue(QStringLiteral("lang")).toLatin1());
+    const QString language = m_requestLanguage;
     const auto order = m_store.orderById(request.queryValue(QStringLiteral("order")).trimmed());
     const QString key = request.queryValue(QStringLiteral("key")).trimmed();
     if (!order || key.isEmpty() || key != order->checkoutKey)
-        return htmlPage(QStringLiteral("订单不存在"), QStringLiteral("<p>该支付链接无效或已过期。</p>"), 404);
+        return htmlPage(language, word("订单不存在"), QStringLiteral("<p>%1</p>").arg(word("该支付链接无效或已过期。")), 404);
     if (!isPending(*order))
-        return htmlPage(QStringLiteral("订单已处理"),
-            QStringLiteral("<p>此订单当前状态：%1。</p>").arg(statusWord(*order)), 409);
+        return htmlPage(language, word("订单已处理"),
+            QStringLiteral("<p>%1</p>").arg(word("此订单当前状态：%1。").arg(word(statusWord(*order))).toHtmlEscaped()), 409);
     settleOrder(*order, pay);
-    return pay ? htmlPage(QStringLiteral("支付成功"), QStringLiteral("<p>套餐已开通，可以关闭本页面并返回岚舟。</p>"))
-               : htmlPage(QStringLiteral("订单已取消"), QStringLiteral("<p>可以关闭本页面并返回岚舟。</p>"));
+    const QString done = pay ? word("套餐已开通，可以关闭本页面并返回岚舟。") : word("可以关闭本页面并返回岚舟。");
+    return htmlPage(language, pay ? word("支付成功") : word("订单已取消"), QStringLiteral("<p>%1</p>").arg(done.toHtmlEscaped()));
 }

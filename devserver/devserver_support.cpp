@@ -221,9 +221,9 @@ QJsonArray DevServer::messageItemsJson(qint64 accountId)
     while (query.next()) {
         QJsonObject item {
             {QStringLiteral("id"), QStringLiteral("msg-%1").arg(query.value(0).toLongLong())},
-            {QStringLiteral("category"), query.value(1).toString()},
-            {QStringLiteral("title"), query.value(2).toString()},
-            {QStringLiteral("body"), query.value(3).toString()},
+            {QStringLiteral("category"), localized(query.value(1).toString())},
+            {QStringLiteral("title"), localized(query.value(2).toString())},
+            {QStringLiteral("body"), localized(query.value(3).toString())},
             {QStringLiteral("created_at"), query.value(5).toString()},
             {QStringLiteral("read"), query.value(6).toInt() != 0},
         };
@@ -311,10 +311,13 @@ QJsonObject DevServer::supportConversationJson(qint64 accountId)
         if (!query.exec())
             return;
         while (query.next()) {
+            // The agent's stored greeting is demo content; what users wrote is never touched.
+            const QString sender = query.value(1).toString();
+            const QString text = query.value(2).toString();
             messages.append(QJsonObject {
                 {QStringLiteral("id"), QStringLiteral("chat-%1").arg(query.value(0).toLongLong())},
-                {QStringLiteral("sender"), query.value(1).toString()},
-                {QStringLiteral("text"), query.value(2).toString()},
+                {QStringLiteral("sender"), sender},
+                {QStringLiteral("text"), sender == QLatin1String("agent") ? localized(text) : text},
                 {QStringLiteral("attachments"),
                     QJsonDocument::fromJson(query.value(3).toString().toUtf8()).array()},
                 {QStringLiteral("created_at"), query.value(4).toString()},
@@ -345,11 +348,12 @@ DevReply DevServer::postSupportChat(const DevRequest &request)
 
     // The agent answers a moment later and announces it on the event stream.
     const qint64 accountId = request.accountId;
+    // Stored in the service's own language, read in the reader's.
     const QString quoted = text.isEmpty() ? QStringLiteral("附件") : text.left(40);
-    QTimer::singleShot(kAgentReplyDelayMs, this, [this, accountId, quoted] {
+    const QString reply = QStringLiteral("已收到：「%1」。客服正在处理，一般会在 5 分钟内回复你。").arg(quoted);
+    QTimer::singleShot(kAgentReplyDelayMs, this, [this, accountId, reply] {
         if (!m_store.isOpen() || !m_store.accountById(accountId))
             return;
-        const QString reply = QStringLiteral("已收到：「%1」。客服正在处理，一般会在 5 分钟内回复你。").arg(quoted);
         if (addSupportMessage(accountId, QStringLiteral("agent"), reply, {}))
             pushEvent(accountId, QJsonObject {{QStringLiteral("type"), QStringLiteral("support_updated")}});
     });

@@ -31,8 +31,14 @@ void showMainWindow(QQmlApplicationEngine &engine)
     auto *window = qobject_cast<QWindow *>(roots.first());
     if (!window)
         return;
+    // Shown again, a frameless window is placed anew by the window manager, which shifts it
+    // by the frame it does not have: it goes back where the user left it.
+    const bool wasHidden = !window->isVisible();
+    const QPoint where = window->position();
     window->show();
     window->showNormal();
+    if (wasHidden && window->position() != where)
+        window->setPosition(where);
     window->raise();
     window->requestActivate();
 }

@@ -651,4 +651,24 @@ private:
     quint64 m_configRequestGeneration = 0;
     // The engine control API's secret, one per run of the client.
     const QString m_clashSecret = QUuid::createUuid().toString(QUuid::WithoutBraces);
+
+    // --- the checkout notice: what became of the last checkout page, with its link so
+    // that payment goes on when no browser could be opened
+    Q_PROPERTY(QVariantMap checkoutNotice READ checkoutNotice NOTIFY checkoutNoticeChanged)
+
+public:
+    // The statistics page's 24 hourly bars from the dashboard's "todayUsageHourlyBytes".
+    Q_INVOKABLE QVariantList hourlyUsageBars(const QVariantList &hourly) const;
+    // trText for a counted text, in the plural form the count takes in the language.
+    Q_INVOKABLE QString trCount(const QString &key, qint64 count) const;
+    // {"opened": bool, "url": text, "orderId": text, "message": source text}; empty when none.
+    QVariantMap checkoutNotice() const { return m_checkoutNotice; }
+    Q_INVOKABLE void dismissCheckoutNotice();
+
+Q_SIGNALS:
+    void checkoutNoticeChanged();
+
+private:
+    void setCheckoutNotice(const QVariantMap &notice);
+    QVariantMap m_checkoutNotice;
 };

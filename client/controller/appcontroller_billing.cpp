@@ -90,8 +90,15 @@ void AppController::finishCheckout(const QVariantMap &response, bool success, bo
 
     const QString orderId = Billing::checkoutOrderIdFromResponse(response);
     if (!url.isEmpty()) {
-        m_statusText = openCheckoutUrl(url) ? QStringLiteral("已打开支付页面，请完成支付后返回刷新。")
-                                            : QStringLiteral("无法打开支付页面，请在账单页继续支付。");
+        const bool opened = openCheckoutUrl(url);
+        m_statusText = opened ? QStringLiteral("已打开支付页面，请完成支付后返回刷新。")
+                              : QStringLiteral("无法打开支付页面，请在账单页继续支付。");
+        // Only a web address is ever offered to copy.
+        const bool offerable = Billing::isOpenableCheckoutUrl(QUrl(url.trimmed(), QUrl::StrictMode));
+        setCheckoutNotice({{QStringLiteral("opened"), opened},
+                           {QStringLiteral("url"), offerable ? url.trimmed() : QString()},
+                           {QStringLiteral("orderId"), orderId},
+                           {QStringLiteral("message"), m_statusText}});
     } else {
         m_statusText = resuming ? QStringLiteral("订单已恢复，请在账单页继续支付。")
                                 : QStringLiteral("订单已创建，请在账单页继续支付。");
@@ -316,6 +323,7 @@ void AppController::pollPendingOrderStatus()
 
 void AppController::handleResolvedPendingOrder(const QString &status)
 {
+    dismissCheckoutNotice(); // paid or cancelled: its link leads nowhere now
     const QString normalized = Billing::normalizedStatus(status);
     if (Membership::billingStatusImpliesPurchase(normalized)) {
         m_statusText = QStringLiteral("支付已完成，正在同步套餐状态...");
@@ -464,3 +472,16 @@ void AppController::dismissMembershipDialog()
     Q_EMIT membershipDialogVisibleChanged();
 }
 
+
+void AppController::setCheckoutNotice(const QVariantMap &notice)
+{
+    if (notice == m_checkoutNotice)
+        return;
+    m_checkoutNotice = notice;
+    Q_EMIT checkoutNoticeChanged();
+}
+
+void AppController::dismissCheckoutNotice()
+{
+    setCheckoutNotice(QVariantMap());
+}

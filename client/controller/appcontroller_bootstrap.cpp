@@ -233,7 +233,9 @@ void AppController::applyBootstrapResponse(const QVariantMap &response)
     QString expiry = user.value(QStringLiteral("plan_expires_at")).toString().trimmed();
     if (expiry.isEmpty())
         expiry = billing.value(QStringLiteral("next_renewal")).toString().trimmed();
-    const bool active = m_hasActiveMembership || Membership::membershipExpiryStillValid(expiry)
+    const bool serverSaysEnded = user.contains(QStringLiteral("membership_active")) && !m_hasActiveMembership;
+    const bool active = m_hasActiveMembership
+        || Membership::membershipExpiryStillValidAt(expiry, serverSaysEnded, QDateTime::currentDateTimeUtc())
         || Membership::billingStatusImpliesActiveMembership(billing, planId);
     m_selectedPlanId = planId;
     if (m_planType.compare(QLatin1String("trial"), Qt::CaseInsensitive) == 0) {

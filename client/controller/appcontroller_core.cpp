@@ -336,9 +336,21 @@ void AppController::setLanguage(const QString &language)
     Q_EMIT apiErrorChanged();
     Q_EMIT toastMessageChanged();
     Q_EMIT loadingTextChanged();
+    // The backend writes its own content (messages, plans, support replies) in the
+    // language a request asks for: fetch it again in the new one.
+    if (m_loggedIn && !m_authToken.isEmpty()) {
+        loadBootstrapAsync(nullptr, true);
+        if (m_experience.contains(QStringLiteral("support")))
+            refreshSupportChat();
+    }
 }
 
 QString AppController::trText(const QString &key) const
 {
     return I18n::translateText(m_language, key);
+}
+
+QString AppController::trCount(const QString &key, qint64 count) const
+{
+    return I18n::translateCount(m_language, key, count);
 }

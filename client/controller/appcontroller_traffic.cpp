@@ -333,3 +333,8 @@ void AppController::refreshSpeedExperienceAsync(std::function<void(bool ok)> com
         },
         true);
 }
+
+QVariantList AppController::hourlyUsageBars(const QVariantList &hourly) const
+{
+    return TrafficStats::hourlyUsageBars(hourly);
+}

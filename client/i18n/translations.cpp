@@ -320,4 +320,28 @@ int compareNamesForLanguage(const QString &language, const QString &left, const 
     return collator.compare(left, right);
 }
 
+int pluralFormIndex(const QString &effectiveLanguage, qint64 count)
+{
+    const qint64 n = count < 0 ? -count : count;
+    if (effectiveLanguage == QLatin1String("en"))
+        return n == 1 ? 0 : 1;
+    if (effectiveLanguage == QLatin1String("fr"))
+        return n <= 1 ? 0 : 1;
+    if (effectiveLanguage == QLatin1String("ru")) {
+        if (n % 10 == 1 && n % 100 != 11)
+            return 0;
+        if (n % 10 >= 2 && n % 10 <= 4 && (n % 100 < 12 || n % 100 > 14))
+            return 1;
+        return 2;
+    }
+    return 0;
+}
+
+QString translateCount(const QString &storedLanguage, const QString &key, qint64 count)
+{
+    const QStringList forms = translateText(storedLanguage, key).split(QLatin1Char('|'));
+    const int index = qMin(pluralFormIndex(effectiveDesktopLanguage(storedLanguage), count), int(forms.size()) - 1);
+    return forms.at(index).arg(count);
+}
+
 } // namespace I18n

@@ -27,6 +27,13 @@ QString translateText(const QString &storedLanguage, const QString &key);
 
 QVariantList languageOptions(const QString &storedLanguage);
 
+// A counted text: its translation may hold plural forms separated by "|" (English and
+// French: one, other; Russian: one, few, many); the form the count takes in the
+// language is picked and %1 becomes the count. Chinese, Korean and Japanese have one form.
+QString translateCount(const QString &storedLanguage, const QString &key, qint64 count);
+// The index of the plural form for the count in the (effective) language.
+int pluralFormIndex(const QString &effectiveLanguage, qint64 count);
+
 // The six target languages, in the record column order after the source.
 const QStringList &targetLanguages();
 

@@ -1,5 +1,6 @@
 #include "membershiprules.h"
 
+#include <QRegularExpression>
 #include <QStringList>
 
 namespace Membership {
@@ -117,6 +118,21 @@ bool membershipExpiryStillValid(const QString &expiry, const QDate &today)
     const QDateTime startOfToday = parsed.timeSpec() == Qt::LocalTime ? QDateTime(today, QTime(0, 0), Qt::LocalTime)
                                                                       : QDateTime(today, QTime(0, 0), Qt::UTC);
     return parsed >= startOfToday;
+}
+
+bool expiryCarriesTime(const QString &expiry)
+{
+    static const QRegularExpression dateAndTime(QStringLiteral("^\\d{4}-\\d{2}-\\d{2}[T ]\\d{2}:\\d{2}"));
+    return dateAndTime.match(expiry.trimmed()).hasMatch();
+}
+
+bool membershipExpiryStillValidAt(const QString &expiry, bool serverSaysEnded, const QDateTime &now)
+{
+    if (serverSaysEnded && expiryCarriesTime(expiry)) {
+        const QDateTime parsed = QDateTime::fromString(expiry.trimmed(), Qt::ISODateWithMs);
+        return parsed.isValid() && parsed > now;
+    }
+    return membershipExpiryStillValid(expiry, now.toLocalTime().date());
 }
 
 bool membershipExpiryStillValid(const QString &expiry)

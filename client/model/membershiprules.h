@@ -19,4 +19,11 @@ QString inferredPlanIdFromBilling(const QVariantMap &billing, const QVariantList
 bool membershipExpiryStillValid(const QString &expiry);
 bool membershipExpiryStillValid(const QString &expiry, const QDate &today);
 
+// Whether an expiry text names a time of day, not a bare date.
+bool expiryCarriesTime(const QString &expiry);
+// The expiry rule with the server's own verdict: when the server says the
+// membership has ended and the expiry names a time, it ended at that moment
+// (an hour-long trial must not run on to midnight); otherwise the date rule.
+bool membershipExpiryStillValidAt(const QString &expiry, bool serverSaysEnded, const QDateTime &now);
+
 } // namespace Membership

@@ -1,5 +1,6 @@
 #include "trafficstats.h"
 
+#include <QVariantMap>
 #include <QtGlobal>
 
 #include <cmath>
@@ -45,6 +46,25 @@ QVariantList hourlyWithAdded(const QVariantList &hourly, int hour, qint64 bytes)
     if (hour >= 0 && hour < padded.size())
         padded[hour] = padded.at(hour).toLongLong() + bytes;
     return padded;
+}
+
+QVariantList hourlyUsageBars(const QVariantList &hourly)
+{
+    qint64 bytes[kHoursPerDay] = {};
+    qint64 peak = 0;
+    for (int hour = 0; hour < kHoursPerDay && hour < hourly.size(); ++hour) {
+        bool ok = false;
+        const double value = hourly.at(hour).toDouble(&ok);
+        bytes[hour] = ok && value > 0 && value < 9.0e18 ? qint64(value) : 0;
+        peak = qMax(peak, bytes[hour]);
+    }
+    QVariantList bars;
+    bars.reserve(kHoursPerDay);
+    for (int hour = 0; hour < kHoursPerDay; ++hour)
+        bars.append(QVariantMap{{QStringLiteral("hour"), hour},
+                                {QStringLiteral("bytes"), bytes[hour]},
+                                {QStringLiteral("share"), peak > 0 ? double(bytes[hour]) / double(peak) : 0.0}});
+    return bars;
 }
 
 QVariantList historyWithSample(const QVariantList &history, qint64 sample)

@@ -23,6 +23,10 @@ QString uptimeText(qint64 seconds);
 QVariantList paddedHourly(const QVariantList &hourly);
 // Adds bytes to one hour of a padded copy; an hour outside 0–23 changes nothing.
 QVariantList hourlyWithAdded(const QVariantList &hourly, int hour, qint64 bytes);
+// The statistics page's hourly bars for today: exactly 24 maps, hour 0 first, each with
+// "hour", "bytes" (an unreadable or negative entry counts as 0) and "share" (the hour's
+// part of the busiest hour, 0 to 1; all 0 when nothing flowed). Entries past 24 are ignored.
+QVariantList hourlyUsageBars(const QVariantList &hourly);
 // Pads at the front to 30, drops the oldest and appends the sample.
 QVariantList historyWithSample(const QVariantList &history, qint64 sample);
 // Bytes moved per second, rounded half away from zero, never negative.

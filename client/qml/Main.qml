@@ -235,6 +235,14 @@ ApplicationWindow {
         return appController.trText(key)
     }
 
+    // A counted text in the plural form the count takes in the interface language.
+    function tn(key, count) {
+        if (typeof appController === "undefined" || !appController)
+            return key.arg(count)
+        var language = appController.language
+        return appController.trCount(key, count)
+    }
+
     function pageKind(page) {
         switch (page) {
         case "connect":
@@ -570,7 +578,7 @@ ApplicationWindow {
 
     function latencyText(latency) {
         var value = Number(latency)
-        return isFinite(value) && value > 0 ? Math.round(value) + " ms" : t("待测")
+        return isFinite(value) && value > 0 ? Math.round(value) + " " + t("ms") : t("待测")
     }
 
     function latencySortValue(latency) {
@@ -734,14 +742,25 @@ ApplicationWindow {
     function selectCountrySmart(country) {
         var id = countrySmartNodeId(country)
         serverCountryKey = countryKey(country)
-        if (hasController)
+        if (hasController) {
+            announceNodeChoice(localizedName(country))
             appController.selectNodeWithMode(id, "smart")
+        }
     }
 
     function selectFixedNode(node) {
         if (!hasController || !node || isTrue(node["disabled"]))
             return
+        announceNodeChoice(localizedName(node))
         appController.selectNodeWithMode(textOf(node["id"]), "fixed")
+    }
+
+    // The choice takes the user to the home page: say so, and what happens next.
+    function announceNodeChoice(name) {
+        var phase = appController.vpnPhase
+        var key = phase === "connected" || phase === "connecting" || phase === "verifying"
+                ? "已切换到 %1，正在重新连接…" : "已选择 %1。回到主页，点击中间的按钮即可连接。"
+        appController.showApiErrorMessage(t(key).arg(name))
     }
 
     // --- connect page
@@ -986,7 +1005,16 @@ ApplicationWindow {
     component ActionButton: Button {
         id: actionButton
         property bool primary: false
+        // The widest text the button takes ("复制" / "已复制"): it keeps one width while its text changes.
+        property string reserveText: ""
         hoverEnabled: true
+        implicitWidth: Math.max(implicitContentWidth, reserveMetrics.advanceWidth) + leftPadding + rightPadding
+
+        TextMetrics {
+            id: reserveMetrics
+            font: actionButton.font
+            text: actionButton.reserveText
+        }
         implicitHeight: 42
         leftPadding: 22
         rightPadding: 22
@@ -1415,12 +1443,16 @@ ApplicationWindow {
         property string shownText: ""
         property string seenLanguage: ""
 
+        // What the controller reports there is mostly a failure, but some of it is done work.
+        readonly property bool success: shownText.length > 0
+                                        && [window.t("日志已上传"), window.t("缓存已清理")].indexOf(shownText) >= 0
+
         Layout.fillWidth: true
         visible: shownText.length > 0
         implicitHeight: noteLabel.implicitHeight + 22
         radius: 14
-        color: "#2f2625"
-        border.color: "#64433f"
+        color: success ? "#21372a" : "#2f2625"
+        border.color: success ? "#2f5a3e" : "#64433f"
         border.width: 1
 
         Component.onCompleted: seenLanguage = window.hasController ? appController.language : ""
@@ -1434,7 +1466,7 @@ ApplicationWindow {
             anchors.rightMargin: 16
             textFormat: Text.PlainText
             text: note.shownText
-            color: "#f4b0a9"
+            color: note.success ? window.successColor : "#f4b0a9"
             font.pixelSize: 13
             wrapMode: Text.Wrap
         }
@@ -2335,9 +2367,10 @@ ApplicationWindow {
 
                         Popup {
                             id: profileMenu
-                            x: 0
-                            y: -height - 10
-                            width: accountEntry.width
+                            // Beside the sidebar, bottom-aligned with the account entry: it never covers the navigation.
+                            x: accountEntry.width + 14
+                            y: accountEntry.height - height
+                            width: Math.max(accountEntry.width, 220)
                             padding: 8
                             focus: true
                             closePolicy: Popup.CloseOnEscape | Popup.CloseOnPressOutsideParent
@@ -2700,7 +2733,7 @@ ApplicationWindow {
                         FitLabel {
                             Layout.fillWidth: true
                             horizontalAlignment: Text.AlignRight
-                            text: window.t("每秒刷新")
+                            text: window.t("每 3 秒刷新")
                             color: window.tertiaryTextColor
                             font.pixelSize: 12
                         }
@@ -3329,6 +3362,9 @@ ApplicationWindow {
 
     // --- speed test: the gauge runs its own animation while the server measures
     property bool speedTestVpnDialogVisible: false
+    // "清理缓存" asks first: it deletes the diagnostic log the About panel offers to upload.
+    property bool clearCacheDialogVisible: false
+    signal cacheClearConfirmed()
 
     // The figures to settle on: the newest record, else the averages.
     function speedTestResult(section) {
@@ -3355,6 +3391,15 @@ ApplicationWindow {
             result.found = result.download > 0 || result.upload > 0 || result.latency > 0
         }
         return result
+    }
+
+    // A server time (ISO 8601, usually UTC) as the reader's local time to the minute; text that is no time stays.
+    function localTimeText(value) {
+        var text = textOf(value)
+        if (text.length === 0)
+            return ""
+        var when = new Date(text)
+        return isNaN(when.getTime()) ? text : Qt.formatDateTime(when, "yyyy-MM-dd HH:mm")
     }
 
     function speedStageText(phase) {
@@ -3549,7 +3594,7 @@ ApplicationWindow {
                         }
                         Label {
                             anchors.horizontalCenter: parent.horizontalCenter
-                            text: "Mbps"
+                            text: window.t("Mbps")
                             color: window.secondaryTextColor
                             font.pixelSize: 13
                         }
@@ -3573,21 +3618,21 @@ ApplicationWindow {
                         Layout.preferredWidth: 1
                         caption: window.t("下载")
                         value: speedTestPage.shownDownload.toFixed(1)
-                        unit: "Mbps"
+                        unit: window.t("Mbps")
                     }
                     SpeedFigure {
                         Layout.fillWidth: true
                         Layout.preferredWidth: 1
                         caption: window.t("上传")
                         value: speedTestPage.shownUpload.toFixed(1)
-                        unit: "Mbps"
+                        unit: window.t("Mbps")
                     }
                     SpeedFigure {
                         Layout.fillWidth: true
                         Layout.preferredWidth: 1
                         caption: window.t("延迟")
                         value: String(Math.round(speedTestPage.shownLatency))
-                        unit: "ms"
+                        unit: window.t("ms")
                     }
                 }
 
@@ -3612,7 +3657,9 @@ ApplicationWindow {
                     Layout.fillWidth: true
                     textFormat: Text.PlainText
                     text: speedTestPage.result.found
-                          ? [speedTestPage.result.node, speedTestPage.result.timestamp.replace("T", " ").replace("Z", "")]
+                          ? [window.hasController ? appController.localizedPlaceName(speedTestPage.result.node, "")
+                                                  : speedTestPage.result.node,
+                             window.localTimeText(speedTestPage.result.timestamp)]
                               .filter(function(part) { return part.length > 0 }).join(" · ")
                           : window.t("暂无测速记录")
                     color: window.primaryTextColor
@@ -3624,8 +3671,8 @@ ApplicationWindow {
                     visible: !!speedTestPage.section && Number(speedTestPage.section["average_download"]) > 0
                     text: speedTestPage.section
                           ? window.t("平均") + "  " + Number(speedTestPage.section["average_download"] || 0).toFixed(1)
-                            + " / " + Number(speedTestPage.section["average_upload"] || 0).toFixed(1) + " Mbps · "
-                            + Math.round(Number(speedTestPage.section["average_latency"] || 0)) + " ms"
+                            + " / " + Number(speedTestPage.section["average_upload"] || 0).toFixed(1) + " " + window.t("Mbps") + " · "
+                            + Math.round(Number(speedTestPage.section["average_latency"] || 0)) + " " + window.t("ms")
                           : ""
                     color: window.secondaryTextColor
                     font.pixelSize: 13
@@ -3649,13 +3696,34 @@ ApplicationWindow {
         { key: "quarterly", label: "季付" },
         { key: "yearly", label: "年付" }
     ]
-    readonly property var planFeatureRows: [
-        { label: "全球节点", marks: [true, true, true] },
-        { label: "智能分流与全局模式", marks: [true, true, true] },
-        { label: "流媒体优化", marks: [false, true, true] },
-        { label: "高级分流规则", marks: [false, true, true] },
-        { label: "优先客服", marks: [false, false, true] }
-    ]
+    // The comparison table's rows: every highlight the cards list, each marked for the plans whose
+    // cards list it, so the table and the cards never disagree. A highlight with a figure (the
+    // device count) has its own row above.
+    function planFeatureRows(plans) {
+        var rows = []
+        var seen = {}
+        for (var i = 0; i < (plans ? plans.length : 0); ++i) {
+            var list = plans[i] ? plans[i]["highlights"] : undefined
+            for (var j = 0; list && j < list.length; ++j) {
+                var label = textOf(list[j])
+                if (label.length === 0 || /\d/.test(label) || seen[label] === true)
+                    continue
+                seen[label] = true
+                rows.push(label)
+            }
+        }
+        return rows.map(function(label) {
+            var marks = []
+            for (var k = 0; k < plans.length; ++k) {
+                var own = plans[k] ? plans[k]["highlights"] : undefined
+                var has = false
+                for (var m = 0; own && m < own.length; ++m)
+                    has = has || textOf(own[m]) === label
+                marks.push(has)
+            }
+            return { "label": label, "marks": marks }
+        })
+    }
     readonly property var billingOrders: {
         var section = experienceSection("billing")
         var list = section ? section["orders"] : undefined
@@ -4015,6 +4083,81 @@ ApplicationWindow {
         }
     }
 
+    // What became of the last checkout page: the sentence, the page's address to open again or
+    // copy into a browser by hand, and the order the client keeps waiting for.
+    component CheckoutNoticeBox: Rectangle {
+        id: checkoutBox
+        readonly property var notice: window.hasController ? appController.checkoutNotice : ({})
+        readonly property string url: window.textOf(notice ? notice["url"] : "")
+        readonly property bool opened: !!notice && notice["opened"] === true
+
+        objectName: "checkoutNotice"
+        visible: window.hasController && appController.loggedIn && url.length > 0
+        Layout.fillWidth: true
+        implicitHeight: checkoutColumn.implicitHeight + 28
+        radius: 16
+        color: opened ? "#232a26" : "#33291f"
+        border.color: opened ? "#35523f" : "#5c4526"
+        border.width: 1
+
+        ColumnLayout {
+            id: checkoutColumn
+            anchors.left: parent.left
+            anchors.right: parent.right
+            anchors.top: parent.top
+            anchors.margins: 14
+            anchors.leftMargin: 18
+            spacing: 8
+
+            Label {
+                Layout.fillWidth: true
+                text: window.t(window.textOf(checkoutBox.notice ? checkoutBox.notice["message"] : ""))
+                      + (checkoutBox.opened ? " " + window.t("页面没有打开时，可以复制下面的支付链接到浏览器中打开。") : "")
+                textFormat: Text.PlainText
+                color: checkoutBox.opened ? window.successColor : "#ffc46b"
+                font.pixelSize: 13
+                wrapMode: Text.Wrap
+            }
+
+            RowLayout {
+                Layout.fillWidth: true
+                spacing: 10
+
+                TextField {
+                    objectName: "checkoutLink"
+                    Layout.fillWidth: true
+                    readOnly: true
+                    selectByMouse: true
+                    text: checkoutBox.url
+                    color: window.primaryTextColor
+                    font.pixelSize: 12
+                    background: Rectangle { radius: 10; color: window.elevatedColor; border.color: window.dividerColor }
+                }
+                ActionButton {
+                    text: window.copiedKey === "checkout-link" ? window.t("已复制") : window.t("复制链接")
+                    reserveText: window.copiedKey === "checkout-link" ? window.t("复制链接") : window.t("已复制")
+                    onClicked: window.markCopied("checkout-link", checkoutBox.url)
+                }
+                ActionButton {
+                    primary: !checkoutBox.opened
+                    text: window.t("打开链接")
+                    onClicked: appController.openExternalLink(checkoutBox.url)
+                }
+            }
+
+            Label {
+                Layout.fillWidth: true
+                visible: window.textOf(checkoutBox.notice ? checkoutBox.notice["orderId"] : "").length > 0
+                text: window.t("正在等待订单 %1 的支付结果，付款完成后会自动更新。")
+                      .arg(window.textOf(checkoutBox.notice ? checkoutBox.notice["orderId"] : ""))
+                textFormat: Text.PlainText
+                color: window.secondaryTextColor
+                font.pixelSize: 12
+                wrapMode: Text.Wrap
+            }
+        }
+    }
+
     // Totals, renewal, current plan and the order list with its actions.
     component BillingPanel: ColumnLayout {
         id: billingPanel
@@ -4022,6 +4165,8 @@ ApplicationWindow {
 
         Layout.fillWidth: true
         spacing: 18
+
+        CheckoutNoticeBox {}
 
         RowLayout {
             Layout.fillWidth: true
@@ -4112,6 +4257,7 @@ ApplicationWindow {
 
                     InfoBadge {
                         label: window.orderStatusText(orderRow.order)
+                        tone: ({ "paid": "success", "pending": "warning", "canceled": "muted" })[window.orderStatusKey(orderRow.order)] || ""
                     }
 
                     ActionButton {
@@ -4132,14 +4278,32 @@ ApplicationWindow {
         }
     }
 
-    // The connect page's offer of the daily trial.
+    // The connect page's offer of the daily trial: it opens the offer (what the trial gives, then
+    // "领取"), so a user who said "先不领取" finds the way back; while the trial runs it shows the
+    // minutes left.
     component TrialClaimButton: ActionButton {
+        id: trialButton
+        objectName: "trialClaimButton"
         readonly property var status: window.hasController ? (appController.trialClaimStatus || {}) : ({})
         readonly property bool claimed: window.isTrue(status["claimed_today"])
+        property double now: Date.now()
+        readonly property int minutesLeft: {
+            var ends = new Date(window.textOf(status["expires_at"]))
+            var left = isNaN(ends.getTime()) ? 0 : ends.getTime() - now
+            return left > 0 ? Math.ceil(left / 60000) : 0
+        }
         primary: !claimed
         enabled: !claimed && window.trialClaimable()
-        text: claimed ? window.t("已领取") : window.t("领会员")
-        onClicked: appController.claimDailyTrial()
+        text: minutesLeft > 0 ? window.tn("体验剩余 %1 分钟", minutesLeft)
+                              : (claimed ? window.t("已领取") : window.t("领会员"))
+        onClicked: window.trialPromptVisible = true
+
+        Timer {
+            interval: 30000
+            repeat: true
+            running: trialButton.visible && window.textOf(trialButton.status["expires_at"]).length > 0
+            onTriggered: trialButton.now = Date.now()
+        }
     }
 
     Component {
@@ -4181,9 +4345,10 @@ ApplicationWindow {
 
             Label {
                 Layout.fillWidth: true
-                text: window.hasController
-                      ? window.t("当前订阅：%1 · %2").arg(window.t(appController.currentPlanName)).arg(window.t(appController.currentPlanStatusText))
-                      : ""
+                text: !window.hasController ? ""
+                      : (appController.currentPlanStatusText === appController.currentPlanName
+                         ? window.t("当前订阅：%1").arg(window.t(appController.currentPlanName)) // one fact, said once
+                         : window.t("当前订阅：%1 · %2").arg(window.t(appController.currentPlanName)).arg(window.t(appController.currentPlanStatusText)))
                 textFormat: Text.PlainText
                 color: window.secondaryTextColor
                 font.pixelSize: 14
@@ -4191,6 +4356,8 @@ ApplicationWindow {
             }
 
             ApiErrorNote {}
+
+            CheckoutNoticeBox {}
 
             PlanNotice {
                 visible: plansPage.pending !== null
@@ -4278,12 +4445,14 @@ ApplicationWindow {
                     }
 
                     Repeater {
-                        model: window.planFeatureRows.length * 4
+                        id: featureCells
+                        readonly property var rows: window.planFeatureRows(plansPage.plans)
+                        model: rows.length * 4
 
                         Label {
                             readonly property int row: Math.floor(index / 4)
                             readonly property int column: index % 4
-                            readonly property var feature: window.planFeatureRows[row]
+                            readonly property var feature: featureCells.rows[row]
                             Layout.fillWidth: column === 0
                             Layout.preferredWidth: column === 0 ? -1 : 150
                             horizontalAlignment: column === 0 ? Text.AlignLeft : Text.AlignHCenter
@@ -4305,10 +4474,12 @@ ApplicationWindow {
         return (isFinite(value) && value > 0 ? value / 1073741824 : 0).toFixed(2) + " GB"
     }
 
-    function onlineDurationText(seconds) {
+    function onlineDurationText(seconds, spelled) {
         var total = Math.max(0, Math.floor(Number(seconds) || 0))
         var hours = Math.floor(total / 3600)
         var minutes = Math.floor((total % 3600) / 60)
+        if (spelled) // "00:02" reads as minutes or hours alike
+            return t("%1 小时 %2 分钟").arg(hours).arg(minutes)
         return (hours < 10 ? "0" : "") + hours + ":" + (minutes < 10 ? "0" : "") + minutes
     }
 
@@ -4360,6 +4531,42 @@ ApplicationWindow {
         }
     }
 
+    // Today's usage by local hour: 24 bars, the current hour in the accent colour, a label every six hours.
+    component HourlyChart: Canvas {
+        id: hourly
+        property var bars: []
+        readonly property int currentHour: new Date().getHours()
+        onBarsChanged: requestPaint()
+        onWidthChanged: requestPaint()
+        onHeightChanged: requestPaint()
+
+        onPaint: {
+            var ctx = getContext("2d")
+            ctx.reset()
+            var labelSpace = 22
+            var top = 8
+            var bottom = height - labelSpace
+            var slot = width / 24
+            var barWidth = Math.max(3, Math.min(18, slot * 0.6))
+            ctx.font = "11px sans-serif"
+            ctx.textAlign = "center"
+            for (var h = 0; h < 24; ++h) {
+                var bar = h < hourly.bars.length ? hourly.bars[h] : null
+                var share = bar ? Number(bar["share"]) || 0 : 0
+                var x = slot * h + (slot - barWidth) / 2
+                var barHeight = share > 0 ? Math.max(3, (bottom - top) * share) : 2
+                ctx.fillStyle = Qt.rgba(1, 1, 1, 0.05)
+                ctx.fillRect(x, top, barWidth, bottom - top)
+                ctx.fillStyle = h === hourly.currentHour ? window.accentColor : Qt.rgba(0.97, 0.41, 0.37, 0.45)
+                ctx.fillRect(x, bottom - barHeight, barWidth, barHeight)
+                if (h % 6 === 0) {
+                    ctx.fillStyle = window.secondaryTextColor
+                    ctx.fillText((h < 10 ? "0" : "") + h + ":00", slot * h + slot / 2, height - 5)
+                }
+            }
+        }
+    }
+
     Component {
         id: statsPageComponent
 
@@ -4402,7 +4609,7 @@ ApplicationWindow {
                         title: window.t("今日流量")
                         value: window.dashboardValue("todayUsage", "0.00 GB")
                         caption: window.t("在线时长") + " " + window.onlineDurationText(
-                                     window.firstCount(statsTrafficTab.dashboard, ["todayOnlineSeconds"]))
+                                     window.firstCount(statsTrafficTab.dashboard, ["todayOnlineSeconds"]), true)
                     }
                     StatCard {
                         Layout.fillWidth: true
@@ -4444,6 +4651,35 @@ ApplicationWindow {
                         Layout.fillWidth: true
                         Layout.preferredHeight: 168
                         values: window.weeklyTrafficValues(statsTrafficTab.traffic["weekly"])
+                    }
+                }
+
+                Card {
+                    padding: 22
+
+                    RowLayout {
+                        Layout.fillWidth: true
+                        Label {
+                            Layout.fillWidth: true
+                            text: window.t("今日每小时用量")
+                            color: window.secondaryTextColor
+                            font.pixelSize: 13
+                        }
+                        Label {
+                            text: window.dashboardValue("todayUsage", "0.00 GB")
+                            color: window.primaryTextColor
+                            font.pixelSize: 13
+                            font.weight: Font.DemiBold
+                        }
+                    }
+
+                    HourlyChart {
+                        objectName: "hourlyChart"
+                        Layout.fillWidth: true
+                        Layout.preferredHeight: 140
+                        bars: window.hasController
+                              ? appController.hourlyUsageBars(statsTrafficTab.dashboard["todayUsageHourlyBytes"] || [])
+                              : []
                     }
                 }
 
@@ -4686,7 +4922,8 @@ ApplicationWindow {
                     readonly property string deviceName: window.firstText(device, ["name", "device_name"])
                     readonly property string platform: window.firstText(device, ["platform", "device_platform"])
                     readonly property string location: window.firstText(device, ["location", "device_location"])
-                    readonly property string lastSeen: window.firstText(device, ["last_seen", "last_seen_at"])
+                    // The ISO time first: it is shown in the reader's local time, not the server's.
+                    readonly property string lastSeen: window.shortDateTime(window.firstText(device, ["last_seen_at", "last_seen"]))
 
                     Layout.fillWidth: true
                     implicitHeight: 84
@@ -5106,7 +5343,7 @@ ApplicationWindow {
 
                 InfoBadge {
                     visible: window.unreadMessageCount > 0
-                    label: window.t("%1 条未读").arg(window.unreadMessageCount)
+                    label: window.tn("%1 条未读", window.unreadMessageCount)
                 }
 
                 Item { Layout.fillWidth: true }
@@ -5338,6 +5575,7 @@ ApplicationWindow {
                         ActionButton {
                             primary: true
                             text: window.copiedKey === "invite-code" ? window.t("已复制") : window.t("复制邀请码")
+                            reserveText: window.copiedKey === "invite-code" ? window.t("复制邀请码") : window.t("已复制")
                             onClicked: window.markCopied("invite-code", invitePage.inviteCode)
                         }
                     }
@@ -5380,6 +5618,7 @@ ApplicationWindow {
 
                         ActionButton {
                             text: window.copiedKey === "invite-link" ? window.t("已复制") : window.t("复制链接")
+                            reserveText: window.copiedKey === "invite-link" ? window.t("复制链接") : window.t("已复制")
                             onClicked: window.markCopied("invite-link", invitePage.inviteLink)
                         }
                     }
@@ -5402,7 +5641,7 @@ ApplicationWindow {
                     visible: invitePage.rewardDays >= 0
                     Layout.fillWidth: true
                     title: window.t("已获得奖励")
-                    value: window.t("%1 天").arg(Math.max(0, invitePage.rewardDays))
+                    value: window.tn("%1 天", Math.max(0, invitePage.rewardDays))
                 }
             }
         }
@@ -5468,6 +5707,8 @@ ApplicationWindow {
 
             ApiErrorNote {
                 id: settingsErrorNote
+                // The about tab says its own outcome beside its buttons: one message per event.
+                visible: shownText.length > 0 && window.settingsTab !== "about"
 
                 // An error belongs to the tab that caused it.
                 Connections {
@@ -5830,6 +6071,14 @@ ApplicationWindow {
                         }
 
                         Connections {
+                            target: window
+
+                            function onCacheClearConfirmed() {
+                                aboutPanel.clearCache()
+                            }
+                        }
+
+                        Connections {
                             target: window.hasController && aboutPanel.uploadPending ? appController : null
 
                             function onApiErrorChanged() {
@@ -5872,6 +6121,7 @@ ApplicationWindow {
 
                                     ActionButton {
                                         text: window.copiedKey === "version" ? window.t("已复制") : window.t("复制版本号")
+                                        reserveText: window.copiedKey === "version" ? window.t("复制版本号") : window.t("已复制")
                                         onClicked: window.markCopied("version", window.t("版本 %1").arg(window.clientVersion))
                                     }
 
@@ -5883,17 +6133,19 @@ ApplicationWindow {
                                     }
 
                                     ActionButton {
+                                        objectName: "clearCacheButton"
                                         text: window.t("清理缓存")
-                                        onClicked: aboutPanel.clearCache()
+                                        onClicked: window.clearCacheDialogVisible = true
                                     }
                                 }
 
+                                // Its line is kept even when empty, so nothing below moves when it speaks.
                                 Label {
                                     Layout.fillWidth: true
-                                    visible: text.length > 0
+                                    Layout.minimumHeight: 18
                                     text: aboutPanel.uploadPending ? window.t("正在上传诊断日志...") : aboutPanel.diagnosticResult
                                     textFormat: Text.PlainText
-                                    color: "#f08a82"
+                                    color: [window.t("日志已上传"), window.t("缓存已清理")].indexOf(text) >= 0 ? window.successColor : "#f08a82"
                                     font.pixelSize: 13
                                     wrapMode: Text.Wrap
                                 }
@@ -6217,8 +6469,9 @@ ApplicationWindow {
                             Label {
                                 Layout.fillWidth: true
                                 textFormat: Text.PlainText
+                                // Not "欢迎回来": the form cannot tell a first-time user from a returning one.
                                 text: window.authMode === "reg" ? window.t("注册账号")
-                                                                : (window.authMode === "forgot" ? window.t("重置密码") : window.t("欢迎回来"))
+                                                                : (window.authMode === "forgot" ? window.t("重置密码") : window.t("登录岚舟"))
                                 color: window.primaryTextColor
                                 font.pixelSize: 26
                                 font.weight: Font.Bold
@@ -6704,6 +6957,32 @@ ApplicationWindow {
     }
 
     LazyLayer {
+        id: clearCacheDialogLayer
+        z: 90
+        shown: window.clearCacheDialogVisible
+
+        sourceComponent: ModalLayer {
+            objectName: "clearCacheDialog"
+            visible: clearCacheDialogLayer.shown
+            heading: window.t("清理缓存？")
+            message: window.t("将删除本机的诊断日志（desktop-controller.log）和 VPN 核心日志（sing-box.log）。清理后，这些日志无法再上传给客服。")
+
+            ActionButton {
+                text: window.t("取消")
+                onClicked: window.clearCacheDialogVisible = false
+            }
+            ActionButton {
+                primary: true
+                text: window.t("清理")
+                onClicked: {
+                    window.clearCacheDialogVisible = false
+                    window.cacheClearConfirmed()
+                }
+            }
+        }
+    }
+
+    LazyLayer {
         id: policyDialogLayer
         z: 90
         shown: window.policyDocuments[window.policyDialogKind] !== undefined
@@ -6947,7 +7226,8 @@ ApplicationWindow {
                 var status = window.hasController ? (appController.trialClaimStatus || {}) : ({})
                 return window.t("您今天有 %1 分钟的会员时长可以领取，是否领取？").arg(Number(status["duration_minutes"]) || 0)
             }
-            detail: window.t("领取后立即开始计时，今日 24:00 未用完的时长会自动清空。")
+            detail: window.t("领取后立即开始计时，今日 24:00 未用完的时长会自动清空。") + "\n"
+                    + window.t("体验期间可以连接全部节点，仅限 1 台设备同时在线。")
 
             ActionButton {
                 text: window.t("先不领取")

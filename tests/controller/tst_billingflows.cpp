@@ -66,6 +66,8 @@ private Q_SLOTS:
     void cancelFromBillingList();
     void cancelOnCheckoutPage();
     void unopenedCheckoutKeepsWatching();
+    void checkoutNoticeOffersTheLink_data();
+    void checkoutNoticeOffersTheLink();
     void unansweredOrderRunsOutOfPolls();
     void prepareOffersFirstPendingOrder();
     void dailyTrialOncePerDay();
@@ -253,6 +255,66 @@ void BillingFlowsTest::unopenedCheckoutKeepsWatching()
     QCOMPARE(controller->statusText(), QStringLiteral("无法打开支付页面，请在账单页继续支付。"));
     QVERIFY(controller->pendingOrderWatchRunning());
     QVERIFY(!controller->pendingOrderId().isEmpty());
+}
+
+void BillingFlowsTest::checkoutNoticeOffersTheLink_data()
+{
+    QTest::addColumn<bool>("resume");
+    QTest::addColumn<bool>("opens");
+    QTest::addColumn<QString>("status");
+
+    const QString failed = QStringLiteral("无法打开支付页面，请在账单页继续支付。"); // i18n-exempt: expected text
+    QTest::newRow("new order, no browser") << false << false << failed;
+    QTest::newRow("resumed order, no browser") << true << false << failed;
+    QTest::newRow("new order, page opened")
+        << false << true << QStringLiteral("已打开支付页面，请完成支付后返回刷新。"); // i18n-exempt: expected text
+}
+
+// When no browser takes the checkout page, the notice carries the page's address (to open or
+// copy by hand) and the order stays watched; "继续支付" ends the same way.
+void BillingFlowsTest::checkoutNoticeOffersTheLink()
+{
+    QFETCH(bool, resume);
+    QFETCH(bool, opens);
+    QFETCH(QString, status);
+    auto controller = signedIn(QLatin1String(kTrialEmail), QLatin1String(kTrialPassword));
+    QVERIFY(controller);
+    QString orderId;
+    if (resume) {
+        const QUrl first = checkout(*controller, QStringLiteral("lite-monthly"));
+        orderId = QUrlQuery(first).queryItemValue(QStringLiteral("order"));
+        QVERIFY(!orderId.isEmpty());
+    }
+    QList<QUrl> asked;
+    controller->setUrlOpener([&asked, opens](const QUrl &url) {
+        asked << url;
+        return opens;
+    });
+    QSignalSpy notices(controller.get(), &AppController::checkoutNoticeChanged);
+    QVERIFY(notices.isValid());
+    if (resume)
+        controller->resumeOrder(orderId);
+    else
+        controller->choosePlan(QStringLiteral("team-yearly"));
+    QTRY_VERIFY_WITH_TIMEOUT(asked.size() == 1 && !controller->busy(), 10000);
+    QCOMPARE(controller->statusText(), status);
+    const QVariantMap notice = controller->checkoutNotice();
+    QCOMPARE(notice.value(QStringLiteral("opened")).toBool(), opens);
+    QCOMPARE(notice.value(QStringLiteral("message")).toString(), status);
+    // The link offered is the page the browser would have shown, and it still works.
+    const QUrl offered(notice.value(QStringLiteral("url")).toString());
+    QCOMPARE(offered, asked.first());
+    QVERIFY(offered.scheme() == QLatin1String("http"));
+    if (resume)
+        QCOMPARE(notice.value(QStringLiteral("orderId")).toString(), orderId);
+    QCOMPARE(notice.value(QStringLiteral("orderId")).toString(), controller->pendingOrderId());
+    QVERIFY(controller->pendingOrderWatchRunning());
+
+    // Paying on that page ends the watch and the notice with it.
+    QCOMPARE(pressCheckoutButton(offered, QStringLiteral("pay")), 200);
+    QTRY_COMPARE_WITH_TIMEOUT(controller->statusText(), QStringLiteral("支付成功，套餐状态已更新。"), 10000);
+    QVERIFY(controller->checkoutNotice().isEmpty());
+    QVERIFY(!controller->pendingOrderWatchRunning());
 }
 
 void BillingFlowsTest::unansweredOrderRunsOutOfPolls()

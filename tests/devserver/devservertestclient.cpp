@@ -19,6 +19,8 @@ DevAnswer DevServerTestClient::send(
         request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/json"));
     if (!token.isEmpty())
         request.setRawHeader("Authorization", "Bearer " + token.toUtf8());
+    if (!m_acceptLanguage.isEmpty())
+        request.setRawHeader("Accept-Language", m_acceptLanguage);
     QNetworkReply *reply = m_network.sendCustomRequest(request, method, body);
     QSignalSpy finished(reply, &QNetworkReply::finished);
     if (!reply->isFinished())

@@ -36,6 +36,10 @@ public:
     DevAnswer get(const QString &path, const QString &token = QString());
     DevAnswer post(const QString &path, const QJsonObject &body, const QString &token = QString());
 
+    // The Accept-Language every later request sends: the service's own language unless
+    // a test asks for another (Qt would send the test machine's locale).
+    void setAcceptLanguage(const QByteArray &value) { m_acceptLanguage = value; }
+
     // Signs in with a password from the named device; empty on failure.
     QString signIn(const QString &email, const QString &password, const QString &deviceId = QString());
 
@@ -51,4 +55,5 @@ private:
     DevServerRunner &m_server;
     QNetworkAccessManager m_network;
     int m_counter = 0;
+    QByteArray m_acceptLanguage = "zh-CN";
 };

@@ -3,6 +3,7 @@
 #include "testenvironment.h"
 
 #include <QJsonArray>
+#include <QUrlQuery>
 #include <QWebSocket>
 #include <QtTest>
 
@@ -71,6 +72,8 @@ private Q_SLOTS:
     void passwordChangesEndEverySession();
     void deleteAccount();
     void logoutAndConnectivityCheck();
+    void demoContentInTheAskedLanguage_data();
+    void demoContentInTheAskedLanguage();
 
 private:
     TestEnvironment m_env;
@@ -678,6 +681,56 @@ void DevServerAccountTest::logoutAndConnectivityCheck()
     QCOMPARE(probe.error, QNetworkReply::NoError);
     QVERIFY(probe.body.isEmpty());
     QCOMPARE(m_client->get(QStringLiteral("/generate_204?check=3")).status, 204);
+}
+
+void DevServerAccountTest::demoContentInTheAskedLanguage_data()
+{
+    QTest::addColumn<QByteArray>("acceptLanguage");
+    QTest::addColumn<QString>("monthly");
+    QTest::addColumn<QString>("notices");
+    QTest::addColumn<QString>("htmlLang");
+    QTest::newRow("zh-CN") << QByteArray("zh-CN") << QStringLiteral("月付") << QStringLiteral("系统通知") << "zh-CN"; // i18n-exempt
+    QTest::newRow("zh-TW") << QByteArray("zh-TW,zh;q=0.8") << QStringLiteral("月付") << QStringLiteral("系統通知") << "zh-TW"; // i18n-exempt
+    QTest::newRow("en") << QByteArray("en") << "Monthly" << "System notices" << "en";
+    QTest::newRow("ru with region") << QByteArray("ru-RU, en;q=0.5") << "Месячный" << "Системные уведомления" << "ru";
+    QTest::newRow("fr") << QByteArray("fr") << "Mensuel" << "Avis du système" << "fr";
+    QTest::newRow("ko") << QByteArray("ko-KR") << QStringLiteral("월간 결제") << QStringLiteral("시스템 알림") << "ko";
+    QTest::newRow("ja") << QByteArray("ja") << QStringLiteral("月額プラン") << QStringLiteral("システム通知") << "ja";
+    QTest::newRow("other language: English") << QByteArray("pt-BR") << "Monthly" << "System notices" << "en";
+}
+
+// The demo content (plans, inbox, support greeting, checkout page) answers in the language asked.
+void DevServerAccountTest::demoContentInTheAskedLanguage()
+{
+    QFETCH(QByteArray, acceptLanguage);
+    QFETCH(QString, monthly);
+    QFETCH(QString, notices);
+    QFETCH(QString, htmlLang);
+    const QString token = m_client->signIn(m_client->newAccount(), DevServerTestClient::password());
+    QVERIFY(!token.isEmpty());
+    m_client->setAcceptLanguage(acceptLanguage);
+    const DevAnswer boot = m_client->get(QStringLiteral("/api/v1/bootstrap"), token);
+    const DevAnswer support = m_client->get(QStringLiteral("/api/v1/support/chat"), token);
+    const DevAnswer checkout = m_client->post(QStringLiteral("/api/v1/payments/checkout"),
+                                              QJsonObject{{QStringLiteral("plan_id"), QStringLiteral("lite-monthly")}}, token);
+    m_client->setAcceptLanguage("zh-CN");
+    QCOMPARE(boot.status, 200);
+    QCOMPARE(valueAt(boot.json(), QStringLiteral("plans/0/name")).toString(), monthly);
+    const QJsonArray categories = valueAt(boot.json(), QStringLiteral("experience/messages/categories")).toArray();
+    QVERIFY2(categories.contains(notices), QJsonDocument(categories).toJson().constData());
+    const QString greeting = valueAt(support.json(), QStringLiteral("conversation/messages/0/text")).toString();
+    QVERIFY(!greeting.isEmpty());
+    const bool chineseAnswer = htmlLang.startsWith(QLatin1String("zh")) || htmlLang == QLatin1String("ja");
+    QCOMPARE(greeting.contains(QChar(0x4f60)) || greeting.contains(QChar(0x3053)), chineseAnswer); // "你" / "こ"
+
+    // The checkout link carries the language, and the page (opened by a browser in another language) keeps it.
+    QCOMPARE(checkout.status, 200);
+    const QUrl page(checkout.json().value(QStringLiteral("checkout_url")).toString());
+    QCOMPARE(QUrlQuery(page).queryItemValue(QStringLiteral("lang")), htmlLang);
+    const DevAnswer html = m_client->get(page.path() + QLatin1Char('?') + page.query(QUrl::FullyEncoded));
+    QCOMPARE(html.status, 200);
+    QVERIFY2(html.body.contains("lang=\"" + htmlLang.toLatin1() + '"'), html.body.left(200).constData());
+    QVERIFY(html.body.contains(monthly.toUtf8()));
 }
 
 QTEST_GUILESS_MAIN(DevServerAccountTest)

@@ -67,6 +67,10 @@ private Q_SLOTS:
     void placeNamesFollowLanguage_data();
     void placeNamesFollowLanguage();
     void formErrorsStayWithTheirForm();
+    void noChineseInEnglishOrRussian_data();
+    void noChineseInEnglishOrRussian();
+    void askingAndPayingPages_data();
+    void askingAndPayingPages();
 
 private:
     // Shows a page (with a window property such as a tab set) and waits for its data.
@@ -742,6 +746,9 @@ void ScreenshotTest::placeNamesFollowLanguage()
     QFETCH(QString, node);
     signInDemo();
     m_controller->setLanguage(language);
+    // The backend's content is fetched again in the new language; its answer names the node the
+    // server had, so the choice is made after it.
+    QTRY_VERIFY_WITH_TIMEOUT(!m_controller->networkLoading() && !m_controller->busy(), 10000);
     m_controller->selectNodeWithMode(QStringLiteral("jp-tokyo"), QStringLiteral("fixed"));
     QTRY_VERIFY_WITH_TIMEOUT(!m_controller->networkLoading() && !m_controller->busy(), 10000);
     QCOMPARE(m_controller->selectedNodeId(), QStringLiteral("jp-tokyo"));
@@ -802,6 +809,152 @@ void ScreenshotTest::formErrorsStayWithTheirForm()
     capture(QStringLiteral("auth-reset-after-wrong-sign-in"));
     QVERIFY(QMetaObject::invokeMethod(m_window, "switchAuthMode", Q_ARG(QVariant, QStringLiteral("login")),
                                       Q_ARG(QVariant, QStringLiteral("password"))));
+}
+
+void ScreenshotTest::noChineseInEnglishOrRussian_data()
+{
+    QTest::addColumn<QString>("page");
+    QTest::addColumn<QString>("windowProperty");
+    QTest::addColumn<QString>("value");
+    QTest::addColumn<QString>("language");
+    for (const char *language : {"en", "ru"}) {
+        for (const PageRow &row : kEveryPage)
+            QTest::addRow("%s-%s", language, row.name) << row.page << row.windowProperty << row.value << language;
+        QTest::addRow("%s-servers-latency", language) << "servers" << "serverSortMode" << "latency" << language;
+    }
+}
+
+// Every page in English and in Russian, with the backend's own content, scrolled from top to end:
+// no Chinese, Japanese or Korean character anywhere, except the language list's native names and
+// what the user typed into the support chat.
+void ScreenshotTest::noChineseInEnglishOrRussian()
+{
+    QFETCH(QString, page);
+    QFETCH(QString, windowProperty);
+    QFETCH(QString, value);
+    QFETCH(QString, language);
+    signInDemo();
+    m_controller->setLanguage(language);
+    QTRY_VERIFY_WITH_TIMEOUT(!m_controller->networkLoading() && !m_controller->busy(), 10000);
+    if (page == QLatin1String("speedtest")
+        && m_controller->experience().value(QStringLiteral("speed")).toMap().value(QStringLiteral("records")).toList().isEmpty()) {
+        // A history row names its node: make one.
+        m_controller->setVpnPhase(QStringLiteral("connected"), QStringLiteral("已连接")); // i18n-exempt: test phase
+        QSignalSpy finished(m_controller.get(), &AppController::speedTestFinished);
+        m_controller->runSpeedTest();
+        QVERIFY(finished.wait(15000));
+        m_controller->setVpnPhase(QStringLiteral("disconnected"), QStringLiteral("未连接")); // i18n-exempt: reset
+        m_controller->resetRuntimeTrafficStats(false);
+    }
+    if (page == QLatin1String("supportChat"))
+        m_controller->refreshSupportChat();
+    showPage(page, windowProperty, value);
+
+    QSet<QString> allowed;
+    for (const QVariant &option : m_controller->languageOptions())
+        allowed << option.toMap().value(QStringLiteral("nativeName")).toString();
+    QStringList typed;
+    const QVariantList chat = m_controller->experience().value(QStringLiteral("support")).toMap()
+                                  .value(QStringLiteral("conversation")).toMap().value(QStringLiteral("messages")).toList();
+    for (const QVariant &message : chat) {
+        if (message.toMap().value(QStringLiteral("sender")).toString() == QLatin1String("user"))
+            typed << message.toMap().value(QStringLiteral("text")).toString().left(40);
+    }
+    const auto foreignScript = [](const QString &text) {
+        for (const QChar c : text) {
+            const QChar::Script script = c.script();
+            if (script == QChar::Script_Han || script == QChar::Script_Hiragana || script == QChar::Script_Katakana
+                || script == QChar::Script_Hangul || script == QChar::Script_Bopomofo
+                || (c.unicode() >= 0x3000 && c.unicode() <= 0x303f) || (c.unicode() >= 0xff01 && c.unicode() <= 0xff5e))
+                return true;
+        }
+        return false;
+    };
+    QStringList found;
+    const auto collect = [&] {
+        for (QString text : visibleTexts(false)) {
+            if (allowed.contains(text))
+                continue;
+            for (const QString &own : std::as_const(typed))
+                text.remove(own);
+            if (foreignScript(text))
+                found << text;
+        }
+    };
+    collect();
+    QQuickItem *loader = itemNamed(QStringLiteral("pageLoader"));
+    QVERIFY(loader);
+    auto *shown = loader->property("item").value<QQuickItem *>();
+    const qreal end = shown ? shown->property("contentHeight").toReal() - shown->height() : 0;
+    if (end > 1 && shown->property("contentY").isValid()) {
+        shown->setProperty("contentY", end);
+        QTest::qWait(150);
+        collect();
+        shown->setProperty("contentY", 0);
+    }
+    found.removeDuplicates();
+    capture(QStringLiteral("walk-") + QString::fromLatin1(QTest::currentDataTag()));
+    m_controller->navigate(QStringLiteral("connect"));
+    m_controller->setLanguage(QStringLiteral("zh-Hans"));
+    QVERIFY2(found.isEmpty(), qPrintable(found.join(QStringLiteral(" | "))));
+}
+
+void ScreenshotTest::askingAndPayingPages_data()
+{
+    QTest::addColumn<QString>("language");
+    QTest::addColumn<QSize>("size");
+    for (const char *language : kCheckedLanguages) {
+        QTest::addRow("%s-default", language) << QString::fromLatin1(language) << QSize(1240, 780);
+        QTest::addRow("%s-min", language) << QString::fromLatin1(language) << QSize(1040, 680);
+    }
+}
+
+// "清理缓存" asks before it deletes anything; a checkout page no browser took leaves its link on
+// the plans page; the trial offer says what it gives. Captured in each language and size.
+void ScreenshotTest::askingAndPayingPages()
+{
+    QFETCH(QString, language);
+    QFETCH(QSize, size);
+    const QString tag = QString::fromLatin1(QTest::currentDataTag());
+    signInDemo();
+    m_controller->setLanguage(language);
+    m_window->resize(size);
+    QTRY_VERIFY_WITH_TIMEOUT(!m_controller->networkLoading() && !m_controller->busy(), 10000);
+
+    showPage(QStringLiteral("settings"), QStringLiteral("settingsTab"), QStringLiteral("about"));
+    m_controller->clearApiError();
+    QQuickItem *clear = itemNamed(QStringLiteral("clearCacheButton"));
+    QVERIFY(clear);
+    QVERIFY(QMetaObject::invokeMethod(clear, "clicked"));
+    QTRY_VERIFY(m_window->property("clearCacheDialogVisible").toBool());
+    QVERIFY(m_controller->apiError().isEmpty()); // nothing cleared yet
+    capture(QStringLiteral("clear-cache-ask-") + tag);
+    m_window->setProperty("clearCacheDialogVisible", false);
+
+    m_controller->setUrlOpener([](const QUrl &) { return false; });
+    showPage(QStringLiteral("plans"), QString(), QString());
+    m_controller->choosePlan(QStringLiteral("team-yearly"));
+    QTRY_VERIFY_WITH_TIMEOUT(!m_controller->checkoutNotice().isEmpty() && !m_controller->busy(), 10000);
+    QTRY_VERIFY(itemNamed(QStringLiteral("checkoutNotice")));
+    const QString link = m_controller->checkoutNotice().value(QStringLiteral("url")).toString();
+    QQuickItem *field = itemNamed(QStringLiteral("checkoutLink"));
+    QVERIFY(field);
+    QCOMPARE(field->property("text").toString(), link);
+    capture(QStringLiteral("checkout-unopened-") + tag);
+    const QString orderId = m_controller->pendingOrderId();
+    QVERIFY(!orderId.isEmpty());
+    m_controller->cancelOrder(orderId);
+    QTRY_VERIFY_WITH_TIMEOUT(!m_controller->busy() && !m_controller->networkLoading(), 10000);
+    m_controller->dismissCheckoutNotice();
+    m_controller->setUrlOpener({});
+
+    m_window->setProperty("trialPromptVisible", true);
+    capture(QStringLiteral("trial-offer-") + tag);
+    m_window->setProperty("trialPromptVisible", false);
+
+    m_window->resize(1240, 780);
+    m_controller->navigate(QStringLiteral("connect"));
+    m_controller->setLanguage(QStringLiteral("zh-Hans"));
 }
 
 QTEST_MAIN(ScreenshotTest)

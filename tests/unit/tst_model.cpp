@@ -5,7 +5,10 @@
 #include "model/membershiprules.h"
 
 #include <QJsonDocument>
+#include <QTimeZone>
 #include <QtTest>
+
+#include <ctime>
 
 namespace {
 
@@ -51,6 +54,8 @@ private Q_SLOTS:
     void orderedJsonKeepsKeyOrder();
     void expiryValidity_data();
     void expiryValidity();
+    void endedMembership_data();
+    void endedMembership();
     void activeMembershipFromOrders_data();
     void activeMembershipFromOrders();
     void inferredPlan_data();
@@ -138,6 +143,62 @@ void ModelTest::expiryValidity()
     QFETCH(QString, expiry);
     QFETCH(bool, valid);
     QCOMPARE(Membership::membershipExpiryStillValid(expiry, QDate(2026, 12, 7)), valid);
+}
+
+void ModelTest::endedMembership_data()
+{
+    QTest::addColumn<QByteArray>("zone");
+    QTest::addColumn<QString>("expiry");
+    QTest::addColumn<bool>("serverSaysEnded");
+    QTest::addColumn<QDateTime>("now");
+    QTest::addColumn<bool>("valid");
+    const auto utc = [](int day, int hour, int minute, int second = 0) {
+        return QDateTime(QDate(2026, 12, day), QTime(hour, minute, second), Qt::UTC);
+    };
+    // An hour-long trial that ended this morning: over at its end, not at midnight.
+    QTest::newRow("ended trial, east of UTC") << QByteArray("Asia/Shanghai") << "2026-12-07T02:30:00Z" << true
+                                              << utc(7, 3, 0) << false;
+    QTest::newRow("ended trial, west of UTC") << QByteArray("America/Los_Angeles") << "2026-12-06T16:00:00-08:00"
+                                              << true << utc(7, 1, 0) << false;
+    QTest::newRow("ended trial, local time without zone") << QByteArray("Asia/Shanghai") << "2026-12-07T10:00:00"
+                                                          << true << utc(7, 3, 0) << false;
+    QTest::newRow("ended to the second") << QByteArray("Asia/Shanghai") << "2026-12-07T03:00:00Z" << true
+                                         << utc(7, 3, 0) << false;
+    QTest::newRow("one second before its end") << QByteArray("Asia/Shanghai") << "2026-12-07T03:00:01Z" << true
+                                               << utc(7, 3, 0) << true;
+    QTest::newRow("expired plan, yesterday") << QByteArray("Europe/Moscow") << "2026-12-06T10:00:00Z" << true
+                                             << utc(7, 3, 0) << false;
+    // Without the server's word the date rule holds: later today still counts.
+    QTest::newRow("no verdict, east: date rule") << QByteArray("Asia/Shanghai") << "2026-12-07T02:30:00Z" << false
+                                                 << utc(7, 3, 0) << true;
+    QTest::newRow("no verdict, west: date rule") << QByteArray("America/Los_Angeles") << "2026-12-06T16:00:00-08:00"
+                                                 << false << utc(7, 1, 0) << true;
+    // An expiry without a time of day keeps the date rule, whatever the server says.
+    QTest::newRow("date only, ended, today") << QByteArray("Asia/Shanghai") << "2026-12-07" << true << utc(7, 3, 0)
+                                             << true;
+    QTest::newRow("date only, ended, yesterday") << QByteArray("America/Los_Angeles") << "2026-12-05" << true
+                                                 << utc(7, 1, 0) << false;
+    QTest::newRow("ended, not a date") << QByteArray("Asia/Shanghai") << "soon" << true << utc(7, 3, 0) << false;
+}
+
+void ModelTest::endedMembership()
+{
+    QFETCH(QByteArray, zone);
+    QFETCH(QString, expiry);
+    QFETCH(bool, serverSaysEnded);
+    QFETCH(QDateTime, now);
+    QFETCH(bool, valid);
+    const QByteArray previous = qgetenv("TZ");
+    qputenv("TZ", zone);
+    tzset();
+    QCOMPARE(now.toLocalTime().offsetFromUtc(), QTimeZone(zone).offsetFromUtc(now));
+    const bool result = Membership::membershipExpiryStillValidAt(expiry, serverSaysEnded, now);
+    if (previous.isEmpty())
+        qunsetenv("TZ");
+    else
+        qputenv("TZ", previous);
+    tzset();
+    QCOMPARE(result, valid);
 }
 
 void ModelTest::activeMembershipFromOrders_data()

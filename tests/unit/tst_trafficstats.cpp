@@ -15,6 +15,8 @@ private Q_SLOTS:
     void hourlySeries_data();
     void hourlySeries();
     void rateAndPayload();
+    void hourlyBars_data();
+    void hourlyBars();
 };
 
 void TrafficStatsTest::formatting_data()
@@ -106,6 +108,47 @@ void TrafficStatsTest::rateAndPayload()
     QCOMPARE(quint8(payload.at(1)), quint8(48));
     QCOMPARE(quint8(payload.at(7)), quint8((11 + 37 * 7) % 256));
     QCOMPARE(quint8(payload.at(65535)), quint8((11 + 37 * 65535) % 256));
+}
+
+void TrafficStatsTest::hourlyBars_data()
+{
+    QTest::addColumn<QVariantList>("hourly");
+    QTest::addColumn<int>("peakHour"); // -1: nothing flowed
+    QTest::addColumn<qint64>("total");
+    QTest::newRow("nothing today") << QVariantList{} << -1 << qint64(0);
+    QTest::newRow("short list padded") << QVariantList{0, 0, 300, 150} << 2 << qint64(450);
+    QTest::newRow("numbers as text") << QVariantList{QStringLiteral("1024"), 2048} << 1 << qint64(3072);
+    QTest::newRow("bad entries count as 0")
+        << QVariantList{-5, QStringLiteral("lots"), QVariant(), 40} << 3 << qint64(40);
+    QVariantList late(24, 0);
+    late[23] = qint64(5) * 1024 * 1024 * 1024; // five gigabytes in the last hour
+    late.append(999999); // a 25th entry belongs to no hour of today
+    QTest::newRow("last hour, extra entry ignored") << late << 23 << qint64(5) * 1024 * 1024 * 1024;
+}
+
+// The statistics page draws today's usage as 24 bars from the dashboard's hourly series.
+void TrafficStatsTest::hourlyBars()
+{
+    QFETCH(QVariantList, hourly);
+    QFETCH(int, peakHour);
+    QFETCH(qint64, total);
+    const QVariantList bars = TrafficStats::hourlyUsageBars(hourly);
+    QCOMPARE(bars.size(), 24);
+    qint64 sum = 0;
+    for (int hour = 0; hour < 24; ++hour) {
+        const QVariantMap bar = bars.at(hour).toMap();
+        QCOMPARE(bar.value(QStringLiteral("hour")).toInt(), hour);
+        const qint64 bytes = bar.value(QStringLiteral("bytes")).toLongLong();
+        const double share = bar.value(QStringLiteral("share")).toDouble();
+        QVERIFY(bytes >= 0);
+        QVERIFY(share >= 0.0 && share <= 1.0);
+        if (hour == peakHour)
+            QCOMPARE(share, 1.0);
+        if (peakHour < 0)
+            QCOMPARE(share, 0.0);
+        sum += bytes;
+    }
+    QCOMPARE(sum, total);
 }
 
 QTEST_APPLESS_MAIN(TrafficStatsTest)

@@ -33,6 +33,8 @@ private Q_SLOTS:
     void placeNames();
     void countriesSortByShownName_data();
     void countriesSortByShownName();
+    void countedTexts_data();
+    void countedTexts();
 };
 
 void TranslationsTest::normalize_data()
@@ -292,6 +294,39 @@ void TranslationsTest::countriesSortByShownName()
             < 0;
     });
     QCOMPARE(codes, expected);
+}
+
+void TranslationsTest::countedTexts_data()
+{
+    QTest::addColumn<QString>("language");
+    QTest::addColumn<qint64>("count");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("en one") << "en" << qint64(1) << "1 day";
+    QTest::newRow("en seven") << "en" << qint64(7) << "7 days";
+    QTest::newRow("en zero") << "en" << qint64(0) << "0 days";
+    QTest::newRow("fr zero is singular") << "fr" << qint64(0) << "0 jour";
+    QTest::newRow("fr two") << "fr" << qint64(2) << "2 jours";
+    QTest::newRow("ru 1") << "ru" << qint64(1) << "1 день";
+    QTest::newRow("ru 3") << "ru" << qint64(3) << "3 дня";
+    QTest::newRow("ru 7") << "ru" << qint64(7) << "7 дней";
+    QTest::newRow("ru 11") << "ru" << qint64(11) << "11 дней";
+    QTest::newRow("ru 21") << "ru" << qint64(21) << "21 день";
+    QTest::newRow("ru 22") << "ru" << qint64(22) << "22 дня";
+    QTest::newRow("ru 112") << "ru" << qint64(112) << "112 дней";
+    QTest::newRow("zh one form") << "zh-Hans" << qint64(7) << QStringLiteral("7 天"); // i18n-exempt: expected
+    QTest::newRow("ja one form") << "ja" << qint64(1) << QStringLiteral("1 日"); // i18n-exempt: expected
+}
+
+// No "(s)": a counted text takes the form its count needs in the language.
+void TranslationsTest::countedTexts()
+{
+    QFETCH(QString, language);
+    QFETCH(qint64, count);
+    QFETCH(QString, expected);
+    QCOMPARE(I18n::translateCount(language, QStringLiteral("%1 天"), count), expected); // i18n-exempt: the key
+    // A text without plural forms is the plain translation with the count.
+    QCOMPARE(I18n::translateCount(language, QStringLiteral("%1 个节点"), count), // i18n-exempt: the key
+             I18n::translateText(language, QStringLiteral("%1 个节点")).arg(count)); // i18n-exempt: the key
 }
 
 QTEST_APPLESS_MAIN(TranslationsTest)

@@ -1,17 +1,19 @@
 import QtQuick
 import QtQuick.Controls
 
-// A small rounded tag in the soft coral tone, sized to its text.
+// A small rounded tag, sized to its text: coral by default, or in the tone of a state
+// ("success", "warning", "muted") so that different states never share a colour.
 Rectangle {
     id: root
 
     property string label: ""
+    property string tone: ""
 
     implicitHeight: 28
     implicitWidth: labelText.implicitWidth + 18
     radius: 12
-    color: "#493735"
-    border.color: "#64433f"
+    color: tone === "success" ? "#21372a" : (tone === "warning" ? "#3d3220" : (tone === "muted" ? "#2e3233" : "#493735"))
+    border.color: tone === "success" ? "#2f5a3e" : (tone === "warning" ? "#6a5328" : (tone === "muted" ? "#454b4c" : "#64433f"))
     border.width: 1
 
     Label {
@@ -19,7 +21,7 @@ Rectangle {
         anchors.centerIn: parent
         textFormat: Text.PlainText
         text: root.label
-        color: "#f08a82"
+        color: root.tone === "success" ? "#62d38a" : (root.tone === "warning" ? "#ffc46b" : (root.tone === "muted" ? "#b5bab9" : "#f08a82"))
         font.pixelSize: 12
         font.weight: Font.DemiBold
     }
