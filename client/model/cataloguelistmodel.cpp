@@ -2,6 +2,7 @@
 
 namespace {
 constexpr int kRecordRole = Qt::UserRole + 1;
+constexpr int kRowRole = Qt::UserRole + 2;
 }
 
 CatalogueListModel::CatalogueListModel(RecordFunction record, QObject *parent)
@@ -21,7 +22,7 @@ void CatalogueListModel::setRows(const QVector<int> &rows)
     m_rows = rows;
     // Latency and quality may have changed even where the row did not.
     if (!m_rows.isEmpty())
-        Q_EMIT dataChanged(index(0), index(int(m_rows.size()) - 1), {kRecordRole});
+        Q_EMIT dataChanged(index(0), index(int(m_rows.size()) - 1), {kRecordRole, kRowRole});
 }
 
 int CatalogueListModel::rowCount(const QModelIndex &parent) const
@@ -31,12 +32,18 @@ int CatalogueListModel::rowCount(const QModelIndex &parent) const
 
 QVariant CatalogueListModel::data(const QModelIndex &index, int role) const
 {
-    if (role != kRecordRole || !index.isValid() || index.row() >= m_rows.size() || !m_record)
+    if (!index.isValid() || index.row() >= m_rows.size())
+        return QVariant();
+    if (role == kRowRole)
+        return m_rows.at(index.row());
+    if (role != kRecordRole || !m_record)
         return QVariant();
     return m_record(m_rows.at(index.row()));
 }
 
 QHash<int, QByteArray> CatalogueListModel::roleNames() const
 {
-    return {{kRecordRole, QByteArrayLiteral("modelData")}};
+    // Two roles: a delegate model updates each role of a many-role model in place,
+    // where the lone role of a one-role model may keep its first value.
+    return {{kRecordRole, QByteArrayLiteral("record")}, {kRowRole, QByteArrayLiteral("sourceRow")}};
 }

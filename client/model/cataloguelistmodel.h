@@ -8,7 +8,7 @@
 // A list the servers page shows: rows of the catalogue in the order of the
 // moment, each read through the record function when a delegate asks, so no
 // record is copied per page, per sort or per search. The delegates see each
-// record as `modelData`.
+// record as `model.record` (and its source row as `model.sourceRow`).
 class CatalogueListModel : public QAbstractListModel
 {
     Q_OBJECT

@@ -2837,6 +2837,8 @@ ApplicationWindow {
 
                                 delegate: Rectangle {
                                     id: countryRow
+                                    // The prepared record of this row; follows the list's in-place updates.
+                                    readonly property var modelData: model.record
                                     readonly property bool chosen: window.countryKey(modelData) === serversPage.chosenKey
                                     readonly property bool smart: window.countrySmartSelected(modelData)
                                     width: countryView.width
@@ -3091,6 +3093,8 @@ ApplicationWindow {
 
                                 delegate: Rectangle {
                                     id: nodeRow
+                                    // The prepared record of this row; follows the list's in-place updates.
+                                    readonly property var modelData: model.record
                                     readonly property string nodeId: window.textOf(modelData["id"])
                                     readonly property bool usable: window.nodeUsable(modelData)
                                     readonly property bool selectable: !window.isTrue(modelData["disabled"])

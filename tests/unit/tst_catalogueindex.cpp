@@ -329,7 +329,7 @@ void CatalogueIndexTest::listModelUpdatesInPlace()
     QSignalSpy reset(&model, &QAbstractItemModel::modelReset);
     QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
     QSignalSpy count(&model, &CatalogueListModel::countChanged);
-    const int role = model.roleNames().key(QByteArrayLiteral("modelData"));
+    const int role = model.roleNames().key(QByteArrayLiteral("record"));
 
     model.setRows({0, 1});
     QCOMPARE(reset.count(), 1);
