@@ -44,6 +44,10 @@ public:
         // "..._global.json" or "server_config_template.json"); empty: the
         // source tree's tests/data. Without one a built-in document is served.
         QString configTemplateDir;
+        // Above 0: a generated catalogue of this many nodes over some forty
+        // countries in place of the eight demo nodes, each on a loopback
+        // address of its own (127.1.x.y) that answers ping (for scale tests).
+        int demoNodes = 0;
     };
 
     // A membership plan as sold; devices is the number of devices signed in at once.
@@ -234,6 +238,8 @@ private:
     // devserver_nodes.cpp
     void addNodeRoutes();
     bool seedNodes();
+    // devserver_demonodes.cpp
+    static QList<DevServerStore::Node> generatedNodes(int count);
     DevReply selectNode(const DevRequest &request);
     DevReply listNodes(const DevRequest &request);
     DevReply engineConfig(const DevRequest &request);

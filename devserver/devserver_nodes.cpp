@@ -354,6 +354,8 @@ void makeSafe(QJsonObject &document)
 
 bool DevServer::seedNodes()
 {
+    if (m_options.demoNodes > 0)
+        return m_store.replaceNodes(generatedNodes(m_options.demoNodes));
     const int count = int(std::size(kNodes));
     const QList<quint16> ports = closedLoopbackPorts(count);
     const QString host

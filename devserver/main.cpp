@@ -1,5 +1,5 @@
 // quillet-devserver [--port N] [--data-dir DIR] [--dev] [--demo] [--port-file FILE]
-//                   [--node-host HOST] [--config-templates DIR]
+//                   [--node-host HOST] [--config-templates DIR] [--demo-nodes N]
 #include "devserver/devserver.h"
 
 #include <QCommandLineParser>
@@ -101,8 +101,12 @@ int main(int argc, char *argv[])
     const QCommandLineOption templatesOption(QStringLiteral("config-templates"),
         QStringLiteral("Directory of the engine configuration templates (default: the source tree's tests/data)."),
         QStringLiteral("DIR"));
-    parser.addOptions(
-        {portOption, dataDirOption, devOption, demoOption, portFileOption, nodeHostOption, templatesOption});
+    const QCommandLineOption demoNodesOption(QStringLiteral("demo-nodes"),
+        QStringLiteral("Serve a generated catalogue of N nodes over about 40 countries, each on a loopback address "
+                       "of its own (default: the 8 demo nodes)."),
+        QStringLiteral("N"), QStringLiteral("0"));
+    parser.addOptions({portOption, dataDirOption, devOption, demoOption, portFileOption, nodeHostOption,
+        templatesOption, demoNodesOption});
     parser.process(app);
 
     bool portOk = false;
@@ -119,6 +123,10 @@ int main(int argc, char *argv[])
     if (options.nodeHost.isEmpty())
         return fail(QStringLiteral("invalid node host"));
     options.configTemplateDir = parser.value(templatesOption);
+    bool demoNodesOk = false;
+    options.demoNodes = parser.value(demoNodesOption).toInt(&demoNodesOk);
+    if (!demoNodesOk || options.demoNodes < 0 || options.demoNodes > 60000)
+        return fail(QStringLiteral("invalid node count \"%1\" (0 to 60000)").arg(parser.value(demoNodesOption)));
 
     if (!installTerminationHandler(app))
         return fail(QStringLiteral("cannot install signal handlers"));
@@ -144,8 +152,11 @@ int main(int argc, char *argv[])
         out << "  demo account:  demo@quillet.dev / Quillet-demo-2026 (active membership)\n";
         out << "  trial account: trial@quillet.dev / Quillet-trial-2026 (no membership)\n";
     }
-    out << "  nodes: " << server.nodesJson().size() << " at " << options.nodeHost
-        << " (closed ports until moved with DevServer::setNodeEndpoint)\n";
+    if (options.demoNodes > 0)
+        out << "  nodes: " << server.nodesJson().size() << " generated, at loopback addresses 127.1.x.y\n";
+    else
+        out << "  nodes: " << server.nodesJson().size() << " at " << options.nodeHost
+            << " (closed ports until moved with DevServer::setNodeEndpoint)\n";
     out.flush();
 
     const int code = app.exec();

@@ -5,14 +5,17 @@
 #include <QByteArray>
 #include <QDateTime>
 #include <QElapsedTimer>
+#include <QHash>
 #include <QObject>
 #include <QSet>
 #include <QString>
 #include <QUuid>
 #include <QVariantList>
 #include <QVariantMap>
+#include <QVector>
 
 #include <functional>
+#include <memory>
 
 class QNetworkAccessManager;
 class QNetworkReply;
@@ -23,6 +26,10 @@ class QUrl;
 class QWebSocket;
 class ConfigRepository;
 class SingBoxProcessManager;
+class CatalogueListModel;
+namespace CatalogueIndex {
+struct Index;
+}
 
 // The one object the QML interface sees. It owns all client state and the
 // objects that talk to the backend and to the tunnel engine.
@@ -75,6 +82,14 @@ class AppController : public QObject
     Q_PROPERTY(QString language READ language NOTIFY languageChanged)
     Q_PROPERTY(bool backendOffline READ backendOffline NOTIFY backendOfflineChanged)
     Q_PROPERTY(bool trayAvailable READ trayAvailable NOTIFY trayAvailableChanged)
+    // --- the catalogue as the servers page shows it: prepared lists, searched in C++
+    Q_PROPERTY(QObject *serverCountryModel READ serverCountryModel CONSTANT)
+    Q_PROPERTY(QObject *serverNodeModel READ serverNodeModel CONSTANT)
+    Q_PROPERTY(QVariantMap serverChosenCountry READ serverChosenCountry NOTIFY serverViewChanged)
+    Q_PROPERTY(int nodeCountryCount READ nodeCountryCount NOTIFY nodeCountriesChanged)
+    // The selected node's name as the interface shows it (read with the language) and its country code.
+    Q_PROPERTY(QString currentNodeDisplayName READ currentNodeDisplayName NOTIFY selectedNodeChanged)
+    Q_PROPERTY(QString currentNodeCountryCode READ currentNodeCountryCode NOTIFY selectedNodeChanged)
 
 public:
     using JsonCompletion = std::function<void(const QVariantMap &response, bool success)>;
@@ -240,6 +255,21 @@ public:
     // A form switched to another one: the last server error no longer applies.
     Q_INVOKABLE void clearApiError() { updateApiError(QString()); }
 
+    // --- the servers page's lists
+    // Shows the countries matching the query (and the chosen country's nodes) in the
+    // sort order; the lists follow the catalogue, the probe and the selection until
+    // closed. Returns how many countries match.
+    Q_INVOKABLE int showServerCatalogue(const QString &query, const QString &sortMode, const QString &countryKey);
+    Q_INVOKABLE void closeServerCatalogue();
+    QObject *serverCountryModel() const;
+    QObject *serverNodeModel() const;
+    QVariantMap serverChosenCountry() const;
+    int nodeCountryCount() const { return int(m_nodeCountries.size()); }
+    QString currentNodeDisplayName() const;
+    QString currentNodeCountryCode() const;
+    // Latency samples reach the catalogue's readers at most this often while a probe round runs.
+    static constexpr int kLatencyPublishIntervalMs = 500;
+
     // --- language
     Q_INVOKABLE QVariantList languageOptions() const;
     Q_INVOKABLE void setLanguage(const QString &language);
@@ -376,6 +406,7 @@ Q_SIGNALS:
     void languageChanged();
     void backendOfflineChanged();
     void trayAvailableChanged();
+    void serverViewChanged();
     void planCheckoutRequested(const QString &planId, const QString &planName, const QString &orderId,
                                bool resumeExisting);
     void speedTestFinished(bool success);
@@ -416,6 +447,15 @@ private:
     void applyNodeSnapshot(const QVariantList &nodes, const QVariantList &countries);
     void startNodeTelemetryRefresh();
     void runLatencyProbeStep(quint64 generation);
+    // catalogue index, the servers page's lists and the probe's publications
+    void reindexCatalogue();
+    const CatalogueIndex::Index &catalogueIndex() const;
+    void refreshServerView();
+    void scheduleServerViewRefresh();
+    QVariant serverCountryRecord(int row) const;
+    QVariant serverNodeRecord(int row) const;
+    void publishLatencySamples();
+    void stopLatencyProbe();
     void restartConnectionForSelectedNodeChange();
     void syncPendingOrderPolling(const QVariantList &orders);
     void synchronizeRuntimeRoutingMode();
@@ -585,6 +625,27 @@ private:
     quint64 m_probeGeneration = 0;
     QList<QPair<QString, QString>> m_probeQueue; // node id, host
     int m_probeTimeoutMs = 1800;
+
+    // catalogue index, the servers page's lists and the probe's publications
+    QHash<QString, QVector<int>> m_nodeRowsById; // follows m_nodes (reindexCatalogue)
+    mutable std::shared_ptr<CatalogueIndex::Index> m_catalogueIndex; // built when first needed
+    mutable CatalogueListModel *m_serverCountryModel = nullptr;
+    mutable CatalogueListModel *m_serverNodeModel = nullptr;
+    bool m_serverViewOpen = false;
+    bool m_serverViewRefreshQueued = false;
+    bool m_serverViewFollowing = false; // connected to the signals it follows
+    QString m_serverQuery;
+    QString m_serverSortMode = QStringLiteral("latency");
+    QString m_serverCountryKey;
+    QString m_serverMatchedQuery;
+    QVector<int> m_serverMatchingCountries;
+    std::shared_ptr<CatalogueIndex::Index> m_serverMatchedIndex; // the index the match is for
+    int m_serverChosenCountryRow = -1;
+    QSet<int> m_serverCountriesHoldingSelection;
+    QTimer *m_latencyPublishTimer = nullptr;
+    QElapsedTimer m_lastLatencyPublish;
+    bool m_latencyPublishPending = false;
+    bool m_probeRerunWanted = false; // a new catalogue arrived while a round ran
 
     // membership
     bool m_hasActiveMembership = false;

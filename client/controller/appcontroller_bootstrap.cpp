@@ -51,8 +51,10 @@ QVariantMap planRecord(const QVariantMap &source)
 
 void AppController::restoreCatalogueDefaults()
 {
+    stopLatencyProbe();
     m_nodes = CatalogDefaults::defaultNodes();
     m_nodeCountries.clear();
+    reindexCatalogue();
     m_plans = CatalogDefaults::defaultPlans();
     m_dashboard = CatalogDefaults::defaultDashboard();
     m_todayUsageBytes = 0;

@@ -1,6 +1,8 @@
 #include "appcontroller.h"
 
 #include "api/backendcontract.h"
+#include "model/catalogueindex.h"
+#include "model/cataloguelistmodel.h"
 #include "model/latency.h"
 #include "model/nodecatalog.h"
 #include "platform/ping.h"
@@ -23,7 +25,16 @@ void AppController::applyNodeSnapshot(const QVariantList &nodes, const QVariantL
     built.reserve(nodes.size());
     for (const QVariant &raw : nodes)
         built << NodeCatalog::nodeRecordFromRaw(raw.toMap());
+    bool catalogueChanged = false;
+    int kept = 0;
     if (!built.isEmpty()) {
+        // What this computer measured stays for nodes that did not change: a reload
+        // probes only what is new, and a round still running keeps its results.
+        m_latencyPublishPending = false; // announced with the new list below
+        if (m_latencyPublishTimer)
+            m_latencyPublishTimer->stop();
+        kept = NodeCatalog::keepMeasuredLatencies(built, m_nodes, m_nodeRowsById);
+        catalogueChanged = built != m_nodes;
         m_nodes = built;
         Q_EMIT nodesChanged();
     }
@@ -31,15 +42,23 @@ void AppController::applyNodeSnapshot(const QVariantList &nodes, const QVariantL
     builtCountries.reserve(countries.size());
     for (const QVariant &raw : countries)
         builtCountries << NodeCatalog::countryRecordFromRaw(raw.toMap());
+    catalogueChanged = catalogueChanged || builtCountries != m_nodeCountries;
     m_nodeCountries = builtCountries;
+    if (catalogueChanged)
+        reindexCatalogue();
+    // Kept latencies count for their countries at once.
+    if (kept > 0)
+        NodeCatalog::recomputeCountryTelemetry(m_nodeCountries, m_nodes, &m_nodeRowsById);
     Q_EMIT nodeCountriesChanged();
     Q_EMIT selectedNodeChanged();
+    if (m_probeInProgress)
+        m_probeRerunWanted = true;
     probeNodeLatencyAsync();
 }
 
 QVariantMap AppController::selectedNode() const
 {
-    return NodeCatalog::selectedNode(m_nodes, m_selectedNodeId);
+    return NodeCatalog::selectedNode(m_nodes, m_selectedNodeId, &m_nodeRowsById);
 }
 
 QString AppController::currentNodeName() const
@@ -66,7 +85,7 @@ int AppController::currentNodeQualityScore() const
 
 QVariantList AppController::connectionCandidates() const
 {
-    return NodeCatalog::connectionCandidates(m_nodes, m_nodeCountries, m_selectedNodeId);
+    return NodeCatalog::connectionCandidates(m_nodes, m_nodeCountries, m_selectedNodeId, &m_nodeRowsById);
 }
 
 // --- selection -------------------------------------------------------------------------
@@ -192,8 +211,13 @@ void AppController::probeNodeLatencyAsync()
 void AppController::runLatencyProbeStep(quint64 generation)
 {
     if (generation != m_probeGeneration || m_probeQueue.isEmpty()) {
-        if (generation == m_probeGeneration)
+        if (generation == m_probeGeneration) {
             m_probeInProgress = false;
+            publishLatencySamples();
+            // A catalogue that arrived during the round may hold nodes it did not queue.
+            if (std::exchange(m_probeRerunWanted, false))
+                probeNodeLatencyAsync();
+        }
         return;
     }
     const auto [nodeId, host] = m_probeQueue.takeFirst();
@@ -217,7 +241,7 @@ void AppController::runLatencyProbeStep(quint64 generation)
         if (*finished)
             return;
         *finished = true;
-        if (record) {
+        if (record && generation == m_probeGeneration) {
             // Standard output only, as raw bytes: ping repeats an unknown host name on
             // standard error (a name such as "time=5ms" must not read as a latency),
             // and ping.exe writes in the console code page, not the one fromLocal8Bit assumes.
@@ -246,11 +270,46 @@ void AppController::runLatencyProbeStep(quint64 generation)
 
 void AppController::applyLocalNodeLatencySample(const QString &nodeId, int latencyMs)
 {
-    if (!NodeCatalog::applyLatencySample(m_nodes, nodeId, latencyMs))
+    if (!NodeCatalog::applyLatencySample(m_nodes, nodeId, latencyMs, &m_nodeRowsById))
         return;
+    m_latencyPublishPending = true;
+    // While a round runs, its samples are published together: at once after a quiet
+    // spell, then at most once per interval, and the rest when the round ends.
+    const qint64 sinceLast = m_lastLatencyPublish.isValid() ? m_lastLatencyPublish.elapsed() : kLatencyPublishIntervalMs;
+    if (!m_probeInProgress || sinceLast >= kLatencyPublishIntervalMs) {
+        publishLatencySamples();
+        return;
+    }
+    if (!m_latencyPublishTimer) {
+        m_latencyPublishTimer = new QTimer(this);
+        m_latencyPublishTimer->setSingleShot(true);
+        connect(m_latencyPublishTimer, &QTimer::timeout, this, &AppController::publishLatencySamples);
+    }
+    if (!m_latencyPublishTimer->isActive())
+        m_latencyPublishTimer->start(int(kLatencyPublishIntervalMs - sinceLast));
+}
+
+void AppController::publishLatencySamples()
+{
+    if (m_latencyPublishTimer)
+        m_latencyPublishTimer->stop();
+    if (!std::exchange(m_latencyPublishPending, false))
+        return;
+    m_lastLatencyPublish.start();
     Q_EMIT nodesChanged();
     recomputeCountryTelemetry();
     Q_EMIT selectedNodeChanged();
+}
+
+void AppController::stopLatencyProbe()
+{
+    ++m_probeGeneration; // the step in flight ends the old round and records nothing
+    m_probeInProgress = false;
+    m_probeRerunWanted = false;
+    m_probeQueue.clear();
+    m_latencyPublishPending = false;
+    if (m_latencyPublishTimer)
+        m_latencyPublishTimer->stop();
 }
 
 // --- fastest reachable node -----------------------------------------------------------------
@@ -385,6 +444,179 @@ void AppController::refreshNodeTelemetryAsync()
 
 void AppController::recomputeCountryTelemetry()
 {
-    if (NodeCatalog::recomputeCountryTelemetry(m_nodeCountries, m_nodes))
+    if (NodeCatalog::recomputeCountryTelemetry(m_nodeCountries, m_nodes, &m_nodeRowsById))
         Q_EMIT nodeCountriesChanged();
+}
+
+// --- catalogue index and the servers page's lists ------------------------------------
+
+void AppController::reindexCatalogue()
+{
+    m_nodeRowsById = NodeCatalog::nodeRowsById(m_nodes);
+    m_catalogueIndex.reset();
+    scheduleServerViewRefresh();
+}
+
+const CatalogueIndex::Index &AppController::catalogueIndex() const
+{
+    if (!m_catalogueIndex || m_catalogueIndex->language != m_language || m_catalogueIndex->nodeCount != m_nodes.size()
+        || m_catalogueIndex->countryCount != m_nodeCountries.size())
+        m_catalogueIndex = std::make_shared<CatalogueIndex::Index>(
+            CatalogueIndex::build(m_nodes, m_nodeCountries, m_language));
+    return *m_catalogueIndex;
+}
+
+QObject *AppController::serverCountryModel() const
+{
+    if (!m_serverCountryModel) {
+        m_serverCountryModel = new CatalogueListModel([this](int row) { return serverCountryRecord(row); },
+                                                      const_cast<AppController *>(this));
+    }
+    return m_serverCountryModel;
+}
+
+QObject *AppController::serverNodeModel() const
+{
+    if (!m_serverNodeModel) {
+        m_serverNodeModel = new CatalogueListModel([this](int row) { return serverNodeRecord(row); },
+                                                   const_cast<AppController *>(this));
+    }
+    return m_serverNodeModel;
+}
+
+// A country as the page shows it: without its id list, with what the page would
+// otherwise work out from the whole catalogue.
+QVariant AppController::serverCountryRecord(int row) const
+{
+    if (row < 0 || row >= m_nodeCountries.size())
+        return QVariantMap();
+    const CatalogueIndex::Index &index = catalogueIndex();
+    QVariantMap country = m_nodeCountries.at(row).toMap();
+    country.remove(QStringLiteral("nodeIds"));
+    const int listed = country.value(QStringLiteral("nodeCount")).toInt();
+    country.insert(QStringLiteral("shownNodeCount"),
+                   listed > 0 ? listed : int(index.countryNodeRows.value(row).size()));
+    country.insert(QStringLiteral("smartNodeId"), CatalogueIndex::smartNodeId(index, m_nodes, m_nodeCountries, row));
+    country.insert(QStringLiteral("holdsSelectedNode"), m_serverCountriesHoldingSelection.contains(row));
+    country.insert(QStringLiteral("shownName"), index.countryNames.value(row));
+    return country;
+}
+
+// A node as the page shows it: its engine outbound stays here.
+QVariant AppController::serverNodeRecord(int row) const
+{
+    if (row < 0 || row >= m_nodes.size())
+        return QVariantMap();
+    QVariantMap node = m_nodes.at(row).toMap();
+    node.remove(QStringLiteral("outbound"));
+    node.insert(QStringLiteral("shownName"), catalogueIndex().nodeNames.value(row));
+    return node;
+}
+
+QVariantMap AppController::serverChosenCountry() const
+{
+    return m_serverChosenCountryRow < 0 ? QVariantMap() : serverCountryRecord(m_serverChosenCountryRow).toMap();
+}
+
+int AppController::showServerCatalogue(const QString &query, const QString &sortMode, const QString &countryKey)
+{
+    m_serverQuery = query;
+    m_serverSortMode = sortMode;
+    m_serverCountryKey = countryKey;
+    m_serverViewOpen = true;
+    if (!m_serverViewFollowing) {
+        m_serverViewFollowing = true;
+        for (auto signal : {&AppController::nodesChanged, &AppController::nodeCountriesChanged,
+                            &AppController::selectedNodeChanged, &AppController::languageChanged})
+            connect(this, signal, this, &AppController::scheduleServerViewRefresh);
+    }
+    refreshServerView();
+    return m_serverCountryModel ? m_serverCountryModel->count() : 0;
+}
+
+void AppController::closeServerCatalogue()
+{
+    m_serverViewOpen = false;
+}
+
+void AppController::scheduleServerViewRefresh()
+{
+    if (!m_serverViewOpen || m_serverViewRefreshQueued)
+        return;
+    m_serverViewRefreshQueued = true;
+    QTimer::singleShot(0, this, [this] {
+        m_serverViewRefreshQueued = false;
+        refreshServerView();
+    });
+}
+
+void AppController::refreshServerView()
+{
+    if (!m_serverViewOpen)
+        return;
+    serverCountryModel();
+    serverNodeModel();
+    const CatalogueIndex::Index &index = catalogueIndex();
+    if (m_serverMatchedIndex != m_catalogueIndex || m_serverMatchedQuery != m_serverQuery) {
+        m_serverMatchingCountries = CatalogueIndex::matchingCountries(index, m_serverQuery);
+        m_serverMatchedQuery = m_serverQuery;
+        m_serverMatchedIndex = m_catalogueIndex;
+    }
+    const QVector<int> visible =
+        CatalogueIndex::sortedCountryRows(index, m_nodeCountries, m_serverMatchingCountries, m_serverSortMode);
+    m_serverChosenCountryRow = CatalogueIndex::chosenCountryRow(index, m_serverCountryKey, m_selectedNodeId, visible);
+
+    // A country holds the selection by its best node, its listed ids or the node's country code.
+    m_serverCountriesHoldingSelection.clear();
+    const QString selected = m_selectedNodeId.trimmed();
+    const int selectedRow = NodeCatalog::nodeRow(m_nodes, selected, &m_nodeRowsById);
+    const QString selectedCode =
+        selectedRow < 0 ? QString()
+                        : m_nodes.at(selectedRow).toMap().value(QStringLiteral("countryCode")).toString().trimmed().toLower();
+    for (int row = 0; row < m_nodeCountries.size() && !selected.isEmpty(); ++row) {
+        const QVariantMap country = m_nodeCountries.at(row).toMap();
+        const QString code = country.value(QStringLiteral("countryCode")).toString().trimmed().toLower();
+        if (country.value(QStringLiteral("bestNodeId")).toString().trimmed() == selected
+            || (!code.isEmpty() && code == selectedCode)) {
+            m_serverCountriesHoldingSelection.insert(row);
+            continue;
+        }
+        for (const QVariant &id : country.value(QStringLiteral("nodeIds")).toList()) {
+            if (id.toString().trimmed() == selected) {
+                m_serverCountriesHoldingSelection.insert(row);
+                break;
+            }
+        }
+    }
+
+    QVector<int> nodeRows;
+    if (m_serverChosenCountryRow >= 0) {
+        nodeRows = index.countryNodeRows.value(m_serverChosenCountryRow);
+    } else if (m_nodeCountries.isEmpty()) {
+        // Without any country groups the page lists the whole catalogue.
+        nodeRows.reserve(m_nodes.size());
+        for (int row = 0; row < m_nodes.size(); ++row)
+            nodeRows << row;
+    }
+    nodeRows = CatalogueIndex::sortedNodeRows(index, m_nodes, nodeRows, m_serverSortMode);
+    m_serverCountryModel->setRows(visible);
+    m_serverNodeModel->setRows(nodeRows);
+    Q_EMIT serverViewChanged();
+}
+
+QString AppController::currentNodeDisplayName() const
+{
+    const int row = NodeCatalog::nodeRow(m_nodes, m_selectedNodeId.trimmed(), &m_nodeRowsById);
+    if (row >= 0 && !m_selectedNodeId.trimmed().isEmpty())
+        return CatalogueIndex::displayName(m_nodes.at(row).toMap(), m_language);
+    const QString name = currentNodeName().trimmed();
+    return name.isEmpty() ? QString() : localizedPlaceName(name, QString());
+}
+
+QString AppController::currentNodeCountryCode() const
+{
+    const int row = NodeCatalog::nodeRow(m_nodes, m_selectedNodeId.trimmed(), &m_nodeRowsById);
+    if (row < 0 || m_selectedNodeId.trimmed().isEmpty())
+        return QString();
+    return m_nodes.at(row).toMap().value(QStringLiteral("countryCode")).toString().trimmed().toUpper();
 }

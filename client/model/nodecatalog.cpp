@@ -129,19 +129,48 @@ QString normalizedNodeSelectionMode(const QString &mode)
     return mode.trimmed().toLower() == QLatin1String("fixed") ? QStringLiteral("fixed") : QStringLiteral("smart");
 }
 
-QVariantMap selectedNode(const QVariantList &nodes, const QString &selectedId)
+NodeRows nodeRowsById(const QVariantList &nodes)
 {
-    for (const QVariant &entry : nodes) {
-        const QVariantMap node = entry.toMap();
-        if (node.value(QStringLiteral("id")).toString() == selectedId)
-            return node;
+    NodeRows rows;
+    rows.reserve(nodes.size());
+    for (int row = 0; row < nodes.size(); ++row) {
+        const QString id = nodes.at(row).toMap().value(QStringLiteral("id")).toString().trimmed();
+        if (!id.isEmpty())
+            rows[id].append(row);
     }
+    return rows;
+}
+
+int nodeRow(const QVariantList &nodes, const QString &id, const NodeRows *rows)
+{
+    if (rows) {
+        const auto found = rows->constFind(id.trimmed());
+        if (found == rows->constEnd() || found->isEmpty())
+            return -1;
+        const int row = found->first();
+        if (row < nodes.size() && nodes.at(row).toMap().value(QStringLiteral("id")).toString() == id)
+            return row;
+        // Rows of another list: look for it the long way.
+    }
+    for (int row = 0; row < nodes.size(); ++row) {
+        if (nodes.at(row).toMap().value(QStringLiteral("id")).toString() == id)
+            return row;
+    }
+    return -1;
+}
+
+QVariantMap selectedNode(const QVariantList &nodes, const QString &selectedId, const NodeRows *rows)
+{
+    const int row = nodeRow(nodes, selectedId, rows);
+    if (row >= 0)
+        return nodes.at(row).toMap();
     return nodes.isEmpty() ? QVariantMap() : nodes.first().toMap();
 }
 
-QVariantList connectionCandidates(const QVariantList &nodes, const QVariantList &countries, const QString &selectedId)
+QVariantList connectionCandidates(const QVariantList &nodes, const QVariantList &countries, const QString &selectedId,
+                                  const NodeRows *rows)
 {
-    const QVariantMap selected = selectedNode(nodes, selectedId);
+    const QVariantMap selected = selectedNode(nodes, selectedId, rows);
     if (selected.isEmpty())
         return {};
     const QString selectedNodeId = selected.value(QStringLiteral("id")).toString();
@@ -156,13 +185,15 @@ QVariantList connectionCandidates(const QVariantList &nodes, const QVariantList 
         added.insert(id);
         result << node;
     };
+    // One lookup table for the whole call, so each listed id is found at once.
+    NodeRows built;
+    if (!rows) {
+        built = nodeRowsById(nodes);
+        rows = &built;
+    }
     auto nodeById = [&](const QString &id) {
-        for (const QVariant &entry : nodes) {
-            const QVariantMap node = entry.toMap();
-            if (node.value(QStringLiteral("id")).toString() == id)
-                return node;
-        }
-        return QVariantMap();
+        const int row = nodeRow(nodes, id, rows);
+        return row < 0 ? QVariantMap() : nodes.at(row).toMap();
     };
 
     for (const QVariant &entry : countries) {
@@ -190,13 +221,30 @@ QVariantList connectionCandidates(const QVariantList &nodes, const QVariantList 
     return result;
 }
 
-bool recomputeCountryTelemetry(QVariantList &countries, const QVariantList &nodes)
+bool recomputeCountryTelemetry(QVariantList &countries, const QVariantList &nodes, const NodeRows *rows)
 {
+    // The last node with an id stands for it, as a table filled in catalogue order would have it.
     QHash<QString, QVariantMap> byId;
-    for (const QVariant &entry : nodes) {
-        const QVariantMap node = entry.toMap();
-        byId.insert(node.value(QStringLiteral("id")).toString(), node);
+    if (!rows) {
+        for (const QVariant &entry : nodes) {
+            const QVariantMap node = entry.toMap();
+            byId.insert(node.value(QStringLiteral("id")).toString(), node);
+        }
     }
+    auto lookUp = [&](const QString &id, QVariantMap *node) {
+        if (!rows) {
+            const auto found = byId.constFind(id);
+            if (found == byId.constEnd())
+                return false;
+            *node = *found;
+            return true;
+        }
+        const auto found = rows->constFind(id);
+        if (found == rows->constEnd() || found->isEmpty() || found->last() >= nodes.size())
+            return false;
+        *node = nodes.at(found->last()).toMap();
+        return true;
+    };
     bool anyChanged = false;
     for (QVariant &entry : countries) {
         QVariantMap country = entry.toMap();
@@ -204,13 +252,13 @@ bool recomputeCountryTelemetry(QVariantList &countries, const QVariantList &node
         QString status = QStringLiteral("offline");
         for (const QVariant &idValue : country.value(QStringLiteral("nodeIds")).toList()) {
             const QString id = idValue.toString().trimmed();
-            const auto found = byId.constFind(id);
-            if (id.isEmpty() || found == byId.constEnd())
+            QVariantMap node;
+            if (id.isEmpty() || !lookUp(id, &node))
                 continue;
-            const int latency = found->value(QStringLiteral("latency")).toInt();
+            const int latency = node.value(QStringLiteral("latency")).toInt();
             if (latency > 0 && (best == 0 || latency < best))
                 best = latency;
-            if (!found->value(QStringLiteral("disabled")).toBool() && !isOfflineStatus(found->value(QStringLiteral("status"))))
+            if (!node.value(QStringLiteral("disabled")).toBool() && !isOfflineStatus(node.value(QStringLiteral("status"))))
                 status = QStringLiteral("online");
         }
         const QualityGrade grade = assessQuality(status, false, best);
@@ -226,27 +274,76 @@ bool recomputeCountryTelemetry(QVariantList &countries, const QVariantList &node
     return anyChanged;
 }
 
-bool applyLatencySample(QVariantList &nodes, const QString &nodeId, int latencyMs)
+bool applyLatencySample(QVariantList &nodes, const QString &nodeId, int latencyMs, const NodeRows *rows)
 {
     const QString id = nodeId.trimmed();
     if (id.isEmpty() || latencyMs <= 0)
         return false;
-    bool anyChanged = false;
-    for (QVariant &entry : nodes) {
+    auto apply = [&](QVariant &entry) {
         QVariantMap node = entry.toMap();
         if (node.value(QStringLiteral("id")).toString() != id)
-            continue;
+            return false;
         const QualityGrade grade = assessQuality(node.value(QStringLiteral("status")).toString(),
                                                  node.value(QStringLiteral("disabled")).toBool(), latencyMs);
         bool changed = assign(node, QStringLiteral("latency"), latencyMs);
         changed |= assign(node, QStringLiteral("quality"), grade.label);
         changed |= assign(node, QStringLiteral("qualityScore"), grade.score);
-        if (changed) {
+        if (changed)
             entry = node;
-            anyChanged = true;
-        }
+        return changed;
+    };
+    bool anyChanged = false;
+    const auto found = rows ? rows->constFind(id) : NodeRows::const_iterator();
+    bool rowsFit = rows && found != rows->constEnd();
+    if (rowsFit) {
+        for (int row : *found)
+            rowsFit = rowsFit && row < nodes.size()
+                && nodes.at(row).toMap().value(QStringLiteral("id")).toString() == id;
     }
+    if (rowsFit) {
+        for (int row : *found)
+            anyChanged |= apply(nodes[row]);
+        return anyChanged;
+    }
+    for (QVariant &entry : nodes)
+        anyChanged |= apply(entry);
     return anyChanged;
+}
+
+int keepMeasuredLatencies(QVariantList &built, const QVariantList &previous, const NodeRows &previousRows)
+{
+    const QString latencyKey = QStringLiteral("latency");
+    const QString qualityKey = QStringLiteral("quality");
+    const QString scoreKey = QStringLiteral("qualityScore");
+    auto withoutFigures = [&](QVariantMap node) {
+        node.remove(latencyKey);
+        node.remove(qualityKey);
+        node.remove(scoreKey);
+        return node;
+    };
+    int kept = 0;
+    for (QVariant &entry : built) {
+        QVariantMap node = entry.toMap();
+        if (node.value(latencyKey).toInt() > 0)
+            continue;
+        // A label the server gave stands; only the grade of an unknown latency is replaced.
+        const QualityGrade unknown = assessQuality(node.value(QStringLiteral("status")).toString(),
+                                                   node.value(QStringLiteral("disabled")).toBool(), 0);
+        if (node.value(qualityKey).toString() != unknown.label || node.value(scoreKey).toInt() != unknown.score)
+            continue;
+        const int row = nodeRow(previous, node.value(QStringLiteral("id")).toString(), &previousRows);
+        if (row < 0)
+            continue;
+        const QVariantMap before = previous.at(row).toMap();
+        if (before.value(latencyKey).toInt() <= 0 || withoutFigures(before) != withoutFigures(node))
+            continue;
+        node.insert(latencyKey, before.value(latencyKey));
+        node.insert(qualityKey, before.value(qualityKey));
+        node.insert(scoreKey, before.value(scoreKey));
+        entry = node;
+        ++kept;
+    }
+    return kept;
 }
 
 } // namespace NodeCatalog

@@ -95,8 +95,6 @@ ApplicationWindow {
     property string copiedKey: ""
 
     // What the pages list; plain bindings to the controller.
-    property var nodeList: hasController ? appController.nodes : []
-    property var countryList: hasController ? appController.nodeCountries : []
     property var experienceData: hasController ? appController.experience : ({})
 
     readonly property string clientVersion: Qt.application.version.length > 0 ? Qt.application.version : "0.9.0"
@@ -581,11 +579,6 @@ ApplicationWindow {
         return isFinite(value) && value > 0 ? Math.round(value) + " " + t("ms") : t("待测")
     }
 
-    function latencySortValue(latency) {
-        var value = Number(latency)
-        return isFinite(value) && value > 0 ? value : 999999
-    }
-
     function countryKey(country) {
         return country ? firstText(country, ["id", "countryCode", "name", "country"]) : ""
     }
@@ -598,6 +591,8 @@ ApplicationWindow {
     function localizedName(item) {
         if (!item)
             return ""
+        if (item["shownName"] !== undefined)
+            return textOf(item["shownName"])
         var name = firstText(item, ["name", "country", "countryCode", "id"])
         if (!hasController)
             return name
@@ -608,131 +603,24 @@ ApplicationWindow {
     function selectedNodeName() {
         if (!hasController)
             return ""
-        var id = textOf(appController.selectedNodeId)
-        var nodes = nodeList || []
-        for (var i = 0; i < nodes.length && id.length > 0; ++i) {
-            if (nodes[i] && textOf(nodes[i]["id"]) === id)
-                return localizedName(nodes[i])
-        }
-        var name = textOf(appController.currentNodeName)
         var language = appController.language
-        return name.length > 0 ? appController.localizedPlaceName(name, "") : ""
-    }
-
-    function sortCatalogue(list, mode) {
-        var items = []
-        for (var i = 0; i < (list ? list.length : 0); ++i) {
-            if (list[i])
-                items.push(list[i]) // qmllint disable type
-        }
-        items.sort(function(a, b) {
-            if (mode === "latency") {
-                var difference = latencySortValue(a["latency"]) - latencySortValue(b["latency"])
-                if (difference !== 0)
-                    return difference
-            }
-            return hasController ? appController.compareNames(localizedName(a), localizedName(b))
-                                 : localizedName(a).localeCompare(localizedName(b))
-        })
-        return items
-    }
-
-    // The country's nodes: its listed ids first, then every node with its country code.
-    function countryNodes(country) {
-        var nodes = nodeList || []
-        var result = []
-        if (!country)
-            return result
-        var byId = {}
-        for (var i = 0; i < nodes.length; ++i) {
-            var id = nodes[i] ? textOf(nodes[i]["id"]) : ""
-            if (id.length > 0 && byId[id] === undefined)
-                byId[id] = nodes[i]
-        }
-        var seen = {}
-        var ids = country["nodeIds"] || []
-        for (var j = 0; j < ids.length; ++j) {
-            var listed = textOf(ids[j])
-            if (byId[listed] !== undefined && !seen[listed]) {
-                seen[listed] = true
-                result.push(byId[listed])
-            }
-        }
-        var code = countryCode(country)
-        if (code.length > 0) {
-            for (var k = 0; k < nodes.length; ++k) {
-                var node = nodes[k]
-                var nodeId = node ? textOf(node["id"]) : ""
-                if (nodeId.length > 0 && !seen[nodeId] && textOf(node["countryCode"]).toLowerCase() === code) {
-                    seen[nodeId] = true
-                    result.push(node)
-                }
-            }
-        }
-        return result
+        return textOf(appController.currentNodeDisplayName)
     }
 
     function countryNodeCount(country) {
         var counted = firstCount(country, ["nodeCount"])
-        return counted > 0 ? counted : countryNodes(country).length
+        return counted > 0 ? counted : Number(country ? country["shownNodeCount"] : 0) || 0
     }
 
-    function countryHoldsNode(country, nodeId) {
-        var id = textOf(nodeId)
-        if (!country || id.length === 0)
-            return false
-        if (textOf(country["bestNodeId"]) === id)
-            return true
-        var ids = country["nodeIds"] || []
-        for (var i = 0; i < ids.length; ++i) {
-            if (textOf(ids[i]) === id)
-                return true
-        }
-        var code = countryCode(country)
-        if (code.length === 0)
-            return false
-        var nodes = nodeList || []
-        for (var j = 0; j < nodes.length; ++j) {
-            if (nodes[j] && textOf(nodes[j]["id"]) === id)
-                return textOf(nodes[j]["countryCode"]).toLowerCase() === code
-        }
-        return false
-    }
-
+    // A country counts as smart-selected when it holds the selected node outside fixed mode.
     function countrySmartSelected(country) {
         return hasController && appController.nodeSelectionMode !== "fixed"
-                && countryHoldsNode(country, appController.selectedNodeId)
+                && !!country && isTrue(country["holdsSelectedNode"])
     }
 
     // The node a country's smart entry selects: its first listed node, else its best node.
     function countrySmartNodeId(country) {
-        var ids = country ? (country["nodeIds"] || []) : []
-        for (var i = 0; i < ids.length; ++i) {
-            if (textOf(ids[i]).length > 0)
-                return textOf(ids[i])
-        }
-        var best = country ? textOf(country["bestNodeId"]) : ""
-        if (best.length > 0)
-            return best
-        var nodes = countryNodes(country)
-        if (nodes.length > 0)
-            return textOf(nodes[0]["id"])
-        return country ? textOf(country["id"]) : ""
-    }
-
-    function countryMatchesQuery(country, query) {
-        var needle = textOf(query).toLowerCase()
-        if (needle.length === 0)
-            return true
-        var haystack = [localizedName(country), country["name"], country["country"], country["countryCode"], country["region"]]
-        var nodes = countryNodes(country)
-        for (var i = 0; i < nodes.length; ++i)
-            haystack.push(localizedName(nodes[i]), nodes[i]["name"], nodes[i]["region"], t(textOf(nodes[i]["region"])))
-        for (var j = 0; j < haystack.length; ++j) {
-            if (textOf(haystack[j]).toLowerCase().indexOf(needle) >= 0)
-                return true
-        }
-        return false
+        return country ? textOf(country["smartNodeId"]) : ""
     }
 
     function nodeUsable(node) {
@@ -2461,15 +2349,7 @@ ApplicationWindow {
                 window.connectionState(window.hasController ? appController.vpnPhase : "disconnected")
             readonly property var dashboard: window.hasController ? appController.dashboard : ({})
             readonly property var usage: window.splitUsage(window.dashboardValue("todayUsage", "0 B"))
-            readonly property string selectedCountryCode: {
-                var id = window.hasController ? window.textOf(appController.selectedNodeId) : ""
-                var nodes = window.nodeList || []
-                for (var i = 0; i < nodes.length && id.length > 0; ++i) {
-                    if (nodes[i] && window.textOf(nodes[i]["id"]) === id)
-                        return window.textOf(nodes[i]["countryCode"]).toUpperCase()
-                }
-                return ""
-            }
+            readonly property string selectedCountryCode: window.hasController ? window.textOf(appController.currentNodeCountryCode) : ""
 
             RowLayout {
                 Layout.fillWidth: true
@@ -2846,37 +2726,43 @@ ApplicationWindow {
             property alias contentY: countryView.contentY
             readonly property real contentHeight: countryView.contentHeight + height - countryView.height
 
-            readonly property var visibleCountries: {
-                var sorted = window.sortCatalogue(window.countryList, window.serverSortMode)
-                var query = window.serverSearchQuery
-                var result = []
-                for (var i = 0; i < sorted.length; ++i) {
-                    if (window.countryMatchesQuery(sorted[i], query))
-                        result.push(sorted[i])
-                }
-                return result
-            }
+            // The controller prepares both lists (searched, sorted, following the probe and the
+            // selection); the page only tells it what to show. Keys wait for a pause in typing.
+            readonly property var countryModel: window.hasController ? appController.serverCountryModel : null
+            readonly property var nodeModel: window.hasController ? appController.serverNodeModel : null
+            readonly property int visibleCountryCount: countryModel ? countryModel.count : 0
+            readonly property int chosenNodeCount: nodeModel ? nodeModel.count : 0
+            readonly property int countryTotal: window.hasController ? appController.nodeCountryCount : 0
             readonly property var chosenCountry: {
-                var list = window.countryList || []
-                var key = window.serverCountryKey
-                if (key.length > 0) {
-                    for (var i = 0; i < list.length; ++i) {
-                        if (list[i] && window.countryKey(list[i]) === key)
-                            return list[i]
-                    }
-                }
-                var selected = window.hasController ? appController.selectedNodeId : ""
-                for (var j = 0; j < list.length; ++j) {
-                    if (list[j] && window.countryHoldsNode(list[j], selected))
-                        return list[j]
-                }
-                return visibleCountries.length > 0 ? visibleCountries[0] : null
+                var country = window.hasController ? appController.serverChosenCountry : null
+                return country && window.countryKey(country).length > 0 ? country : null
             }
             readonly property string chosenKey: window.countryKey(chosenCountry)
-            // Without any country groups the right side lists the whole catalogue.
-            readonly property var chosenNodes: chosenCountry
-                                               ? window.sortCatalogue(window.countryNodes(chosenCountry), window.serverSortMode)
-                                               : ((window.countryList || []).length === 0 ? window.sortCatalogue(window.nodeList, window.serverSortMode) : [])
+
+            function showCatalogue() {
+                searchPause.stop()
+                if (window.hasController)
+                    appController.showServerCatalogue(window.serverSearchQuery, window.serverSortMode, window.serverCountryKey)
+            }
+
+            Timer {
+                id: searchPause
+                interval: 150
+                onTriggered: serversPage.showCatalogue()
+            }
+
+            Connections {
+                target: window
+                function onServerSearchQueryChanged() { searchPause.restart() }
+                function onServerSortModeChanged() { serversPage.showCatalogue() }
+                function onServerCountryKeyChanged() { serversPage.showCatalogue() }
+            }
+
+            Component.onCompleted: showCatalogue()
+            Component.onDestruction: {
+                if (window.hasController)
+                    appController.closeServerCatalogue()
+            }
 
             ColumnLayout {
                 anchors.fill: parent
@@ -2957,7 +2843,7 @@ ApplicationWindow {
                                     height: countAndSort.oneRow ? sortTabs.height : implicitHeight
                                     verticalAlignment: Text.AlignVCenter
                                     textFormat: Text.PlainText
-                                    text: window.t("%1 个国家/地区").arg(serversPage.visibleCountries.length)
+                                    text: window.t("%1 个国家/地区").arg(serversPage.visibleCountryCount)
                                     color: window.tertiaryTextColor
                                     font.pixelSize: 12
                                 }
@@ -2975,15 +2861,17 @@ ApplicationWindow {
                                 id: countryView
                                 Layout.fillWidth: true
                                 Layout.fillHeight: true
-                                visible: serversPage.visibleCountries.length > 0
+                                visible: serversPage.visibleCountryCount > 0
                                 clip: true
                                 spacing: 6
                                 boundsBehavior: Flickable.StopAtBounds
-                                model: serversPage.visibleCountries
+                                model: serversPage.countryModel
                                 ScrollBar.vertical: ScrollBar { policy: ScrollBar.AsNeeded }
 
                                 delegate: Rectangle {
                                     id: countryRow
+                                    // The prepared record of this row; follows the list's in-place updates.
+                                    readonly property var modelData: model.record
                                     readonly property bool chosen: window.countryKey(modelData) === serversPage.chosenKey
                                     readonly property bool smart: window.countrySmartSelected(modelData)
                                     width: countryView.width
@@ -3070,13 +2958,13 @@ ApplicationWindow {
                             }
 
                             EmptyState {
-                                visible: serversPage.visibleCountries.length === 0
+                                visible: serversPage.visibleCountryCount === 0
                                 Layout.fillHeight: true
                                 color: "transparent"
                                 border.width: 0
                                 iconName: "globe"
-                                title: (window.countryList || []).length === 0 ? window.t("暂无可用国家") : window.t("没有找到匹配的国家或城市")
-                                detail: (window.countryList || []).length === 0 ? window.t("节点列表同步后会显示在这里。") : window.t("换个关键词再试试。")
+                                title: serversPage.countryTotal === 0 ? window.t("暂无可用国家") : window.t("没有找到匹配的国家或城市")
+                                detail: serversPage.countryTotal === 0 ? window.t("节点列表同步后会显示在这里。") : window.t("换个关键词再试试。")
                             }
                         }
                     }
@@ -3122,7 +3010,7 @@ ApplicationWindow {
                                     FitLabel {
                                         Layout.fillWidth: true
                                         textFormat: Text.PlainText
-                                        text: window.t("%1 个节点").arg(serversPage.chosenNodes.length)
+                                        text: window.t("%1 个节点").arg(serversPage.chosenNodeCount)
                                         color: window.secondaryTextColor
                                         font.pixelSize: 13
                                     }
@@ -3220,7 +3108,7 @@ ApplicationWindow {
                             }
 
                             SectionLabel {
-                                visible: serversPage.chosenNodes.length > 0
+                                visible: serversPage.chosenNodeCount > 0
                                 Layout.topMargin: 4
                                 text: window.t("指定节点")
                             }
@@ -3229,15 +3117,17 @@ ApplicationWindow {
                                 id: nodeView
                                 Layout.fillWidth: true
                                 Layout.fillHeight: true
-                                visible: serversPage.chosenNodes.length > 0
+                                visible: serversPage.chosenNodeCount > 0
                                 clip: true
                                 spacing: 8
                                 boundsBehavior: Flickable.StopAtBounds
-                                model: serversPage.chosenNodes
+                                model: serversPage.nodeModel
                                 ScrollBar.vertical: ScrollBar { policy: ScrollBar.AsNeeded }
 
                                 delegate: Rectangle {
                                     id: nodeRow
+                                    // The prepared record of this row; follows the list's in-place updates.
+                                    readonly property var modelData: model.record
                                     readonly property string nodeId: window.textOf(modelData["id"])
                                     readonly property bool usable: window.nodeUsable(modelData)
                                     readonly property bool selectable: !window.isTrue(modelData["disabled"])
@@ -3345,7 +3235,7 @@ ApplicationWindow {
                             }
 
                             EmptyState {
-                                visible: serversPage.chosenNodes.length === 0
+                                visible: serversPage.chosenNodeCount === 0
                                 Layout.fillHeight: true
                                 color: "transparent"
                                 border.width: 0

@@ -57,6 +57,10 @@ private Q_SLOTS:
     void fastestNodeFallsBackWhenNobodyAnswers();
     void fastestNodeWithEverythingExcluded();
     void fastestNodeDatagramBest();
+    void probeOverThousandNodesPublishesRarely();
+    void reloadKeepsMeasuredLatencies_data();
+    void reloadKeepsMeasuredLatencies();
+    void signOutEndsTheRound();
 
 private:
     std::unique_ptr<AppController> signedInController();
@@ -221,6 +225,133 @@ void NodesTest::fastestNodeDatagramBest()
     const QVariantMap chosen = controller.fastestReachableNode(controller.nodes(), {}, &fellBack);
     QCOMPARE(chosen.value(QStringLiteral("id")).toString(), QStringLiteral("fast-udp"));
     QVERIFY(!fellBack);
+}
+
+namespace {
+
+// count nodes on loopback addresses of their own, spread over forty countries.
+QVariantMap scaledBootstrap(int count)
+{
+    QVariantList nodes;
+    QHash<QString, QVariantList> members;
+    QStringList codes;
+    for (int i = 0; i < count; ++i) {
+        const QString code = QStringLiteral("C%1").arg(i % 40);
+        const QString id = QStringLiteral("n%1").arg(i, 5, 10, QLatin1Char('0'));
+        QVariantMap raw = rawNode(id, QStringLiteral("127.2.%1.%2").arg(i / 250).arg(i % 250 + 1), 443);
+        raw.insert(QStringLiteral("country_code"), code);
+        nodes << raw;
+        if (!members.contains(code))
+            codes << code;
+        members[code] << id;
+    }
+    QVariantList countries;
+    for (const QString &code : std::as_const(codes))
+        countries << QVariantMap{{QStringLiteral("id"), code.toLower()},
+                                 {QStringLiteral("country_code"), code},
+                                 {QStringLiteral("node_ids"), members.value(code)}};
+    return {{QStringLiteral("nodes"), nodes}, {QStringLiteral("node_countries"), countries}};
+}
+
+} // namespace
+
+// A round over a large catalogue publishes the catalogue a bounded number of times,
+// not once per sample, and what it last publishes is complete: every node measured,
+// every country at its best member.
+void NodesTest::probeOverThousandNodesPublishesRarely()
+{
+    auto controller = signedInController();
+    QSignalSpy nodes(controller.get(), &AppController::nodesChanged);
+    QSignalSpy countries(controller.get(), &AppController::nodeCountriesChanged);
+    QElapsedTimer clock;
+    controller->applyBootstrapResponse(scaledBootstrap(1000));
+    clock.start();
+    QVERIFY(controller->latencyProbeInProgress());
+    const int afterBootstrap = int(nodes.count());
+    const int countriesAfterBootstrap = int(countries.count());
+
+    // Samples coming thick and fast inside one interval: one publication at most.
+    for (int i = 900; i < 1000; ++i)
+        controller->applyLocalNodeLatencySample(QStringLiteral("n%1").arg(i, 5, 10, QLatin1Char('0')), 500 + i);
+    QVERIFY(nodes.count() - afterBootstrap <= 1);
+
+    QTRY_VERIFY_WITH_TIMEOUT(!controller->latencyProbeInProgress(), 400000);
+    const qint64 elapsed = clock.elapsed();
+    const int published = int(nodes.count()) - afterBootstrap;
+    const int bound = int(elapsed / AppController::kLatencyPublishIntervalMs) + 3;
+    QVERIFY2(published <= bound, qPrintable(QStringLiteral("%1 publications in %2 ms").arg(published).arg(elapsed)));
+    QVERIFY2(published < 1000 / 4, qPrintable(QString::number(published)));
+    QVERIFY(countries.count() - countriesAfterBootstrap <= published);
+
+    QHash<QString, int> latencyById;
+    for (const QVariant &entry : controller->nodes()) {
+        const QVariantMap node = entry.toMap();
+        latencyById.insert(node.value(QStringLiteral("id")).toString(), node.value(QStringLiteral("latency")).toInt());
+    }
+    int unmeasured = 0;
+    for (int latency : std::as_const(latencyById))
+        unmeasured += latency < 1 ? 1 : 0;
+    QCOMPARE(unmeasured, 0);
+    for (const QVariant &entry : controller->nodeCountries()) {
+        const QVariantMap country = entry.toMap();
+        int best = 0;
+        for (const QVariant &id : country.value(QStringLiteral("nodeIds")).toList()) {
+            const int latency = latencyById.value(id.toString());
+            best = best == 0 ? latency : qMin(best, latency);
+        }
+        QCOMPARE(country.value(QStringLiteral("latency")).toInt(), best);
+    }
+}
+
+void NodesTest::reloadKeepsMeasuredLatencies_data()
+{
+    QTest::addColumn<QString>("changedHost"); // empty: the reload brings the same node
+    QTest::addColumn<bool>("kept");
+    QTest::newRow("unchanged node") << QString() << true;
+    QTest::newRow("node moved to another host") << QStringLiteral("127.0.0.2") << false;
+}
+
+// A bootstrap reload (an event, the telemetry after sign-in) keeps what was measured
+// for nodes that did not change, at once, and probes only what is new.
+void NodesTest::reloadKeepsMeasuredLatencies()
+{
+    QFETCH(QString, changedHost);
+    QFETCH(bool, kept);
+    auto controller = signedInController();
+    const QVariantList first{rawNode(QStringLiteral("a"), QStringLiteral("127.0.0.1"), 443)};
+    controller->applyBootstrapResponse(QVariantMap{{QStringLiteral("nodes"), first}});
+    QTRY_VERIFY_WITH_TIMEOUT(!controller->latencyProbeInProgress(), 15000);
+    const int measured = controller->nodes().first().toMap().value(QStringLiteral("latency")).toInt();
+    QVERIFY(measured >= 1);
+
+    const QVariantList second{
+        rawNode(QStringLiteral("a"), changedHost.isEmpty() ? QStringLiteral("127.0.0.1") : changedHost, 443),
+        rawNode(QStringLiteral("new"), QStringLiteral("127.0.0.1"), 443)};
+    controller->applyBootstrapResponse(QVariantMap{{QStringLiteral("nodes"), second}});
+    const QVariantMap a = controller->nodes().first().toMap();
+    QCOMPARE(a.value(QStringLiteral("latency")).toInt(), kept ? measured : 0);
+    QCOMPARE(a.value(QStringLiteral("quality")).toString(), kept ? QStringLiteral("极佳") : QStringLiteral("未知"));
+    QVERIFY(controller->latencyProbeInProgress());
+    QTRY_VERIFY_WITH_TIMEOUT(!controller->latencyProbeInProgress(), 15000);
+    for (const QVariant &entry : controller->nodes())
+        QVERIFY(entry.toMap().value(QStringLiteral("latency")).toInt() >= 1);
+    if (kept)
+        QCOMPARE(controller->nodes().first().toMap().value(QStringLiteral("latency")).toInt(), measured);
+}
+
+// Losing the session ends a running round: the built-in catalogue gets no late samples and
+// the next sign-in's catalogue can start its own round at once.
+void NodesTest::signOutEndsTheRound()
+{
+    auto controller = signedInController();
+    controller->applyBootstrapResponse(scaledBootstrap(200));
+    QVERIFY(controller->latencyProbeInProgress());
+    const QVariantList defaults = AppController().nodes();
+    controller->triggerForcedLogout(QStringLiteral("ended"));
+    QVERIFY(!controller->loggedIn());
+    QVERIFY(!controller->latencyProbeInProgress());
+    QTest::qWait(1500);
+    QCOMPARE(controller->nodes(), defaults);
 }
 
 QTEST_GUILESS_MAIN(NodesTest)

@@ -71,6 +71,8 @@ private Q_SLOTS:
     void noChineseInEnglishOrRussian();
     void askingAndPayingPages_data();
     void askingAndPayingPages();
+    void serversPageAtScale_data();
+    void serversPageAtScale();
 
 private:
     // Shows a page (with a window property such as a tab set) and waits for its data.
@@ -955,6 +957,71 @@ void ScreenshotTest::askingAndPayingPages()
     m_window->resize(1240, 780);
     m_controller->navigate(QStringLiteral("connect"));
     m_controller->setLanguage(QStringLiteral("zh-Hans"));
+}
+
+void ScreenshotTest::serversPageAtScale_data()
+{
+    QTest::addColumn<QString>("language");
+    QTest::addColumn<QString>("query");
+    QTest::addColumn<int>("countries"); // the count line once the search has run; -1: not checked
+    QTest::addColumn<QString>("shown"); // a text the page then shows (a source text: translated)
+
+    QTest::newRow("servers-1000-zh-Hans") << "zh-Hans" << "" << 40 << "香港";
+    QTest::newRow("servers-1000-search-zh-Hans") << "zh-Hans" << "东京" << 1 << "日本";
+    QTest::newRow("servers-1000-search-en") << "en" << "tokyo" << 1 << "Japan";
+    QTest::newRow("servers-1000-search-ru") << "ru" << "ГОНКОНГ" << -1 << "Гонконг";
+    QTest::newRow("servers-1000-no-match") << "zh-Hans" << "atlantis" << 0 << "没有找到匹配的国家或城市";
+}
+
+// The servers page over a catalogue of 1,000 nodes in forty countries: it opens on the
+// selected node's country, and a search lands after the pause in typing.
+void ScreenshotTest::serversPageAtScale()
+{
+    QFETCH(QString, language);
+    QFETCH(QString, query);
+    QFETCH(int, countries);
+    QFETCH(QString, shown);
+    static std::unique_ptr<DevServerRunner> large;
+    if (!large) {
+        DevServer::Options options;
+        options.demoNodes = 1000;
+        large = std::make_unique<DevServerRunner>(options);
+        QVERIFY(large->isRunning());
+        if (m_controller->loggedIn()) {
+            QTRY_VERIFY_WITH_TIMEOUT(!m_controller->busy(), 10000);
+            m_controller->signOut();
+            QTRY_VERIFY_WITH_TIMEOUT(!m_controller->loggedIn(), 10000);
+        }
+        qputenv("TARN_API_BASE_URL", large->baseUrl().toUtf8());
+        loadWindow(QSize(1240, 780));
+        signInDemo();
+        QTRY_COMPARE_WITH_TIMEOUT(m_controller->nodes().size(), qsizetype(1000), 15000);
+    }
+    m_controller->setLanguage(language);
+    shown = m_controller->trText(shown);
+    m_window->setProperty("serverSearchQuery", QString());
+    showPage(QStringLiteral("servers"), QStringLiteral("serverSortMode"), QStringLiteral("latency"));
+    m_window->setProperty("serverSearchQuery", query);
+    QQuickItem *count = itemNamed(QStringLiteral("serverCountLabel"));
+    QVERIFY(count);
+    if (countries >= 0)
+        QTRY_COMPARE_WITH_TIMEOUT(count->property("text").toString(),
+                                  m_controller->trText(QStringLiteral("%1 个国家/地区")).arg(countries), 5000);
+    QTRY_VERIFY2_WITH_TIMEOUT(visibleTexts(false).contains(shown), qPrintable(visibleTexts(false).join(QLatin1Char('|'))),
+                              5000);
+    capture(QString::fromLatin1(QTest::currentDataTag()));
+    m_window->setProperty("serverSearchQuery", QString());
+
+    if (QByteArray(QTest::currentDataTag()) == "servers-1000-no-match") {
+        // Back to the ordinary demo catalogue for whatever runs after.
+        m_controller->setLanguage(QStringLiteral("zh-Hans"));
+        QTRY_VERIFY_WITH_TIMEOUT(!m_controller->busy(), 10000);
+        m_controller->signOut();
+        QTRY_VERIFY_WITH_TIMEOUT(!m_controller->loggedIn(), 10000);
+        qputenv("TARN_API_BASE_URL", m_server->baseUrl().toUtf8());
+        loadWindow(QSize());
+        large.reset();
+    }
 }
 
 QTEST_MAIN(ScreenshotTest)
