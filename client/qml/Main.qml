@@ -1731,6 +1731,7 @@ ApplicationWindow {
 
         Rectangle {
             id: disc
+            objectName: "powerDisc"
             anchors.centerIn: parent
             width: 264
             height: 264
