@@ -1784,6 +1784,7 @@ ApplicationWindow {
 
             Loader {
                 id: animationLoader
+                objectName: "powerAnimation"
                 anchors.centerIn: parent
                 width: 220
                 height: 220

@@ -24,11 +24,14 @@ private Q_SLOTS:
     void hoverAndPressPlayThenRest();
     void nothingMovesWhileHidden_data();
     void nothingMovesWhileHidden();
+    void stillFrameShowsTheShield_data();
+    void stillFrameShowsTheShield();
 
 private:
     QQuickWindow *window() const { return qobject_cast<QQuickWindow *>(m_engine->rootObjects().value(0)); }
     QStringList movingParts(bool allowSlowIndicator) const;
     void settle(const QString &phase);
+    QImage playAndGrabStill();
 
     TestEnvironment m_env;
     AppController *m_controller = nullptr;
@@ -219,6 +222,60 @@ void RestingMotionTest::nothingMovesWhileHidden()
     window()->showNormal();
     QVERIFY(QTest::qWaitForWindowExposed(window()));
     settle(QStringLiteral("disconnected"));
+}
+
+// Hovers the button, waits for the play to end and grabs the button's still frame.
+QImage RestingMotionTest::playAndGrabStill()
+{
+    auto *disc = window()->findChild<QQuickItem *>(QStringLiteral("powerDisc"));
+    if (!disc)
+        return QImage();
+    const QPoint outside = disc->mapToScene(QPointF(-40, -40)).toPoint();
+    const QPoint centre = disc->mapToScene(QPointF(disc->width() / 2, disc->height() / 2)).toPoint();
+    QTest::mouseMove(window(), outside);
+    QTest::qWait(50);
+    QTest::mouseMove(window(), centre);
+    if (!QTest::qWaitFor([&] { return !movingParts(false).isEmpty(); }, 2000))
+        return QImage();
+    if (!QTest::qWaitFor([&] { return movingParts(false).isEmpty(); }, kRestWithinMs))
+        return QImage();
+    QTest::qWait(100);
+    const QRectF area(disc->mapToScene(QPointF(0, 0)), QSizeF(disc->width(), disc->height()));
+    return window()->grabWindow().copy(area.toRect());
+}
+
+void RestingMotionTest::stillFrameShowsTheShield_data()
+{
+    QTest::addColumn<QString>("phase");
+
+    QTest::newRow("connect animation") << "disconnected";
+    QTest::newRow("disconnect animation") << "connected";
+}
+
+// After a play the button holds a drawn frame, the same one every time, not an empty disc.
+void RestingMotionTest::stillFrameShowsTheShield()
+{
+    QFETCH(QString, phase);
+    settle(phase);
+    const QImage first = playAndGrabStill().convertToFormat(QImage::Format_ARGB32);
+    const QImage second = playAndGrabStill().convertToFormat(QImage::Format_ARGB32);
+    QVERIFY(!first.isNull());
+    QCOMPARE(first.size(), second.size());
+    int lit = 0;
+    int differing = 0;
+    for (int y = 0; y < first.height(); ++y) {
+        for (int x = 0; x < first.width(); ++x) {
+            const QRgb p = first.pixel(x, y);
+            const QRgb q = second.pixel(x, y);
+            // The shield's fill (coral, or silver for the disconnect animation) against the dark disc.
+            if (qMax(qRed(p), qMax(qGreen(p), qBlue(p))) > 140)
+                ++lit;
+            if (qAbs(qRed(p) - qRed(q)) > 8 || qAbs(qGreen(p) - qGreen(q)) > 8 || qAbs(qBlue(p) - qBlue(q)) > 8)
+                ++differing;
+        }
+    }
+    QVERIFY2(lit > 500, qPrintable(QStringLiteral("%1 bright pixels").arg(lit)));
+    QVERIFY2(differing * 100 < first.width() * first.height(), qPrintable(QString::number(differing)));
 }
 
 QTEST_MAIN(RestingMotionTest)

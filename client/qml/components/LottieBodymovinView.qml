@@ -19,11 +19,6 @@ Item {
 
     // Whole frames only: a tick that lands on the frame already drawn draws nothing.
     readonly property int shownFrame: Math.floor(frame)
-    // Frames drawn once are kept as pixels and put back on the next play. Bounded: the
-    // first ones of the loop (and the still frame) stay, later ones are drawn each time.
-    property int cacheLimit: 32
-    property var frameCache: ({})
-    property int cachedFrames: 0
 
     readonly property bool loaded: animationData !== null && animationData !== undefined
     readonly property real frameRate: numberOr(loaded ? animationData.fr : undefined, 25)
@@ -37,14 +32,8 @@ Item {
         return (typeof value === "number" && isFinite(value)) ? value : fallback
     }
 
-    function clearCache() {
-        frameCache = ({})
-        cachedFrames = 0
-    }
-
     function loadAnimation() {
         animationData = PloverData.animationForSource(animationSource)
-        clearCache()
         frame = inPoint
         canvas.requestPaint()
     }
@@ -319,18 +308,13 @@ Item {
         antialiasing: true
         renderStrategy: Canvas.Cooperative
 
-        onWidthChanged: { root.clearCache(); requestPaint() }
-        onHeightChanged: { root.clearCache(); requestPaint() }
+        onWidthChanged: requestPaint()
+        onHeightChanged: requestPaint()
 
         onPaint: {
             var ctx = getContext("2d")
             ctx.reset()
             var key = root.shownFrame
-            var cached = root.frameCache[key]
-            if (cached) {
-                ctx.putImageData(cached, 0, 0)
-                return
-            }
             ctx.clearRect(0, 0, width, height)
             var doc = root.animationData
             if (!doc)
@@ -347,10 +331,6 @@ Item {
             for (var i = layers.length - 1; i >= 0; --i)
                 root.drawLayer(ctx, layers[i], key)
             ctx.restore()
-            if (root.cachedFrames < root.cacheLimit && width > 0 && height > 0) {
-                root.frameCache[key] = ctx.getImageData(0, 0, width, height)
-                root.cachedFrames = root.cachedFrames + 1
-            }
         }
     }
 }
