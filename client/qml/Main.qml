@@ -1686,9 +1686,12 @@ ApplicationWindow {
                 animationLoader.item.stop() // qmllint disable type
         }
 
+        // A settled phase shows the orbit's dot at the top, as the transition's turns end.
         onPhaseChanged: {
-            if (!transitioning)
+            if (!transitioning) {
+                orbitSpin.stop()
                 orbit.rotation = 0
+            }
             wake()
         }
         onMotionAllowedChanged: motionAllowed ? wake() : rest()
