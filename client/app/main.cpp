@@ -1,4 +1,5 @@
 #include "app/firstframe.h"
+#include "app/memoryrelease.h"
 #include "app/singleinstance.h"
 #include "app/startup.h"
 #include "app/traytranslator.h"
@@ -154,6 +155,10 @@ int main(int argc, char *argv[])
 
     Startup::QuitEventFilter quitFilter;
     app.installEventFilter(&quitFilter);
+
+    // What a page left behind goes back once the next one has settled.
+    MemoryRelease memoryRelease(&engine, qobject_cast<QQuickWindow *>(engine.rootObjects().first()));
+    QObject::connect(&controller, &AppController::currentPageChanged, &memoryRelease, &MemoryRelease::schedule);
 
     QObject::connect(&instance, &SingleInstance::activationRequested, &app, [&engine] {
         Startup::appendStartupLog(QStringLiteral("Launched again: showing the window."));

@@ -26,6 +26,13 @@ QString fallbackSharedDataDirectory();
 // to do on Windows, where the per-user profile already is private.
 void makeUserFilePrivate(const QString &path);
 
+// Hands memory the window let go of (a page it unloaded) back to the system, so
+// it leaves the resident figure too: the heap's free pages, and the pages of
+// font files read for texts no longer shown (they come back from the file cache
+// when a glyph needs them). Nothing to do where the heap decommits free pages on
+// its own and fonts are not mapped into the process (Windows).
+void releaseUnusedMemory();
+
 // A modal error box for a start-up failure; falls back to standard error when
 // no display is available.
 void showFatalMessage(const QString &title, const QString &text);

@@ -4,12 +4,18 @@
 #include <QMessageBox>
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 
 #include <cstdio>
+#include <algorithm>
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 
 namespace Platform {
 
@@ -32,6 +38,41 @@ void makeUserFilePrivate(const QString &path)
         ::fchmod(fd, 0600);
         ::close(fd);
     }
+}
+
+void releaseUnusedMemory()
+{
+#if defined(__GLIBC__)
+    // glibc keeps freed blocks for reuse; the trim returns whole free pages of every arena.
+    malloc_trim(0);
+#endif
+#if defined(__linux__)
+    // FreeType maps each font file read-only and private; the glyphs of a page
+    // full of CJK text touch megabytes of it. Such pages hold no changes of
+    // ours, so dropping them loses nothing: the next read faults them back in
+    // from the file cache.
+    QFile maps(QStringLiteral("/proc/self/maps"));
+    if (!maps.open(QIODevice::ReadOnly))
+        return;
+    static const QList<QByteArray> fontSuffixes{".ttf", ".ttc", ".otf", ".otc", ".pfb"};
+    const QList<QByteArray> lines = maps.readAll().split('\n');
+    for (const QByteArray &line : lines) {
+        const QList<QByteArray> fields = line.simplified().split(' ');
+        if (fields.size() < 6 || fields.at(1) != "r--p")
+            continue;
+        const QByteArray path = fields.at(5).toLower();
+        if (!std::any_of(fontSuffixes.cbegin(), fontSuffixes.cend(),
+                         [&path](const QByteArray &suffix) { return path.endsWith(suffix); }))
+            continue;
+        const QList<QByteArray> range = fields.at(0).split('-');
+        bool startOk = false;
+        bool endOk = false;
+        const quintptr start = range.value(0).toULongLong(&startOk, 16);
+        const quintptr end = range.value(1).toULongLong(&endOk, 16);
+        if (startOk && endOk && end > start)
+            ::madvise(reinterpret_cast<void *>(start), end - start, MADV_DONTNEED);
+    }
+#endif
 }
 
 void showFatalMessage(const QString &title, const QString &text)

@@ -13,6 +13,8 @@ QString fallbackSharedDataDirectory() { return QStringLiteral("C:/ProgramData/Qu
 
 void makeUserFilePrivate(const QString &) { }
 
+void releaseUnusedMemory() { }
+
 void showFatalMessage(const QString &title, const QString &text)
 {
     const std::wstring wideTitle = title.toStdWString();

@@ -119,6 +119,9 @@ ApplicationWindow {
         return page === "dashboard" ? "connect" : page
     }
     readonly property string currentKind: pageKind(topPage)
+    // Motion runs only where someone can see it: never while the window is hidden or minimized.
+    readonly property bool motionAllowed: window.visible && window.visibility !== Window.Hidden
+                                          && window.visibility !== Window.Minimized
     readonly property bool showSidebar: currentKind !== "auth"
 
     readonly property var primaryNavigation: [
@@ -1393,7 +1396,7 @@ ApplicationWindow {
         }
 
         RotationAnimation on rotation {
-            running: spinner.visible
+            running: spinner.visible && window.motionAllowed
             loops: Animation.Infinite
             from: 0
             to: 360
@@ -1575,12 +1578,43 @@ ApplicationWindow {
         implicitWidth: 340
         implicitHeight: 340
 
-        // Restart the loops so a phase change takes the new tempo at once.
-        onTransitioningChanged: {
+        // Motion is spent where it means something: a phase change, a hover or a press plays it
+        // for a bounded time, then the button rests on a still frame and the window stops drawing.
+        readonly property bool motionAllowed: window.motionAllowed && power.visible
+
+        function wake() {
+            if (!motionAllowed)
+                return
             pulseAnimation.restart()
-            if (!transitioning)
-                orbit.rotation = 0
+            if (active)
+                idleBreath.stop()
+            else
+                idleBreath.restart()
+            if (transitioning)
+                orbitSpin.restart()
+            if (animationLoader.item)
+                animationLoader.item.play() // qmllint disable type
         }
+
+        function rest() {
+            pulseAnimation.stop()
+            idleBreath.stop()
+            orbitSpin.stop()
+            pulseRing.opacity = 0.08
+            idleGlow.opacity = 0.02
+            if (animationLoader.item)
+                animationLoader.item.stop() // qmllint disable type
+        }
+
+        // A settled phase shows the orbit's dot at the top, as the transition's turns end.
+        onPhaseChanged: {
+            if (!transitioning) {
+                orbitSpin.stop()
+                orbit.rotation = 0
+            }
+            wake()
+        }
+        onMotionAllowedChanged: motionAllowed ? wake() : rest()
 
         Rectangle {
             id: idleGlow
@@ -1589,12 +1623,12 @@ ApplicationWindow {
             height: 290
             radius: width / 2
             color: window.accentColor
-            opacity: 0
+            opacity: 0.02
             visible: !power.active
 
+            // One slow breath, then the glow holds.
             SequentialAnimation {
-                loops: Animation.Infinite
-                running: power.visible && !power.active
+                id: idleBreath
                 NumberAnimation { target: idleGlow; property: "opacity"; from: 0.02; to: 0.07; duration: 1600; easing.type: Easing.InOutSine }
                 NumberAnimation { target: idleGlow; property: "opacity"; from: 0.07; to: 0.02; duration: 1600; easing.type: Easing.InOutSine }
             }
@@ -1613,8 +1647,7 @@ ApplicationWindow {
 
             SequentialAnimation {
                 id: pulseAnimation
-                loops: Animation.Infinite
-                running: power.visible
+                loops: power.transitioning ? 3 : 1
                 NumberAnimation { target: pulseRing; property: "opacity"; from: 0.08; to: 0.32; duration: power.transitioning ? 460 : 1300; easing.type: Easing.InOutSine }
                 NumberAnimation { target: pulseRing; property: "opacity"; from: 0.32; to: 0.08; duration: power.transitioning ? 460 : 1300; easing.type: Easing.InOutSine }
             }
@@ -1640,17 +1673,30 @@ ApplicationWindow {
                 visible: power.active
             }
 
-            RotationAnimation on rotation {
-                loops: Animation.Infinite
-                running: power.visible && power.transitioning
+            // A few quick turns when a transition starts...
+            RotationAnimation {
+                id: orbitSpin
+                target: orbit
+                property: "rotation"
+                loops: 4
                 from: 0
                 to: 360
                 duration: 780
+            }
+
+            // ...then a slow step of the dot while the transition lasts: two frames a second
+            // instead of a frame at every vertical blank.
+            Timer {
+                interval: 500
+                repeat: true
+                running: power.motionAllowed && power.transitioning && !orbitSpin.running
+                onTriggered: orbit.rotation = (orbit.rotation + 30) % 360
             }
         }
 
         Rectangle {
             id: disc
+            objectName: "powerDisc"
             anchors.centerIn: parent
             width: 264
             height: 264
@@ -1661,10 +1707,12 @@ ApplicationWindow {
 
             Loader {
                 id: animationLoader
+                objectName: "powerAnimation"
                 anchors.centerIn: parent
                 width: 220
                 height: 220
                 source: "qrc:/qml/components/LottieBodymovinView.qml"
+                onLoaded: power.wake()
             }
 
             Binding {
@@ -1688,6 +1736,8 @@ ApplicationWindow {
                 anchors.fill: parent
                 hoverEnabled: true
                 cursorShape: Qt.PointingHandCursor
+                onContainsMouseChanged: if (containsMouse) power.wake()
+                onPressed: power.wake()
                 onClicked: {
                     clickPulse.restart()
                     if (window.hasController)
@@ -1768,12 +1818,13 @@ ApplicationWindow {
                 radius: 4
                 color: pill.tone
 
-                SequentialAnimation on opacity {
-                    loops: Animation.Infinite
-                    running: pill.visible && pill.connectionState === "transitioning"
+                // A slow step blink: two frames a second, not a tween at every frame.
+                Timer {
+                    interval: 500
+                    repeat: true
+                    running: pill.visible && window.motionAllowed && pill.connectionState === "transitioning"
                     onRunningChanged: if (!running) pillDot.opacity = 1
-                    NumberAnimation { to: 0.25; duration: 460; easing.type: Easing.InOutSine }
-                    NumberAnimation { to: 1; duration: 460; easing.type: Easing.InOutSine }
+                    onTriggered: pillDot.opacity = pillDot.opacity < 1 ? 1 : 0.35
                 }
             }
 
@@ -1794,11 +1845,23 @@ ApplicationWindow {
         property var upload: []
         property color downloadColor: window.accentColor
         property color uploadColor: window.successColor
+        // The series come as new arrays whenever any dashboard reading changes: draw only
+        // when what is drawn changes.
+        property string paintedKey: ""
 
-        onDownloadChanged: requestPaint()
-        onUploadChanged: requestPaint()
-        onWidthChanged: requestPaint()
-        onHeightChanged: requestPaint()
+        function repaintIfChanged() {
+            var key = JSON.stringify([chart.download, chart.upload, width, height,
+                                      String(chart.downloadColor), String(chart.uploadColor)])
+            if (key === paintedKey)
+                return
+            paintedKey = key
+            requestPaint()
+        }
+
+        onDownloadChanged: repaintIfChanged()
+        onUploadChanged: repaintIfChanged()
+        onWidthChanged: repaintIfChanged()
+        onHeightChanged: repaintIfChanged()
 
         onPaint: {
             var ctx = getContext("2d")
@@ -4389,9 +4452,20 @@ ApplicationWindow {
         property var values: []
         readonly property var labels: ["一", "二", "三", "四", "五", "六", "日"]
         readonly property int todayIndex: (new Date().getDay() + 6) % 7
-        onValuesChanged: requestPaint()
-        onWidthChanged: requestPaint()
-        onHeightChanged: requestPaint()
+        // Drawn again only when the figures or the size change, not for every new but equal list.
+        property string paintedKey: ""
+
+        function repaintIfChanged() {
+            var key = JSON.stringify([weekly.values, width, height, todayIndex])
+            if (key === paintedKey)
+                return
+            paintedKey = key
+            requestPaint()
+        }
+
+        onValuesChanged: repaintIfChanged()
+        onWidthChanged: repaintIfChanged()
+        onHeightChanged: repaintIfChanged()
 
         onPaint: {
             var ctx = getContext("2d")

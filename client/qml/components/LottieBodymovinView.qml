@@ -3,6 +3,8 @@ import "PloverLottieData.js" as PloverData
 
 // Draws the subset of Bodymovin that the connect animations use: shape layers
 // with groups of paths and solid fills, animated transforms and paths.
+// It rests on its in-point frame; play() runs `loops` loops and returns there, so a
+// window that shows it idles between plays. `playing` false holds it still.
 Item {
     id: root
 
@@ -10,6 +12,13 @@ Item {
     property bool playing: true
     property var animationData: null
     property real frame: 0
+    property int loops: 1
+    // Loops left of the current play; the view draws nothing new while it is 0.
+    property int loopsLeft: 0
+    readonly property bool running: timer.running
+
+    // Whole frames only: a tick that lands on the frame already drawn draws nothing.
+    readonly property int shownFrame: Math.floor(frame)
 
     readonly property bool loaded: animationData !== null && animationData !== undefined
     readonly property real frameRate: numberOr(loaded ? animationData.fr : undefined, 25)
@@ -29,12 +38,27 @@ Item {
         canvas.requestPaint()
     }
 
-    function advance() {
+    function play() {
         if (!loaded)
             return
+        if (loopsLeft === 0)
+            frame = inPoint
+        loopsLeft = Math.max(1, loops)
+    }
+
+    function stop() {
+        loopsLeft = 0
+        frame = inPoint
+    }
+
+    function advance() {
+        if (!loaded || loopsLeft <= 0)
+            return
         var next = frame + frameRate * 40 / 1000
-        if (next >= outPoint)
-            next = inPoint + ((next - outPoint) % Math.max(1, outPoint - inPoint))
+        if (next >= outPoint) {
+            loopsLeft = loopsLeft - 1
+            next = loopsLeft > 0 ? inPoint + ((next - outPoint) % Math.max(1, outPoint - inPoint)) : inPoint
+        }
         frame = next
     }
 
@@ -265,12 +289,16 @@ Item {
 
     onAnimationSourceChanged: loadAnimation()
     Component.onCompleted: loadAnimation()
-    onFrameChanged: canvas.requestPaint()
+    onShownFrameChanged: canvas.requestPaint()
+    // Held still (or hidden), it shows its still frame.
+    onPlayingChanged: if (!playing) stop()
+    onVisibleChanged: if (!visible) stop()
 
     Timer {
+        id: timer
         interval: 40
         repeat: true
-        running: root.playing && root.visible && root.loaded
+        running: root.playing && root.visible && root.loaded && root.loopsLeft > 0
         onTriggered: root.advance()
     }
 
@@ -286,6 +314,7 @@ Item {
         onPaint: {
             var ctx = getContext("2d")
             ctx.reset()
+            var key = root.shownFrame
             ctx.clearRect(0, 0, width, height)
             var doc = root.animationData
             if (!doc)
@@ -300,7 +329,7 @@ Item {
             ctx.scale(scale, scale)
             var layers = Array.isArray(doc.layers) ? doc.layers : []
             for (var i = layers.length - 1; i >= 0; --i)
-                root.drawLayer(ctx, layers[i], root.frame)
+                root.drawLayer(ctx, layers[i], key)
             ctx.restore()
         }
     }

@@ -2,12 +2,23 @@ import QtQuick
 
 // A drawn shield shown while the vector animation is not ready: three
 // translucent, slowly turning copies behind a gradient-filled shield.
+// It turns through one cycle when made or when its state changes, then holds
+// still, so the window can idle; `playing` false holds it still at once.
 Item {
     id: root
 
     property bool connected: false
     property bool playing: true
     property real phase: 0
+    // Ticks left of the current cycle (one cycle is 1 / 0.014 ticks of 33 ms, about 2.4 s).
+    property int ticksLeft: 0
+    readonly property bool running: timer.running
+
+    function play() {
+        ticksLeft = Math.ceil(1 / 0.014)
+    }
+
+    Component.onCompleted: play()
 
     implicitWidth: 220
     implicitHeight: 220
@@ -31,13 +42,21 @@ Item {
     ]
 
     onPhaseChanged: canvas.requestPaint()
-    onConnectedChanged: canvas.requestPaint()
+    onConnectedChanged: {
+        canvas.requestPaint()
+        play()
+    }
 
     Timer {
+        id: timer
         interval: 33
         repeat: true
-        running: root.playing && root.visible
-        onTriggered: root.phase = (root.phase + 0.014) % 1
+        running: root.playing && root.visible && root.ticksLeft > 0
+        onTriggered: {
+            root.ticksLeft = root.ticksLeft - 1
+            // The last tick lands back on the still pose.
+            root.phase = root.ticksLeft > 0 ? (root.phase + 0.014) % 1 : 0
+        }
     }
 
     Canvas {
