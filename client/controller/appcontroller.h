@@ -670,6 +670,7 @@ private:
     void pingEventStream();
     void onEventStreamSilent();
     void watchEventStreamWakeUps();
+    void reloadAfterFailedDial();
     // True (and forgotten) when the gate refused a caller since the gate's run began.
     bool takeRefreshAskedAgain(const QString &key);
     void setTrialClaimInFlight(bool inFlight);

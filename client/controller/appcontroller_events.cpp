@@ -136,14 +136,9 @@ void AppController::onEventSocketError(QWebSocket *socket)
         return;
     }
     // A stream that had connected is read afresh when it connects again: one
-    // reload per reconnect. A dial that fails learns from one reload per
-    // back-off period whether the session is still alive.
-    if (!m_eventSocketOpenSince.isValid()
-        && (!m_eventErrorReloadSince.isValid() || m_eventErrorReloadSince.elapsed() >= m_eventErrorReloadWindowMs)) {
-        m_eventErrorReloadSince.start();
-        m_eventErrorReloadWindowMs = EventStream::reconnectDelay(m_eventReconnectBackoffMs);
-        resyncWithBackend();
-    }
+    // reload per reconnect.
+    if (!m_eventSocketOpenSince.isValid())
+        reloadAfterFailedDial();
     // A dial that failed never reports a disconnection: count it as one, or
     // the stream would stay closed.
     if (m_eventSocket == socket && socket->state() == QAbstractSocket::UnconnectedState)
@@ -169,6 +164,9 @@ void AppController::onEventSocketGone(QWebSocket *socket, const QString &token)
         triggerForcedLogout(QStringLiteral("您已被踢下线。"));
         return;
     }
+    // A dial that never connected may end here without an error first.
+    if (openFor < 0)
+        reloadAfterFailedDial();
     m_eventReconnectBackoffMs = EventStream::backoffAfterDisconnect(m_eventReconnectBackoffMs, openFor);
     m_eventStreamLost = true;
     appendDiagnosticLog(QStringLiteral("WebSocket desktop event stream closed.\n"));
@@ -201,6 +199,17 @@ void AppController::handleRealtimeEvent(const QString &type, const QString &payl
     case EventStream::Action::None:
         break;
     }
+}
+
+// A dial that fails learns from one reload per back-off period whether the
+// session is still alive and the backend reachable.
+void AppController::reloadAfterFailedDial()
+{
+    if (m_eventErrorReloadSince.isValid() && m_eventErrorReloadSince.elapsed() < m_eventErrorReloadWindowMs)
+        return;
+    m_eventErrorReloadSince.start();
+    m_eventErrorReloadWindowMs = EventStream::reconnectDelay(m_eventReconnectBackoffMs);
+    resyncWithBackend();
 }
 
 // --- keep-alive, network return and wake-up -------------------------------------------
