@@ -418,8 +418,16 @@ DevReply DevServer::storeDiagnosticLog(const DevRequest &request)
                                   "app_version, network_env, file_name, log, created_at) "
                                   "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)"));
     insert.addBindValue(request.accountId);
-    for (const char *key : {"device_id", "device_model", "platform", "app_version", "network_env", "file_name"})
-        insert.addBindValue(request.text(QLatin1String(key)));
+    // The optional fields may be missing or null: they are stored as defaults.
+    for (const char *key : {"device_id", "device_model", "platform", "app_version", "network_env", "file_name"}) {
+        const QString value = request.text(QLatin1String(key));
+        if (!value.isEmpty())
+            insert.addBindValue(value);
+        else if (qstrcmp(key, "file_name") == 0)
+            insert.addBindValue(QStringLiteral("diagnostic.log"));
+        else
+            insert.addBindValue(QStringLiteral(""));
+    }
     insert.addBindValue(log);
     insert.addBindValue(m_store.now().toString(Qt::ISODate));
     if (!insert.exec())

@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QEvent>
 #include <QFile>
+#include <QRegularExpression>
 
 #include <cstdlib>
 
@@ -38,6 +39,24 @@ void appendStartupLog(const QString &line)
     file.write(stamped.toUtf8());
 }
 
+namespace {
+
+// Whatever Qt or a library prints, a URL's query and fragment stay out of the
+// log: a checkout page's key pays or cancels its order, a query may hold a
+// token or a code.
+QString withoutUrlQueries(const QString &message)
+{
+    static const QRegularExpression url(
+        QStringLiteral("(\\b[A-Za-z][A-Za-z0-9+.-]*://[^\\s?#\"'<>]*)[?#][^\\s\"'<>]*"));
+    if (!message.contains(QLatin1String("://")))
+        return message;
+    QString cleaned = message;
+    cleaned.replace(url, QStringLiteral("\\1"));
+    return cleaned;
+}
+
+} // namespace
+
 QString formatStartupLogLine(QtMsgType type, const QMessageLogContext &context, const QString &message)
 {
     QString level;
@@ -58,7 +77,7 @@ QString formatStartupLogLine(QtMsgType type, const QMessageLogContext &context, 
         level = QStringLiteral("FATAL");
         break;
     }
-    QString line = QStringLiteral("[%1] %2").arg(level, message);
+    QString line = QStringLiteral("[%1] %2").arg(level, withoutUrlQueries(message));
     if (context.file && *context.file)
         line += QStringLiteral(" (%1:%2)").arg(QString::fromUtf8(context.file)).arg(context.line);
     return line;

@@ -90,6 +90,8 @@ class AppController : public QObject
     // The selected node's name as the interface shows it (read with the language) and its country code.
     Q_PROPERTY(QString currentNodeDisplayName READ currentNodeDisplayName NOTIFY selectedNodeChanged)
     Q_PROPERTY(QString currentNodeCountryCode READ currentNodeCountryCode NOTIFY selectedNodeChanged)
+    // A daily-trial claim is on its way: the button waits for its answer.
+    Q_PROPERTY(bool trialClaimInFlight READ trialClaimInFlight NOTIFY trialClaimInFlightChanged)
 
 public:
     using JsonCompletion = std::function<void(const QVariantMap &response, bool success)>;
@@ -235,6 +237,13 @@ public:
     QString eventStreamToken() const { return m_eventStreamToken; }
     int eventReconnectBackoffMs() const { return m_eventReconnectBackoffMs; }
     QTimer *eventReconnectTimer() const { return m_eventReconnectTimer; }
+
+    // --- event stream health and the daily-trial claim in flight
+    // Shortens the keep-alive ping period and its answer window for tests.
+    void setEventKeepAliveForTesting(int pingIntervalMs, int answerWaitMs);
+    // The network came back or the system woke up: redial at once, or prove the open stream alive.
+    void onNetworkReturned();
+    bool trialClaimInFlight() const { return m_trialClaimInFlight; }
 
     // --- start-up while the backend is unreachable: the stored session stays
     // and the bootstrap is tried again with a growing delay
@@ -410,6 +419,9 @@ Q_SIGNALS:
     void planCheckoutRequested(const QString &planId, const QString &planName, const QString &orderId,
                                bool resumeExisting);
     void speedTestFinished(bool success);
+    // Every diagnostic upload ends with this, success or failure, whatever the text.
+    void diagnosticUploadFinished(bool success, const QString &message);
+    void trialClaimInFlightChanged();
 
 private:
     // core
@@ -712,6 +724,28 @@ private:
     quint64 m_configRequestGeneration = 0;
     // The engine control API's secret, one per run of the client.
     const QString m_clashSecret = QUuid::createUuid().toString(QUuid::WithoutBraces);
+    // event stream keep-alive and wake-up, section refreshes asked for again
+    // while one runs, and the trial claim in flight
+    void ensureEventKeepAliveTimers();
+    void stopEventKeepAlive();
+    void pingEventStream();
+    void onEventStreamSilent();
+    void watchEventStreamWakeUps();
+    void reloadAfterFailedDial();
+    // True (and forgotten) when the gate refused a caller since the gate's run began.
+    bool takeRefreshAskedAgain(const QString &key);
+    void setTrialClaimInFlight(bool inFlight);
+    static constexpr int kEventWakeCheckMs = 5000;
+    static constexpr qint64 kEventWakeJumpMs = 20000;
+    QTimer *m_eventPingTimer = nullptr;
+    QTimer *m_eventPongTimer = nullptr; // single shot: the ping's answer window
+    QTimer *m_eventWakeTimer = nullptr;
+    QElapsedTimer m_eventWakeClock;
+    qint64 m_eventWakeLastWallMs = 0;
+    int m_eventPingIntervalMs = 30000;
+    int m_eventPongWaitMs = 10000;
+    QSet<QString> m_refreshAskedAgain;
+    bool m_trialClaimInFlight = false;
 
     // --- the checkout notice: what became of the last checkout page, with its link so
     // that payment goes on when no browser could be opened

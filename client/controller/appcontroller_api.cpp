@@ -586,6 +586,9 @@ void AppController::advanceSessionGeneration()
     m_bootstrapInFlight = false;
     m_bootstrapWaiters.clear();
     m_refreshGate.clear();
+    m_refreshAskedAgain.clear();
+    // An ended session's claim answer is dropped, so the claim is over.
+    setTrialClaimInFlight(false);
 }
 
 // --- errors, loading indicator, refresh gates ----------------------------------------
@@ -639,8 +642,11 @@ bool AppController::beginRefreshGate(const QString &key)
     const QString trimmed = key.trimmed();
     if (trimmed.isEmpty())
         return true;
-    if (m_refreshGate.contains(trimmed))
+    if (m_refreshGate.contains(trimmed)) {
+        // Remembered, so the running refresh is followed by one more.
+        m_refreshAskedAgain.insert(trimmed);
         return false;
+    }
     m_refreshGate.insert(trimmed);
     return true;
 }
@@ -648,4 +654,10 @@ bool AppController::beginRefreshGate(const QString &key)
 void AppController::endRefreshGate(const QString &key)
 {
     m_refreshGate.remove(key.trimmed());
+    m_refreshAskedAgain.remove(key.trimmed());
+}
+
+bool AppController::takeRefreshAskedAgain(const QString &key)
+{
+    return m_refreshAskedAgain.remove(key.trimmed());
 }

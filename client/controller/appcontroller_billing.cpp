@@ -113,9 +113,12 @@ bool AppController::openCheckoutUrl(const QString &url)
 {
     // The address comes from the server: only a web page may reach the
     // system's handler, never a file, a share or another program's scheme.
-    const QUrl target(url.trimmed(), QUrl::StrictMode);
-    if (!Billing::isOpenableCheckoutUrl(target)) {
-        const QString scheme = target.scheme().isEmpty() ? QStringLiteral("none") : target.scheme();
+    // It is read tolerantly, as a browser would: a payment page with a raw "|"
+    // or a blank in its query is still that page.
+    const QUrl target = Billing::checkoutPageUrl(url);
+    if (!target.isValid()) {
+        const QString read = QUrl::fromUserInput(url.trimmed()).scheme();
+        const QString scheme = read.isEmpty() ? QStringLiteral("none") : read;
         appendDiagnosticLog(QStringLiteral("Checkout URL refused: not an http or https address (scheme=%1)\n").arg(scheme));
         return false;
     }
@@ -269,6 +272,18 @@ void AppController::updatePendingOrderPollInterval()
 
 void AppController::syncPendingOrderPolling(const QVariantList &orders)
 {
+    // The watched order stays watched while the server lists it: settled
+    // there, it is announced (paid, canceled) before another pending order
+    // is taken up, by the reload that announcement makes.
+    const QVariantMap watched = Billing::orderById(orders, m_pendingOrderId);
+    if (m_loggedIn && !watched.isEmpty()) {
+        const QString status = Billing::normalizedStatus(watched.value(QStringLiteral("status")));
+        if (status.isEmpty() || status == QLatin1String("pending"))
+            return;
+        stopPendingOrderPolling();
+        handleResolvedPendingOrder(status);
+        return;
+    }
     const QString id = Billing::firstPendingOrderId(orders);
     if (m_loggedIn && !id.isEmpty()) {
         startPendingOrderPolling(id);
@@ -364,17 +379,31 @@ void AppController::claimDailyTrial()
         }
         return;
     }
+    // A second press while the first claim is out would claim twice.
+    if (m_trialClaimInFlight)
+        return;
+    setTrialClaimInFlight(true);
     requestJsonAsync(
         QStringLiteral("POST"), path(Backend::Path::kTrialClaim), QVariantMap(), true,
         [this](const QVariantMap &response, bool success) {
+            setTrialClaimInFlight(false);
             if (!success || response.isEmpty())
                 return;
-            const QVariant ok = response.value(QStringLiteral("ok"));
-            if (!ok.isValid())
-                return;
-            if (!ok.toBool()) {
-                updateToastMessage(
-                    Api::friendlyErrorMessage(response.value(QStringLiteral("error")).toString(), 0));
+            switch (Billing::trialClaimOutcome(response)) {
+            case Billing::TrialClaimOutcome::Claimed:
+                break;
+            case Billing::TrialClaimOutcome::Refused:
+                if (response.contains(QStringLiteral("ok"))) {
+                    updateToastMessage(
+                        Api::friendlyErrorMessage(response.value(QStringLiteral("error")).toString(), 0));
+                    return;
+                }
+                [[fallthrough]];
+            case Billing::TrialClaimOutcome::Unknown:
+                // No verdict in the answer: the user hears so, and the next
+                // bootstrap shows what the server made of it.
+                updateToastMessage(QStringLiteral("体验会员领取失败，请稍后重试。"));
+                loadBootstrapAsync(nullptr, false);
                 return;
             }
             const QVariantMap user = response.value(QStringLiteral("user")).toMap();
@@ -410,6 +439,14 @@ void AppController::claimDailyTrial()
             loadBootstrapAsync(nullptr, false);
         },
         false);
+}
+
+void AppController::setTrialClaimInFlight(bool inFlight)
+{
+    if (inFlight == m_trialClaimInFlight)
+        return;
+    m_trialClaimInFlight = inFlight;
+    Q_EMIT trialClaimInFlightChanged();
 }
 
 QString AppController::currentPlanName() const

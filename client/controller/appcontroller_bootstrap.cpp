@@ -1,6 +1,7 @@
 #include "appcontroller.h"
 
 #include "api/backendcontract.h"
+#include "model/billing.h"
 #include "model/catalogdefaults.h"
 #include "model/devicessection.h"
 #include "model/inbox.h"
@@ -42,6 +43,7 @@ QVariantMap planRecord(const QVariantMap &source)
         {QStringLiteral("deviceCount"), deviceCount},
         {QStringLiteral("featured"), source.value(QStringLiteral("featured")).toBool()},
         {QStringLiteral("highlights"), source.value(QStringLiteral("highlights")).toList()},
+        {QStringLiteral("cycle"), Billing::planCycle(source)},
     };
 }
 
@@ -195,7 +197,10 @@ void AppController::applyBootstrapResponse(const QVariantMap &response)
     // 6.-8. Experience, support, connectivity.
     const QVariantMap experience = response.value(QStringLiteral("experience")).toMap();
     if (!experience.isEmpty()) {
-        m_experience = experience;
+        // Merged, not replaced: the bootstrap carries only some sections, and
+        // one a page loaded itself (the support chat) must stay on the screen.
+        for (auto it = experience.cbegin(); it != experience.cend(); ++it)
+            m_experience.insert(it.key(), it.value());
         Q_EMIT experienceChanged();
         syncPendingOrderPolling(
             experience.value(QStringLiteral("billing")).toMap().value(QStringLiteral("orders")).toList());
@@ -365,8 +370,15 @@ void AppController::refreshExperienceSectionAsync(const QString &section, const 
         return;
     requestJsonAsync(
         QStringLiteral("GET"), path, QVariantMap(), true,
-        [this, gate, section, normalize](const QVariantMap &response, bool success) {
+        [this, gate, section, path, normalize, showLoading](const QVariantMap &response, bool success) {
+            const bool askedAgain = takeRefreshAskedAgain(gate);
             endRefreshGate(gate);
+            if (askedAgain) {
+                // Something changed after this request went out: its answer is
+                // older than what was asked for, so the newer read replaces it.
+                refreshExperienceSectionAsync(section, path, normalize, showLoading);
+                return;
+            }
             if (!success || response.isEmpty())
                 return;
             const QVariantMap stored = normalize ? normalize(response) : response;

@@ -16,18 +16,21 @@ void AppController::uploadDiagnosticLog()
     appendDiagnosticLog(QStringLiteral("Diagnostic upload requested from About version tap.\n"));
     if (!m_loggedIn || m_authToken.trimmed().isEmpty()) {
         updateApiError(QStringLiteral("请先登录后再上传日志。"));
+        Q_EMIT diagnosticUploadFinished(false, m_apiError);
         return;
     }
     const QString path = DiagnosticLog::desktopDiagnosticLogPath();
     const QFileInfo info(path);
     if (path.isEmpty() || !info.exists() || info.size() <= 0) {
         updateApiError(QStringLiteral("未发现日志"));
+        Q_EMIT diagnosticUploadFinished(false, m_apiError);
         return;
     }
     const QByteArray sent = DiagnosticUpload::readLogTail(path);
     const QString text = QString::fromUtf8(sent).trimmed();
     if (text.isEmpty() || !DiagnosticUpload::hasDiagnosticContent(sent)) {
         updateApiError(QStringLiteral("未发现日志"));
+        Q_EMIT diagnosticUploadFinished(false, m_apiError);
         return;
     }
 
@@ -45,11 +48,16 @@ void AppController::uploadDiagnosticLog()
         QStringLiteral("POST"), QString::fromLatin1(Backend::Path::kDiagnosticLogs),
         DiagnosticUpload::uploadBody(context, text), true,
         [this, path, sent](const QVariantMap &, bool success) {
-            if (!success)
+            // The panel waits for this whatever happened: a second failure
+            // with the same text changes no text and would leave it waiting.
+            if (!success) {
+                Q_EMIT diagnosticUploadFinished(false, m_apiError);
                 return;
+            }
             // Lines written while the upload was on its way were not sent: they stay.
             DiagnosticUpload::removeUploadedPart(path, sent);
             updateApiError(QStringLiteral("日志已上传"));
+            Q_EMIT diagnosticUploadFinished(true, m_apiError);
         },
         true);
 }

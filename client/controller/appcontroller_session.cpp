@@ -88,7 +88,9 @@ void AppController::clearLocalAuthSession(const QString &message)
     // A sign-in waiting for its bootstrap never hears back from the ended
     // session: it must not stay busy.
     setBusy(false);
-    m_orderPollTimer->stop();
+    // The watched order belongs to this account: forgotten with it, so the
+    // next account never polls it with its own token.
+    stopPendingOrderPolling();
     setBackendOffline(false);
     const QString status = message.trimmed().isEmpty() ? QStringLiteral("已退出登录") : message.trimmed();
     m_statusText = status;

@@ -79,7 +79,14 @@ void AppController::refreshSupportChat()
     requestJsonAsync(
         QStringLiteral("GET"), QString::fromLatin1(Backend::Path::kSupportChat), QVariantMap(), true,
         [this, gate](const QVariantMap &response, bool success) {
+            const bool askedAgain = takeRefreshAskedAgain(gate);
             endRefreshGate(gate);
+            if (askedAgain && m_loggedIn) {
+                // A change was announced while this read was out: its answer is
+                // older than that change, the next read shows it.
+                refreshSupportChat();
+                return;
+            }
             QVariantMap current = m_experience.value(QStringLiteral("support")).toMap();
             current.insert(QStringLiteral("loading"), false);
             if (success)
@@ -122,6 +129,15 @@ QVariantMap AppController::uploadSupportMedia(const QString &fileUrl)
         return QVariantMap();
     }
     const QFileInfo file(uploadPathFromUrl(fileUrl));
+    // A link is looked at, not followed: a "screenshot.png" that points at a
+    // private file must not send that file. exists() follows links, so a
+    // dangling link counts as a link, not as missing.
+    if (!fileUrl.trimmed().isEmpty() && (file.isSymLink() || file.isShortcut() || file.isJunction()
+                                         || file.suffix().compare(QLatin1String("lnk"), Qt::CaseInsensitive) == 0
+                                         || (file.exists() && !file.isFile()))) {
+        updateApiError(QStringLiteral("只能上传文件本身，不能上传快捷方式、链接或特殊文件。"));
+        return QVariantMap();
+    }
     if (fileUrl.trimmed().isEmpty() || !file.exists() || !file.isFile()) {
         updateApiError(QStringLiteral("未找到要上传的文件。"));
         return QVariantMap();

@@ -23,6 +23,11 @@ bool isStrictWebUrl(const QString &text);
 // Whether a checkout URL may go to the system's URL handler: http or https with a host.
 bool isOpenableCheckoutUrl(const QUrl &url);
 
+// The page to open for a checkout URL: read tolerantly (a payment page may
+// carry a raw "|", "{", "^", a blank or a lone "%"), then held to http or
+// https with a host; an invalid URL when it is not such a page.
+QUrl checkoutPageUrl(const QString &text);
+
 // The checkout URL of a checkout answer (see the .cpp for the key order);
 // "msg" counts only when it is a web URL, since a failed answer puts its error sentence there.
 QString checkoutUrlFromResponse(const QVariantMap &response);
@@ -46,6 +51,24 @@ PendingOrderMatch pendingOrderForPlan(const QVariantList &orders, const QString 
 
 // The id of the first pending order with a non-empty id, or empty.
 QString firstPendingOrderId(const QVariantList &orders);
+
+// The first order whose trimmed "id" equals the id; empty when none is listed.
+QVariantMap orderById(const QVariantList &orders, const QString &orderId);
+
+// The amount an order shows, for the dialog that resumes it: "amount" (or
+// "price", "total"), trimmed; empty when the order is not listed.
+QString orderAmount(const QVariantList &orders, const QString &orderId);
+
+// A plan's billing cycle, "monthly", "quarterly", "semiannual", "yearly" or
+// empty: from its own cycle or duration fields when it has them, else from
+// the words of its billing, id and name (a half-year plan is never taken for
+// the yearly one).
+QString planCycle(const QVariantMap &plan);
+
+// How a daily-trial claim answer ends: "ok" decides when present; without it
+// the trial or membership state it carries counts; with neither it is unknown.
+enum class TrialClaimOutcome { Claimed, Refused, Unknown };
+TrialClaimOutcome trialClaimOutcome(const QVariantMap &response);
 
 // The display name of the plan with that id: "name", "displayName" or "title".
 QString planNameById(const QVariantList &plans, const QString &planId);

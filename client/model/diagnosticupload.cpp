@@ -38,7 +38,15 @@ QByteArray remainderAfterUpload(const QByteArray &current, const QByteArray &upl
     const qsizetype at = current.lastIndexOf(marker);
     if (at < 0)
         return current;
-    return current.mid(at + marker.size());
+    // Walk back from the marker's end over the bytes that were sent; what lies
+    // before them (the start of a log longer than the upload) was never sent
+    // and stays, as does everything written after.
+    const qsizetype end = at + marker.size();
+    qsizetype matched = marker.size();
+    while (matched < uploaded.size() && end - matched - 1 >= 0
+           && current.at(end - matched - 1) == uploaded.at(uploaded.size() - matched - 1))
+        ++matched;
+    return current.left(end - matched) + current.mid(end);
 }
 
 bool removeUploadedPart(const QString &path, const QByteArray &uploaded)

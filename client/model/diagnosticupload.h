@@ -15,9 +15,10 @@ inline constexpr qint64 kUploadLimitBytes = 524288;
 // cannot be read.
 QByteArray readLogTail(const QString &path, qint64 limit = kUploadLimitBytes);
 
-// What of the current file was not part of the upload: the bytes after the
-// uploaded text's last occurrence. When the uploaded text is not found (the
-// file was trimmed or replaced meanwhile) everything is kept.
+// What of the current file was not part of the upload: the bytes before and
+// after the uploaded text's last occurrence (a long log sends only its tail,
+// so its start was never sent). When the uploaded text is not found (the file
+// was trimmed or replaced meanwhile) everything is kept.
 QByteArray remainderAfterUpload(const QByteArray &current, const QByteArray &uploaded);
 
 // Removes the uploaded part of the log: deletes the file when nothing but

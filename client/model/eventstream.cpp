@@ -1,9 +1,11 @@
 #include "eventstream.h"
 
+#include "api/apierrors.h"
 #include "api/backendcontract.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 
 namespace EventStream {
 
@@ -84,6 +86,43 @@ int reconnectDelay(int backoffMs)
 int nextBackoff(int delayMs)
 {
     return delayMs >= kMaxBackoffMs / 2 ? kMaxBackoffMs : qMin(2 * delayMs, kMaxBackoffMs);
+}
+
+int handshakeStatus(const QString &errorString)
+{
+    // Qt words a refused upgrade as "... Unhandled http status code: 401 (Unauthorized)."
+    static const QRegularExpression pattern(QStringLiteral("status code:\\s*(\\d{3})"),
+                                            QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch match = pattern.match(errorString);
+    return match.hasMatch() ? match.captured(1).toInt() : 0;
+}
+
+bool socketErrorEndsSession(QAbstractSocket::SocketError error, const QString &errorString, bool signedIn)
+{
+    switch (error) {
+    case QAbstractSocket::ProxyAuthenticationRequiredError:
+    case QAbstractSocket::ProxyConnectionRefusedError:
+    case QAbstractSocket::ProxyConnectionClosedError:
+    case QAbstractSocket::ProxyConnectionTimeoutError:
+    case QAbstractSocket::ProxyNotFoundError:
+    case QAbstractSocket::ProxyProtocolError:
+        return false;
+    default:
+        break;
+    }
+    const int status = handshakeStatus(errorString);
+    // 407 is a proxy's word, never the server's.
+    if (status == 0 || status == 407)
+        return false;
+    const qsizetype open = errorString.indexOf(QLatin1Char('('));
+    const qsizetype close = errorString.lastIndexOf(QLatin1Char(')'));
+    const QString reason = open >= 0 && close > open ? errorString.mid(open + 1, close - open - 1) : QString();
+    return Api::shouldForceLogout(status, reason, true, signedIn);
+}
+
+int redialDelay(int backoffMs, qint64 connectedForMs)
+{
+    return reconnectDelay(backoffAfterDisconnect(backoffMs, connectedForMs));
 }
 
 int backoffAfterDisconnect(int backoffMs, qint64 connectedForMs)

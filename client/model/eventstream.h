@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QAbstractSocket>
 #include <QNetworkRequest>
 #include <QString>
 #include <QUrl>
@@ -61,5 +62,25 @@ int nextBackoff(int delayMs);
 // The back-off to use after a drop: reset only when the connection was up
 // long enough to count as healthy (connectedForMs < 0: it never connected).
 int backoffAfterDisconnect(int backoffMs, qint64 connectedForMs);
+
+// The HTTP status of a handshake the server refused, read from the socket's
+// error text; 0 when the error is not the server's answer.
+int handshakeStatus(const QString &errorString);
+
+// Whether a failed stream means the session is over. Only the server's own
+// answer can say so (its handshake status, by the forced-logout rules); a
+// proxy that wants credentials or refuses, a dead network or a broken
+// connection never ends a session.
+bool socketErrorEndsSession(QAbstractSocket::SocketError error, const QString &errorString, bool signedIn);
+
+// A ping goes out this often while the stream is open; no pong within the
+// answer window counts the connection as dead.
+inline constexpr int kKeepAliveIntervalMs = 30000;
+inline constexpr int kKeepAliveAnswerMs = 10000;
+
+// The wait before the next dial after a drop: a stream that was open for
+// less than the stable time (or never opened) waits at least the current
+// back-off, however soon it dropped.
+int redialDelay(int backoffMs, qint64 connectedForMs);
 
 } // namespace EventStream

@@ -849,13 +849,18 @@ ApplicationWindow {
     }
 
     // A label that, when there is no room, ends in "…" and shows the whole text on hover.
+    // It shows server texts (node and place names), so neither it nor its tooltip reads markup.
     component FitLabel: Label {
+        id: fitLabel
         elide: Text.ElideRight
-        ToolTip.visible: truncated && fitHover.hovered
-        ToolTip.text: text
-        ToolTip.delay: 400
+        textFormat: Text.PlainText
 
         HoverHandler { id: fitHover }
+        PlainToolTip {
+            visible: fitLabel.truncated && fitHover.hovered
+            text: fitLabel.text
+            delay: 400
+        }
     }
 
     component SectionLabel: Label {
@@ -3691,10 +3696,18 @@ ApplicationWindow {
         return null
     }
 
-    // "monthly", "quarterly" or "yearly" from a plan's billing, id and name.
+    // "monthly", "quarterly", "semiannual" or "yearly": the plan's own cycle
+    // when the controller read one, else the words of its billing, id and name
+    // (half-year words first: they contain the year's).
     function planCycle(plan) {
+        var declared = textOf(plan ? plan["cycle"] : "")
+        if (declared.length > 0)
+            return declared
         var text = [textOf(plan ? plan["billing"] : ""), textOf(plan ? plan["id"] : ""),
                     textOf(plan ? plan["name"] : "")].join(" ").toLowerCase()
+        if (text.indexOf("semiannual") >= 0 || text.indexOf("semi-annual") >= 0 || text.indexOf("half-year") >= 0
+                || text.indexOf("半年") >= 0) // i18n-exempt: matched, not shown
+            return "semiannual"
         if (text.indexOf("quarter") >= 0 || text.indexOf("season") >= 0 || text.indexOf("季") >= 0) // i18n-exempt: matched, not shown
             return "quarterly"
         if (text.indexOf("year") >= 0 || text.indexOf("annual") >= 0 || text.indexOf("年") >= 0) // i18n-exempt: matched, not shown
@@ -3811,6 +3824,17 @@ ApplicationWindow {
             appController.resumeOrder(checkoutOrderId)
         else
             appController.choosePlan(checkoutPlanId)
+    }
+
+    function orderAmountText(orderId) {
+        for (var i = 0; i < billingOrders.length; ++i) {
+            var order = billingOrders[i] || {}
+            if (textOf(order["id"]) === orderId && orderId.length > 0) {
+                var amount = firstText(order, ["amount", "price", "total"])
+                return amount.length > 0 ? amountText(amount) : ""
+            }
+        }
+        return ""
     }
 
     function checkoutPlan() {
@@ -4246,7 +4270,8 @@ ApplicationWindow {
             return left > 0 ? Math.ceil(left / 60000) : 0
         }
         primary: !claimed
-        enabled: !claimed && window.trialClaimable()
+        // One claim at a time: a double click must not send two.
+        enabled: !claimed && window.trialClaimable() && !(window.hasController && appController.trialClaimInFlight)
         text: minutesLeft > 0 ? window.tn("体验剩余 %1 分钟", minutesLeft)
                               : (claimed ? window.t("已领取") : window.t("领会员"))
         onClicked: window.trialPromptVisible = true
@@ -6019,11 +6044,6 @@ ApplicationWindow {
                             diagnosticResult = ""
                             uploadPending = true
                             appController.uploadDiagnosticLog()
-                            // Refusals answer at once; the upload itself answers later.
-                            if (appController.apiError.length > 0 && !appController.networkLoading) {
-                                diagnosticResult = appController.apiError
-                                uploadPending = false
-                            }
                         }
 
                         function clearCache() {
@@ -6045,10 +6065,9 @@ ApplicationWindow {
                         Connections {
                             target: window.hasController && aboutPanel.uploadPending ? appController : null
 
-                            function onApiErrorChanged() {
-                                if (appController.apiError.length === 0)
-                                    return
-                                aboutPanel.diagnosticResult = appController.apiError
+                            // Every upload ends here, also a second failure with the same text.
+                            function onDiagnosticUploadFinished(success, message) {
+                                aboutPanel.diagnosticResult = message.length > 0 ? message : appController.apiError
                                 aboutPanel.uploadPending = false
                             }
                         }
@@ -7151,7 +7170,9 @@ ApplicationWindow {
             message: {
                 var name = window.checkoutPlanName.length > 0 ? window.t(window.checkoutPlanName)
                                                               : (plan ? window.planDisplayName(plan) : "—")
-                var price = plan ? window.amountText(plan["price"]) : "—"
+                // A resumed order costs what it was created for, not what the plan costs today.
+                var orderAmount = window.checkoutResume ? window.orderAmountText(window.checkoutOrderId) : ""
+                var price = orderAmount.length > 0 ? orderAmount : (plan ? window.amountText(plan["price"]) : "—")
                 return window.t("套餐：%1 · %2").arg(name).arg(price)
             }
             detail: {

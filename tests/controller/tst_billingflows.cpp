@@ -71,6 +71,10 @@ private Q_SLOTS:
     void unansweredOrderRunsOutOfPolls();
     void prepareOffersFirstPendingOrder();
     void dailyTrialOncePerDay();
+    void sessionEndForgetsTheWatchedOrder_data();
+    void sessionEndForgetsTheWatchedOrder();
+    void paidOrderAnnouncedBesideOlderPending();
+    void trialClaimGoesOutOnce();
 
 private:
     std::unique_ptr<AppController> signedIn(const QString &email, const QString &password);
@@ -115,6 +119,85 @@ std::unique_ptr<AppController> BillingFlowsTest::signedIn(const QString &email, 
     if (!QTest::qWaitFor([&] { return !controller->networkLoading(); }, 10000))
         return nullptr;
     return controller;
+}
+
+void BillingFlowsTest::sessionEndForgetsTheWatchedOrder_data()
+{
+    QTest::addColumn<bool>("forced");
+    QTest::newRow("sign-out") << false;
+    QTest::newRow("forced logout") << true;
+}
+
+// The next account on this PC must never poll the previous one's order with
+// its own token.
+void BillingFlowsTest::sessionEndForgetsTheWatchedOrder()
+{
+    QFETCH(bool, forced);
+    auto controller = signedIn(QLatin1String(kTrialEmail), QLatin1String(kTrialPassword));
+    QVERIFY(controller);
+    // Slow polls, so one is still out when the session ends.
+    controller->setPendingOrderPollIntervalsForTesting(400, 800);
+    m_server->setFault(QStringLiteral("/api/v1/payments/confirm"), DevServer::Fault::delayed(300, 100));
+    const QUrl page = checkout(*controller, QStringLiteral("lite-monthly"));
+    QVERIFY(page.isValid());
+    QVERIFY(controller->pendingOrderWatchRunning());
+    if (forced)
+        controller->triggerForcedLogout(QString());
+    else
+        controller->signOut();
+    QVERIFY(!controller->loggedIn());
+    QVERIFY(controller->pendingOrderId().isEmpty());
+    QVERIFY(!controller->pendingOrderWatchRunning());
+
+    controller->signIn(QStringLiteral("demo@quillet.dev"), QStringLiteral("Quillet-demo-2026"));
+    QTRY_VERIFY_WITH_TIMEOUT(controller->loggedIn() && controller->bootstrapReady() && !controller->busy(), 15000);
+    QTest::qWait(400);
+    m_server->resetRequestCounts();
+    QTest::qWait(1500);
+    QCOMPARE(m_server->requestCount(QStringLiteral("/api/v1/payments/confirm")), 0);
+    QVERIFY(controller->pendingOrderId().isEmpty());
+    QVERIFY(controller->loggedIn());
+}
+
+// The watched order is paid while an older one of the same account is still
+// pending: the payment is announced, and only then is the older one watched.
+void BillingFlowsTest::paidOrderAnnouncedBesideOlderPending()
+{
+    auto controller = signedIn(QLatin1String(kTrialEmail), QLatin1String(kTrialPassword));
+    QVERIFY(controller);
+    const QUrl older = checkout(*controller, QStringLiteral("lite-monthly"));
+    const QString olderId = QUrlQuery(older).queryItemValue(QStringLiteral("order"));
+    QTRY_COMPARE_WITH_TIMEOUT(statusOf(*controller, olderId), QStringLiteral("pending"), 10000);
+    const QUrl page = checkout(*controller, QStringLiteral("team-yearly"));
+    const QString orderId = QUrlQuery(page).queryItemValue(QStringLiteral("order"));
+    QTRY_COMPARE_WITH_TIMEOUT(controller->pendingOrderId(), orderId, 10000);
+    QTRY_VERIFY(!controller->networkLoading());
+
+    // The reload after the payment lands before the watch's own poll.
+    m_server->setFault(QStringLiteral("/api/v1/payments/confirm"), DevServer::Fault::delayed(1500, 100));
+    QCOMPARE(pressCheckoutButton(page, QStringLiteral("pay")), 200);
+    controller->loadBootstrap();
+    QTRY_COMPARE_WITH_TIMEOUT(controller->statusText(), QStringLiteral("支付成功，套餐状态已更新。"), 15000);
+    QVERIFY(controller->hasActiveMembership());
+    // The older order is watched afterwards, with its own fresh budget.
+    QTRY_COMPARE_WITH_TIMEOUT(controller->pendingOrderId(), olderId, 10000);
+}
+
+// A double click on "领会员" claims once; the button is held while the claim is out.
+void BillingFlowsTest::trialClaimGoesOutOnce()
+{
+    auto controller = signedIn(QLatin1String(kTrialEmail), QLatin1String(kTrialPassword));
+    QVERIFY(controller);
+    m_server->resetRequestCounts();
+    m_server->setFault(QStringLiteral("/api/v1/trial/claim"), DevServer::Fault::delayed(300));
+    QSignalSpy held(controller.get(), &AppController::trialClaimInFlightChanged);
+    controller->claimDailyTrial();
+    QVERIFY(controller->trialClaimInFlight());
+    controller->claimDailyTrial();
+    QTRY_VERIFY_WITH_TIMEOUT(!controller->trialClaimInFlight(), 10000);
+    QCOMPARE(held.count(), 2);
+    QTest::qWait(300);
+    QCOMPARE(m_server->requestCount(QStringLiteral("/api/v1/trial/claim")), 1);
 }
 
 QUrl BillingFlowsTest::checkout(AppController &controller, const QString &planId)

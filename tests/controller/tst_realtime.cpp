@@ -10,16 +10,21 @@
 #include "testaccounts.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QDirIterator>
 #include <QFile>
 #include <QJsonDocument>
 #include <QNetworkAccessManager>
+#include <QNetworkProxy>
 #include <QNetworkReply>
+#include <QProcess>
 #include <QScopeGuard>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QSqlQuery>
 #include <QStandardPaths>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QWebSocket>
@@ -88,6 +93,88 @@ bool writeFile(const QString &path, const QByteArray &bytes)
     return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
 }
 
+// An office proxy on loopback that wants credentials for every request.
+class AuthenticatingProxy : public QTcpServer
+{
+public:
+    AuthenticatingProxy()
+    {
+        connect(this, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket *socket = nextPendingConnection()) {
+                connect(socket, &QTcpSocket::readyRead, socket, [this, socket] {
+                    socket->readAll();
+                    ++requests;
+                    socket->write("HTTP/1.1 407 Proxy Authentication Required\r\n"
+                                  "Proxy-Authenticate: Basic realm=\"office\"\r\n"
+                                  "Content-Length: 0\r\nConnection: close\r\n\r\n");
+                    socket->disconnectFromHost();
+                });
+                connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+            }
+        });
+        listen(QHostAddress::LocalHost);
+    }
+    int requests = 0;
+};
+
+// A relay in front of the backend that passes everything through, but cuts a
+// stream a while after it opened ("drop") or, once it is open, silently stops
+// passing its bytes ("swallow", a half-open connection after a NAT timeout).
+class StreamRelay : public QTcpServer
+{
+public:
+    enum class Mode { Drop, Swallow };
+    StreamRelay(quint16 upstreamPort, Mode mode, int dropAfterMs = 300)
+        : m_upstreamPort(upstreamPort), m_mode(mode), m_dropAfterMs(dropAfterMs)
+    {
+        connect(this, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket *client = nextPendingConnection())
+                relay(client);
+        });
+        listen(QHostAddress::LocalHost);
+    }
+    QList<qint64> dialTimes; // ms since the relay started, one per stream handshake
+    QElapsedTimer clock;
+
+private:
+    void relay(QTcpSocket *client)
+    {
+        if (!clock.isValid())
+            clock.start();
+        auto *upstream = new QTcpSocket(client);
+        auto stream = std::make_shared<bool>(false);
+        auto passing = std::make_shared<bool>(true);
+        connect(client, &QTcpSocket::readyRead, client, [=] {
+            const QByteArray bytes = client->readAll();
+            if (!*stream && bytes.contains("GET /api/v1/ws")) {
+                *stream = true;
+                dialTimes << clock.elapsed();
+                if (m_mode == Mode::Drop)
+                    QTimer::singleShot(m_dropAfterMs, client, [client] { client->abort(); });
+                else
+                    QTimer::singleShot(m_dropAfterMs, client, [passing] { *passing = false; });
+            }
+            if (*passing)
+                upstream->write(bytes);
+        });
+        connect(upstream, &QTcpSocket::readyRead, client, [=] {
+            const QByteArray bytes = upstream->readAll();
+            if (*passing)
+                client->write(bytes);
+        });
+        connect(client, &QTcpSocket::disconnected, client, [=] {
+            upstream->abort();
+            client->deleteLater();
+        });
+        connect(upstream, &QTcpSocket::disconnected, client, [client] { client->disconnectFromHost(); });
+        upstream->connectToHost(QHostAddress::LocalHost, m_upstreamPort);
+    }
+
+    quint16 m_upstreamPort;
+    Mode m_mode;
+    int m_dropAfterMs;
+};
+
 } // namespace
 
 // The event stream, the inbox, the support chat and the diagnostic upload,
@@ -107,6 +194,13 @@ private Q_SLOTS:
     void deviceQuotaSignsOutTheOldestDevice();
     void eventActions_data();
     void eventActions();
+    void systemProxyNeverReachesTheStream_data();
+    void systemProxyNeverReachesTheStream();
+    void bootstrapKeepsSupportChat_data();
+    void bootstrapKeepsSupportChat();
+    void droppingRelayIsDialledByBackoff();
+    void silentStreamIsDroppedAndRedialled();
+    void networkReturnDialsAtOnce();
     void reconnectBacksOffAcrossServerRestart();
     void refusedStreamEndsStaleSession();
     void bootstrapDuringPendingReconnectWaits();
@@ -117,7 +211,13 @@ private Q_SLOTS:
     void supportUpload_data();
     void supportUpload();
     void supportUploadKeepsTokenOffCommandLine();
+    void supportUploadRefusesLinks_data();
+    void supportUploadRefusesLinks();
+    void eventDuringRefreshRunsItAgain_data();
+    void eventDuringRefreshRunsItAgain();
     void diagnosticUploadSendsTailAndKeepsNewLines();
+    void diagnosticUploadAlwaysFinishes_data();
+    void diagnosticUploadAlwaysFinishes();
     void clearCachedLogsRemovesFiles();
     void logsNeverHoldSecrets();
 
@@ -128,6 +228,7 @@ private:
     std::unique_ptr<TestEnvironment> m_env;
     std::unique_ptr<DevServerRunner> m_server;
     QByteArray m_originalPath;
+    QString m_lastSignInTrouble; // why the last signedIn() gave up
 };
 
 void RealtimeTest::initTestCase()
@@ -159,10 +260,17 @@ std::unique_ptr<AppController> RealtimeTest::signedIn(const QString &email, cons
     auto controller = std::make_unique<AppController>();
     controller->setApiTimingsForTesting(fastTimings());
     controller->signIn(email.isEmpty() ? kMemberEmail : email, password.isEmpty() ? kMemberPassword : password);
-    if (!QTest::qWaitFor([&] { return controller->loggedIn() && !controller->busy(); }, 15000))
+    if (!QTest::qWaitFor([&] { return controller->loggedIn() && !controller->busy(); }, 15000)) {
+        m_lastSignInTrouble = QStringLiteral("not signed in: %1").arg(controller->apiError());
         return nullptr;
-    if (!QTest::qWaitFor([&] { return streamOpen(*controller) && !controller->networkLoading(); }, 10000))
+    }
+    if (!QTest::qWaitFor([&] { return streamOpen(*controller) && !controller->networkLoading(); }, 10000)) {
+        m_lastSignInTrouble = QStringLiteral("stream %1, signed in %2")
+                                  .arg(controller->eventSocket() ? controller->eventSocket()->errorString()
+                                                                 : QStringLiteral("none"))
+                                  .arg(controller->loggedIn());
         return nullptr;
+    }
     return controller;
 }
 
@@ -306,6 +414,148 @@ void RealtimeTest::eventActions()
     QVERIFY(streamOpen(*controller));
 }
 
+void RealtimeTest::systemProxyNeverReachesTheStream_data()
+{
+    QTest::addColumn<bool>("authenticating");
+    QTest::newRow("proxy answers 407") << true;
+    QTest::newRow("proxy port refuses") << false;
+}
+
+// The system proxy is set for the whole process, as an office PC has it (one
+// that wants credentials, or one that is gone): the stream is made to go
+// straight to the backend, and the session stays. (Qt may skip a proxy for
+// loopback by itself, so the socket's own setting is checked as well; the
+// error rule that no proxy error ends a session has its rows of its own.)
+void RealtimeTest::systemProxyNeverReachesTheStream()
+{
+    QFETCH(bool, authenticating);
+    AuthenticatingProxy proxy;
+    const quint16 port = proxy.serverPort();
+    if (!authenticating)
+        proxy.close(); // nothing listens there any more
+    QNetworkProxy::setApplicationProxy(QNetworkProxy(QNetworkProxy::HttpProxy, QStringLiteral("127.0.0.1"), port));
+    const auto restore = qScopeGuard([] { QNetworkProxy::setApplicationProxy(QNetworkProxy(QNetworkProxy::NoProxy)); });
+
+    auto controller = signedIn();
+    QVERIFY2(controller, qPrintable(m_lastSignInTrouble));
+    QCOMPARE(controller->eventSocket()->proxy().type(), QNetworkProxy::NoProxy);
+    QTest::qWait(300);
+    QVERIFY(controller->loggedIn());
+    QVERIFY(!controller->sessionKickDialogVisible());
+    QVERIFY(streamOpen(*controller));
+    QCOMPARE(proxy.requests, 0);
+    QCOMPARE(m_server->requestCount(QStringLiteral("/api/v1/ws")), 1);
+}
+
+void RealtimeTest::bootstrapKeepsSupportChat_data()
+{
+    QTest::addColumn<QString>("trigger");
+    QTest::newRow("payment event") << "payment";
+    QTest::newRow("blocking reload") << "reload";
+    QTest::newRow("profile visit") << "profile";
+}
+
+// The bootstrap carries no support chat: reloading it must not take the open
+// conversation off the screen.
+void RealtimeTest::bootstrapKeepsSupportChat()
+{
+    QFETCH(QString, trigger);
+    auto controller = signedIn();
+    QVERIFY(controller);
+    controller->refreshSupportChat();
+    QTRY_VERIFY(!chatMessages(*controller).isEmpty());
+    const int shown = chatMessages(*controller).size();
+    m_server->resetRequestCounts();
+    if (trigger == QLatin1String("payment"))
+        controller->handleRealtimeEvent(QString(), QStringLiteral(R"({"type":"payment_updated"})"));
+    else if (trigger == QLatin1String("reload"))
+        controller->loadBootstrap();
+    else
+        controller->navigate(QStringLiteral("profile"));
+    QTRY_VERIFY(m_server->requestCount(kBootstrapRoute) >= 1);
+    QTRY_VERIFY(!controller->networkLoading());
+    QTest::qWait(200);
+    QCOMPARE(chatMessages(*controller).size(), shown);
+    QVERIFY(!section(*controller, QStringLiteral("support")).value(QStringLiteral("contact")).toMap().isEmpty());
+    // The sections the bootstrap does carry were refreshed.
+    QVERIFY(controller->experience().contains(QStringLiteral("billing")));
+}
+
+// A server (or a middle box) that accepts the stream and drops it 300 ms later:
+// the client must not dial faster than its back-off, nor reload more than once
+// per reconnect.
+void RealtimeTest::droppingRelayIsDialledByBackoff()
+{
+    StreamRelay relay(QUrl(m_server->baseUrl()).port(), StreamRelay::Mode::Drop);
+    QVERIFY(relay.isListening());
+    qputenv("TARN_API_BASE_URL", QStringLiteral("http://127.0.0.1:%1").arg(relay.serverPort()).toUtf8());
+    auto controller = std::make_unique<AppController>();
+    controller->setApiTimingsForTesting(fastTimings());
+    controller->signIn(kMemberEmail, kMemberPassword);
+    QTRY_VERIFY_WITH_TIMEOUT(controller->loggedIn() && !controller->busy(), 15000);
+    QTRY_VERIFY_WITH_TIMEOUT(!relay.dialTimes.isEmpty(), 10000);
+    const int bootstrapsBefore = m_server->requestCount(kBootstrapRoute);
+
+    QTest::qWait(12000);
+    QVERIFY(controller->loggedIn());
+    const QList<qint64> dials = relay.dialTimes;
+    // 1 s, 2 s, 4 s after each 300 ms connection: at most five dials in 12 s.
+    QVERIFY2(dials.size() <= 5, qPrintable(QStringLiteral("%1 dials").arg(dials.size())));
+    QVERIFY(dials.size() >= 3);
+    for (int i = 1; i < dials.size(); ++i) {
+        const qint64 gap = dials.at(i) - dials.at(i - 1);
+        QVERIFY2(gap >= (1000 << (i - 1)), qPrintable(QStringLiteral("dial %1 came %2 ms after the one before").arg(i).arg(gap)));
+    }
+    const int bootstraps = m_server->requestCount(kBootstrapRoute) - bootstrapsBefore;
+    QVERIFY2(bootstraps <= dials.size(), qPrintable(QStringLiteral("%1 bootstraps for %2 dials").arg(bootstraps).arg(dials.size())));
+}
+
+// A half-open connection (the relay stops passing bytes once the stream is
+// open): the keep-alive notices and the stream is dialled again.
+void RealtimeTest::silentStreamIsDroppedAndRedialled()
+{
+    StreamRelay relay(QUrl(m_server->baseUrl()).port(), StreamRelay::Mode::Swallow);
+    QVERIFY(relay.isListening());
+    qputenv("TARN_API_BASE_URL", QStringLiteral("http://127.0.0.1:%1").arg(relay.serverPort()).toUtf8());
+    auto controller = std::make_unique<AppController>();
+    controller->setApiTimingsForTesting(fastTimings());
+    controller->setEventKeepAliveForTesting(400, 300);
+    controller->signIn(kMemberEmail, kMemberPassword);
+    QTRY_VERIFY_WITH_TIMEOUT(controller->loggedIn() && !controller->busy(), 15000);
+    QTRY_VERIFY_WITH_TIMEOUT(streamOpen(*controller), 10000);
+    QCOMPARE(relay.dialTimes.size(), 1);
+    // Ping at 400 ms, no answer by 700 ms, redial after the 1 s back-off.
+    QTRY_VERIFY_WITH_TIMEOUT(relay.dialTimes.size() >= 2, 8000);
+    QVERIFY(controller->loggedIn());
+    QVERIFY(!controller->sessionKickDialogVisible());
+}
+
+void RealtimeTest::networkReturnDialsAtOnce()
+{
+    auto controller = signedIn();
+    QVERIFY(controller);
+    // A stream that answers its ping stays as it is.
+    QWebSocket *socket = controller->eventSocket();
+    controller->onNetworkReturned();
+    QTest::qWait(300);
+    QCOMPARE(controller->eventSocket(), socket);
+    QVERIFY(streamOpen(*controller));
+
+    controller->eventSocket()->abort();
+    QTRY_VERIFY(controller->eventReconnectTimer()->isActive());
+    m_server->resetRequestCounts();
+    controller->onNetworkReturned();
+    QVERIFY(!controller->eventReconnectTimer()->isActive());
+    QVERIFY(controller->eventSocket());
+    QTRY_VERIFY_WITH_TIMEOUT(streamOpen(*controller), 900); // well before the back-off
+    QCOMPARE(m_server->requestCount(QStringLiteral("/api/v1/ws")), 1);
+
+    // Signed out, nothing dials.
+    controller->signOut();
+    controller->onNetworkReturned();
+    QVERIFY(!controller->eventSocket());
+}
+
 void RealtimeTest::reconnectBacksOffAcrossServerRestart()
 {
     // A server of its own with its data on disk, so the session outlives the restart.
@@ -331,8 +581,11 @@ void RealtimeTest::reconnectBacksOffAcrossServerRestart()
 
     QVERIFY(server.start(options));
     QTRY_VERIFY_WITH_TIMEOUT(streamOpen(*controller), 10000);
-    // The server's "connected" starts the back-off over.
-    QTRY_COMPARE(controller->eventReconnectBackoffMs(), 1000);
+    // The server's greeting does not start the back-off over: only a
+    // connection that stays up for a while does (a server that accepts and
+    // drops at once greets too).
+    QTest::qWait(300);
+    QVERIFY(controller->eventReconnectBackoffMs() > 1000);
     QVERIFY(controller->loggedIn());
     QVERIFY(!timer->isActive());
 }
@@ -430,7 +683,8 @@ void RealtimeTest::supportRefreshGateAndLoadingFlag()
     controller->refreshSupportChat();
     QTRY_VERIFY(!section(*controller, QStringLiteral("support")).value(QStringLiteral("loading")).toBool());
     QTest::qWait(100);
-    QCOMPARE(m_server->requestCount(kChatRoute), 1);
+    // Never two at once: the second ask waits for the first and runs after it.
+    QCOMPARE(m_server->requestCount(kChatRoute), 2);
     QCOMPARE(chatCount(*controller, QStringLiteral("agent")), 1); // the greeting
     QVERIFY(!section(*controller, QStringLiteral("support")).value(QStringLiteral("contact")).toMap().isEmpty());
 
@@ -560,6 +814,80 @@ void RealtimeTest::supportUploadKeepsTokenOffCommandLine()
     QVERIFY2(!QFile::exists(configPath), "the credentials file outlived curl");
 }
 
+void RealtimeTest::supportUploadRefusesLinks_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::newRow("link named like a picture to a private file") << "symlink";
+    QTest::newRow("link to a directory") << "dirlink";
+    QTest::newRow("named pipe") << "fifo";
+    QTest::newRow("windows shortcut") << "shortcut";
+}
+
+// Only the file the user picked goes out: never what a link or a shortcut
+// points at, never a pipe or a device.
+void RealtimeTest::supportUploadRefusesLinks()
+{
+    QFETCH(QString, kind);
+    if (QStandardPaths::findExecutable(QStringLiteral("curl")).isEmpty())
+        QSKIP("no curl on the search path");
+    auto controller = signedIn();
+    QVERIFY(controller);
+    QTemporaryDir dir;
+    const QString secret = dir.filePath(QStringLiteral("id_private"));
+    QVERIFY(writeFile(secret, "private key material\n"));
+    QString path = dir.filePath(QStringLiteral("screenshot.png"));
+    if (kind == QLatin1String("symlink")) {
+        QVERIFY(QFile::link(secret, path));
+    } else if (kind == QLatin1String("dirlink")) {
+        QVERIFY(QFile::link(dir.path(), path));
+    } else if (kind == QLatin1String("fifo")) {
+        QProcess mkfifo;
+        mkfifo.start(QStringLiteral("mkfifo"), {path});
+        if (!mkfifo.waitForFinished(5000) || mkfifo.exitCode() != 0)
+            QSKIP("no mkfifo here");
+    } else {
+        path = dir.filePath(QStringLiteral("screenshot.png.lnk"));
+        QVERIFY(writeFile(path, QByteArray("L\0\0\0", 4) + QByteArray(200, '\1')));
+    }
+    m_server->resetRequestCounts();
+    const QVariantMap attachment = controller->uploadSupportMedia(QUrl::fromLocalFile(path).toString());
+    QVERIFY(attachment.isEmpty());
+    QCOMPARE(controller->apiError(), QStringLiteral("只能上传文件本身，不能上传快捷方式、链接或特殊文件。"));
+    QCOMPARE(m_server->requestCount(QStringLiteral("/api/v1/support/media")), 0);
+}
+
+void RealtimeTest::eventDuringRefreshRunsItAgain_data()
+{
+    QTest::addColumn<QString>("event");
+    QTest::addColumn<QString>("route");
+    QTest::newRow("support_updated twice") << R"({"type":"support_updated"})" << kChatRoute;
+    QTest::newRow("message_updated twice") << R"({"type":"message_updated"})" << kMessagesRoute;
+}
+
+// A change announced while its section is being read is not lost: the read
+// runs once more when the first one is back (and only once, however many came).
+void RealtimeTest::eventDuringRefreshRunsItAgain()
+{
+    QFETCH(QString, event);
+    QFETCH(QString, route);
+    auto controller = signedIn();
+    QVERIFY(controller);
+    m_server->setFault(route, DevServer::Fault::delayed(400));
+    m_server->resetRequestCounts();
+    controller->handleRealtimeEvent(QString(), event);
+    QTest::qWait(100);
+    controller->handleRealtimeEvent(QString(), event);
+    controller->handleRealtimeEvent(QString(), event);
+    QTRY_COMPARE_WITH_TIMEOUT(m_server->requestCount(route), 2, 5000);
+    QTRY_VERIFY(!controller->networkLoading());
+    QTest::qWait(500);
+    QCOMPARE(m_server->requestCount(route), 2);
+    if (route == kChatRoute) {
+        QVERIFY(!section(*controller, QStringLiteral("support")).value(QStringLiteral("loading")).toBool());
+        QVERIFY(!chatMessages(*controller).isEmpty());
+    }
+}
+
 // --- diagnostics ------------------------------------------------------------------------
 
 void RealtimeTest::diagnosticUploadSendsTailAndKeepsNewLines()
@@ -588,15 +916,22 @@ void RealtimeTest::diagnosticUploadSendsTailAndKeepsNewLines()
     QCOMPARE(storedDiagnosticLogs(&stored), before + 1);
     QCOMPARE(stored, QString::fromUtf8(snapshot.right(DiagnosticUpload::kUploadLimitBytes)).trimmed());
     QVERIFY(stored.endsWith(QLatin1String("Diagnostic upload requested from About version tap.")));
+    // What was sent is gone; the start that did not fit and the line written
+    // meanwhile stay.
+    const QString firstLine = QStringLiteral("line 000000 of the old log");
+    const QString lastOld = QString::fromUtf8(log).trimmed().section(QLatin1Char('\n'), -1);
     const QString left = QString::fromUtf8(fileBytes(path));
-    QVERIFY2(left.contains(QLatin1String("written meanwhile")) && !left.contains(QLatin1String("of the old log")),
-             qPrintable(left.left(400)));
+    QVERIFY2(left.contains(QLatin1String("written meanwhile")) && left.contains(firstLine)
+                 && !left.contains(lastOld),
+             qPrintable(left.right(400)));
+    QVERIFY(!stored.contains(firstLine));
 
-    // Uploaded again: only the new line goes.
+    // Uploaded again: the rest goes, nothing sent twice.
     controller->uploadDiagnosticLog();
     QTRY_COMPARE(storedDiagnosticLogs(&stored), before + 2);
     QVERIFY(stored.contains(QLatin1String("written meanwhile")));
-    QVERIFY(!stored.contains(QLatin1String("of the old log")));
+    QVERIFY(stored.contains(firstLine));
+    QVERIFY(!stored.contains(lastOld));
     QTRY_VERIFY(!QFile::exists(path));
 
     // Nothing new since: no log to send.
@@ -608,6 +943,45 @@ void RealtimeTest::diagnosticUploadSendsTailAndKeepsNewLines()
     controller->signOut();
     controller->uploadDiagnosticLog();
     QCOMPARE(controller->apiError(), QStringLiteral("请先登录后再上传日志。"));
+}
+
+void RealtimeTest::diagnosticUploadAlwaysFinishes_data()
+{
+    QTest::addColumn<int>("failures"); // answered 500 this many times
+    QTest::addColumn<bool>("success");
+    QTest::newRow("the same failure twice") << 2 << false;
+    QTest::newRow("a failure, then success") << 1 << true;
+}
+
+// The About panel waits for the end of every upload: a second failure with
+// the same text must end it too.
+void RealtimeTest::diagnosticUploadAlwaysFinishes()
+{
+    QFETCH(int, failures);
+    QFETCH(bool, success);
+    auto controller = signedIn();
+    QVERIFY(controller);
+    QVERIFY(writeFile(DiagnosticLog::desktopDiagnosticLogPath(), "[t] something worth sending\n"));
+    m_server->setFault(QStringLiteral("/api/v1/diagnostic-logs"),
+                       DevServer::Fault::withStatus(500, QStringLiteral("cannot store log"), failures));
+    QSignalSpy finished(controller.get(), &AppController::diagnosticUploadFinished);
+    QVERIFY(finished.isValid());
+    controller->uploadDiagnosticLog();
+    QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, 10000);
+    QCOMPARE(finished.at(0).at(0).toBool(), false);
+    const QString firstText = controller->apiError();
+    controller->uploadDiagnosticLog();
+    QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 2, 10000);
+    QCOMPARE(finished.at(1).at(0).toBool(), success);
+    if (!success)
+        QCOMPARE(controller->apiError(), firstText);
+    else
+        QCOMPARE(finished.at(1).at(1).toString(), QStringLiteral("日志已上传"));
+    // A refusal ends at once.
+    controller->signOut();
+    controller->uploadDiagnosticLog();
+    QCOMPARE(finished.count(), 3);
+    QCOMPARE(finished.at(2).at(1).toString(), QStringLiteral("请先登录后再上传日志。"));
 }
 
 void RealtimeTest::clearCachedLogsRemovesFiles()

@@ -102,6 +102,8 @@ private Q_SLOTS:
     void requestCounters();
     void developmentRoutesNeedDevelopmentMode();
 
+    void diagnosticLogFieldsAreOptional_data();
+    void diagnosticLogFieldsAreOptional();
     void eventStream();
     void eventStreamRejectsBadTokens_data();
     void eventStreamRejectsBadTokens();
@@ -537,6 +539,32 @@ void DevServerTest::envelopeSwitches()
     const Answer failure
         = send("GET", route, QByteArray(), {{"Authorization", "Bearer nope"}, {"X-Tarn-Encrypted", "1"}});
     QCOMPARE(failure.errorText(), QStringLiteral("invalid token"));
+}
+
+void DevServerTest::diagnosticLogFieldsAreOptional_data()
+{
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<int>("status");
+
+    QTest::newRow("only the log") << QByteArray(R"({"log":"line one"})") << 200;
+    QTest::newRow("log and a device") << QByteArray(R"({"log":"line","device_id":"d-1"})") << 200;
+    QTest::newRow("null fields") << QByteArray(R"({"log":"line","file_name":null,"platform":null})") << 200;
+    QTest::newRow("every field") << QByteArray(R"({"log":"l","device_id":"d","device_model":"m","platform":"Windows",)"
+                                               R"("app_version":"1","build_number":"","network_env":"e",)"
+                                               R"("file_name":"f.log"})")
+                                 << 200;
+    QTest::newRow("no log") << QByteArray(R"({"device_id":"d-1"})") << 400;
+}
+
+// Missing optional fields get defaults: bad input is a 4xx, never a 500.
+void DevServerTest::diagnosticLogFieldsAreOptional()
+{
+    QFETCH(QByteArray, body);
+    QFETCH(int, status);
+    const QString token = signIn(QStringLiteral("demo@quillet.dev"), QStringLiteral("Quillet-demo-2026"));
+    const Answer answer = send("POST", QLatin1String(Backend::Path::kDiagnosticLogs), body,
+                               {{"Authorization", "Bearer " + token.toUtf8()}, {"Content-Type", "application/json"}});
+    QVERIFY2(answer.status == status, answer.body.constData());
 }
 
 void DevServerTest::envelopeDecryptsToThePlainAnswer()

@@ -3,6 +3,7 @@
 
 #include <QQmlApplicationEngine>
 #include <QQmlContext>
+#include <QQuickItem>
 #include <QQuickStyle>
 #include <QQuickWindow>
 #include <QtTest>
@@ -44,6 +45,9 @@ private Q_SLOTS:
     void trafficSeriesIsThirtyRates();
     void membershipPrompt_data();
     void membershipPrompt();
+    void halfYearPlanKeepsYearlyOnPage();
+    void serverTextNeverRendersAsMarkup_data();
+    void serverTextNeverRendersAsMarkup();
 
 private:
     QObject *rootWindow() const { return m_engine->rootObjects().value(0); }
@@ -326,6 +330,132 @@ void QmlSmokeTest::membershipPrompt()
     QVERIFY(!prompt->property("visible").toBool());
     QTest::qWait(50);
     QVERIFY2(g_messages.isEmpty(), qPrintable(g_messages.join(QLatin1Char('\n'))));
+}
+
+// Four plans with a half-year one among them: the three cards are the
+// monthly, quarterly and yearly plans, never the half-year one in the yearly's place.
+void QmlSmokeTest::halfYearPlanKeepsYearlyOnPage()
+{
+    const QVariantList plans{
+        QVariantMap{{"id", "m"}, {"name", "月付"}, {"billing", "monthly"}},
+        QVariantMap{{"id", "h"}, {"name", "半年付"}, {"billing", "semiannual"}},
+        QVariantMap{{"id", "q"}, {"name", "季付"}, {"billing", "quarterly"}},
+        QVariantMap{{"id", "y"}, {"name", "年付"}, {"billing", "annual"}},
+    };
+    QStringList ids;
+    for (const QVariant &plan : callWindow("orderedPlans", plans).toList())
+        ids << plan.toMap().value(QStringLiteral("id")).toString();
+    QCOMPARE(ids, (QStringList{"m", "q", "y"}));
+    // A declared cycle wins over words that say otherwise.
+    const QVariantList declared{QVariantMap{{"id", "team-yearly"}, {"cycle", "monthly"}},
+                                QVariantMap{{"id", "pro-yearly"}, {"cycle", "yearly"}}};
+    ids.clear();
+    for (const QVariant &plan : callWindow("orderedPlans", declared).toList())
+        ids << plan.toMap().value(QStringLiteral("id")).toString();
+    QCOMPARE(ids, (QStringList{"team-yearly", "pro-yearly"}));
+}
+
+namespace {
+
+const QString kMarkup = QStringLiteral("<img src=\"file:///etc/hostname\"><b>Mark</b>");
+
+// Every text item (and tooltip) that shows the marked-up server text, and how it reads it.
+void collectMarkupTexts(QObject *object, QStringList *rich, int *plain)
+{
+    const QMetaObject *meta = object->metaObject();
+    const int textIndex = meta->indexOfProperty("text");
+    const int formatIndex = meta->indexOfProperty("textFormat");
+    if (textIndex >= 0 && formatIndex >= 0) {
+        const QString text = object->property("text").toString();
+        if (text.contains(QLatin1String("<img"))) {
+            if (object->property("textFormat").toInt() == 0) // Text.PlainText
+                ++*plain;
+            else
+                *rich << QStringLiteral("%1 \"%2\"").arg(QString::fromLatin1(meta->className()), text.left(60));
+        }
+    }
+    if (meta->indexOfProperty("contentItem") >= 0 && object->inherits("QQuickPopup")) {
+        if (auto *content = object->property("contentItem").value<QObject *>()) {
+            if (object->property("text").toString().contains(QLatin1String("<img")))
+                collectMarkupTexts(content, rich, plain);
+        }
+    }
+    for (QObject *child : object->children())
+        collectMarkupTexts(child, rich, plain);
+    if (auto *item = qobject_cast<QQuickItem *>(object)) {
+        for (QQuickItem *child : item->childItems()) {
+            if (child->parent() != object)
+                collectMarkupTexts(child, rich, plain);
+        }
+    }
+}
+
+} // namespace
+
+void QmlSmokeTest::serverTextNeverRendersAsMarkup_data()
+{
+    QTest::addColumn<QString>("page");
+    for (const char *page : {"connect", "servers", "messages", "supportChat", "billing", "plans", "devices", "invite",
+                             "stats", "speedtest"})
+        QTest::newRow(page) << QString::fromLatin1(page);
+}
+
+// A node name, a message and a chat line carry markup; wherever they show, in
+// a label or its tooltip, they are plain text.
+void QmlSmokeTest::serverTextNeverRendersAsMarkup()
+{
+    QFETCH(QString, page);
+    const QString name = kMarkup + QStringLiteral(" a node name long enough to be cut short in its card ") + kMarkup;
+    const QVariantMap node{{"id", "mark-1"}, {"name", name}, {"country", name}, {"country_code", "hk"},
+                           {"region", name}, {"latency", 20}, {"status", "online"}};
+    const QVariantMap country{{"id", "hk"}, {"name", name}, {"country", name}, {"country_code", "hk"},
+                              {"node_count", 1}, {"node_ids", QVariantList{"mark-1"}}, {"best_node_id", "mark-1"}};
+    const QVariantMap message{{"id", "m-1"}, {"title", kMarkup}, {"body", kMarkup}, {"summary", kMarkup},
+                              {"category", kMarkup}, {"read", false}};
+    const QVariantMap chat{{"id", "c-1"}, {"sender", "agent"}, {"text", kMarkup}};
+    const QVariantMap order{{"id", "o-1"}, {"status", "pending"}, {"plan_name", kMarkup}, {"amount", kMarkup}};
+    const QVariantMap plan{{"id", "lite-monthly"}, {"name", kMarkup}, {"price", kMarkup}, {"billing", "monthly"},
+                           {"description", kMarkup}, {"devices", 2}, {"highlights", QVariantList{kMarkup}}};
+    const QVariantMap device{{"id", "d-1"}, {"name", kMarkup}, {"device_name", kMarkup}, {"platform", kMarkup},
+                             {"location", kMarkup}};
+    m_controller->applyBootstrapResponse(QVariantMap{
+        {"user", QVariantMap{{"email", "mark@example.com"}, {"selected_node_id", "mark-1"}}},
+        {"nodes", QVariantList{node}},
+        {"node_countries", QVariantList{country}},
+        {"plans", QVariantList{plan}},
+        {"experience",
+         QVariantMap{{"messages", QVariantMap{{"items", QVariantList{message}}}},
+                     {"support", QVariantMap{{"conversation", QVariantMap{{"messages", QVariantList{chat}}}},
+                                             {"contact", QVariantMap{{"email", kMarkup}}}}},
+                     {"billing", QVariantMap{{"orders", QVariantList{order}}, {"plan_name", kMarkup}}},
+                     {"devices", QVariantMap{{"items", QVariantList{device}}}},
+                     {"invite", QVariantMap{{"code", kMarkup}, {"link", kMarkup}, {"title", kMarkup},
+                                            {"description", kMarkup}, {"rules", QVariantList{kMarkup}}}}}},
+    });
+    m_controller->showApiErrorMessage(kMarkup);
+    m_controller->setCurrentPage(page);
+    auto *window = qobject_cast<QQuickWindow *>(rootWindow());
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window));
+    QTest::qWait(200);
+    QStringList rich;
+    int plain = 0;
+    collectMarkupTexts(window, &rich, &plain);
+    QVERIFY2(rich.isEmpty(), qPrintable(rich.join(QLatin1Char('\n'))));
+    QVERIFY2(plain > 0, "the page shows none of the server's texts");
+    if (page == QLatin1String("servers")) {
+        // The node name's labels carry a tooltip of their own, reading plain text.
+        int tips = 0;
+        for (QObject *tip : window->findChildren<QObject *>()) {
+            if (tip->inherits("QQuickToolTip") && tip->property("text").toString().contains(QLatin1String("<img"))) {
+                ++tips;
+                auto *content = tip->property("contentItem").value<QObject *>();
+                QVERIFY(content);
+                QCOMPARE(content->property("textFormat").toInt(), 0);
+            }
+        }
+        QVERIFY2(tips > 0, "no tooltip holds the node name");
+    }
 }
 
 QTEST_MAIN(QmlSmokeTest)

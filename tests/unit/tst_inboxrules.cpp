@@ -35,6 +35,8 @@ private Q_SLOTS:
     void eventParsing_data();
     void eventParsing();
     void backoffSequence();
+    void socketErrorVerdict_data();
+    void socketErrorVerdict();
     void streamRequest_data();
     void streamRequest();
     void uploadRemainder_data();
@@ -223,6 +225,45 @@ void InboxRulesTest::backoffSequence()
     QCOMPARE(EventStream::backoffAfterDisconnect(16000, EventStream::kStableConnectionMs), 1000);
 }
 
+void InboxRulesTest::socketErrorVerdict_data()
+{
+    QTest::addColumn<int>("error");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("endsSession");
+
+    using S = QAbstractSocket;
+    QTest::newRow("proxy wants credentials") << int(S::ProxyAuthenticationRequiredError) << "Authentication required"
+                                             << false;
+    QTest::newRow("proxy refused") << int(S::ProxyConnectionRefusedError) << "Proxy connection refused" << false;
+    QTest::newRow("proxy closed") << int(S::ProxyConnectionClosedError) << "Proxy connection closed prematurely"
+                                  << false;
+    QTest::newRow("proxy 407 through the handshake")
+        << int(S::ConnectionRefusedError)
+        << "QWebSocketPrivate::processHandshake: Unhandled http status code: 407 (Proxy Authentication Required)."
+        << false;
+    QTest::newRow("transport says unauthorized") << int(S::RemoteHostClosedError) << "unauthorized host closed"
+                                                 << false;
+    QTest::newRow("network down") << int(S::NetworkError) << "Network unreachable" << false;
+    QTest::newRow("server refuses with 401")
+        << int(S::ConnectionRefusedError)
+        << "QWebSocketPrivate::processHandshake: Unhandled http status code: 401 (Unauthorized)." << true;
+    QTest::newRow("server 403 naming the session")
+        << int(S::ConnectionRefusedError) << "Unhandled http status code: 403 (session revoked)." << true;
+    QTest::newRow("server 403 other") << int(S::ConnectionRefusedError)
+                                      << "Unhandled http status code: 403 (Forbidden)." << false;
+    QTest::newRow("server 502") << int(S::ConnectionRefusedError) << "Unhandled http status code: 502 (Bad Gateway)."
+                                << false;
+}
+
+void InboxRulesTest::socketErrorVerdict()
+{
+    QFETCH(int, error);
+    QFETCH(QString, text);
+    QFETCH(bool, endsSession);
+    QCOMPARE(EventStream::socketErrorEndsSession(QAbstractSocket::SocketError(error), text, true), endsSession);
+    QVERIFY(!EventStream::socketErrorEndsSession(QAbstractSocket::SocketError(error), text, false));
+}
+
 void InboxRulesTest::streamRequest_data()
 {
     QTest::addColumn<QString>("base");
@@ -266,7 +307,11 @@ void InboxRulesTest::uploadRemainder_data()
 
     QTest::newRow("nothing new") << QByteArray("a\nb\n") << QByteArray("a\nb\n") << QByteArray();
     QTest::newRow("lines appended since") << QByteArray("a\nb\nc\n") << QByteArray("a\nb\n") << QByteArray("c\n");
-    QTest::newRow("tail of a longer file sent") << QByteArray("old\nb\nc\nd\n") << QByteArray("b\nc\n") << QByteArray("d\n");
+    // Only what was sent goes: the start of a long log that did not fit stays.
+    QTest::newRow("tail of a longer file sent") << QByteArray("old\nb\nc\nd\n") << QByteArray("b\nc\n")
+                                                << QByteArray("old\nd\n");
+    QTest::newRow("tail sent, nothing new") << QByteArray("old\nolder\nb\nc\n") << QByteArray("b\nc\n")
+                                            << QByteArray("old\nolder\n");
     QTest::newRow("file replaced meanwhile: all kept") << QByteArray("x\ny\n") << QByteArray("a\nb\n") << QByteArray("x\ny\n");
     QTest::newRow("nothing sent") << QByteArray("x\n") << QByteArray() << QByteArray("x\n");
 }

@@ -44,6 +44,8 @@ private Q_SLOTS:
     void diagnosticDirectoryEmptyWhenNothingWritable();
     void formatLine_data();
     void formatLine();
+    void formatLineDropsUrlQueries_data();
+    void formatLineDropsUrlQueries();
     void appendWritesStampedLines();
     void appendWithoutPathWritesNothing();
     void quitFilterSwallowsOnlyQuit();
@@ -145,6 +147,32 @@ void StartupTest::formatLine()
 
     const QMessageLogContext context(file.isNull() ? nullptr : file.constData(), line, nullptr, nullptr);
     QCOMPARE(Startup::formatStartupLogLine(QtMsgType(type), context, QStringLiteral("hello")), expected);
+}
+
+void StartupTest::formatLineDropsUrlQueries_data()
+{
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<QString>("expected");
+
+    QTest::newRow("browser warning with order key")
+        << "Unable to detect a web browser to launch 'http://pay.example/checkout?order=7&key=s3cr3t'"
+        << "Unable to detect a web browser to launch 'http://pay.example/checkout'";
+    QTest::newRow("fragment") << "open https://h.example/a#token=abc now" << "open https://h.example/a now";
+    QTest::newRow("query then fragment") << "QUrl(\"wss://h.example/ws?code=1#x\")" << "QUrl(\"wss://h.example/ws\")";
+    QTest::newRow("two urls") << "a http://x.example/?k=1 b https://y.example/p?q=2"
+                              << "a http://x.example/ b https://y.example/p";
+    QTest::newRow("no query untouched") << "GET http://x.example/api/v1/bootstrap 200"
+                                        << "GET http://x.example/api/v1/bootstrap 200";
+    QTest::newRow("plain question untouched") << "is it up? yes" << "is it up? yes";
+}
+
+void StartupTest::formatLineDropsUrlQueries()
+{
+    QFETCH(QString, message);
+    QFETCH(QString, expected);
+    const QMessageLogContext context;
+    const QString line = Startup::formatStartupLogLine(QtWarningMsg, context, message);
+    QCOMPARE(line, QStringLiteral("[WARN] ") + expected);
 }
 
 void StartupTest::appendWritesStampedLines()
