@@ -20,6 +20,10 @@ public:
     // Listens on external_controller; false with errorText set when it cannot.
     bool listen(const QString &address);
     QString errorText() const { return m_errorText; }
+    // As the engine with experimental.cache_file enabled: the mode of the last
+    // run is restored from the cache file (when it is in the mode list), and
+    // every switch is stored there.
+    void rememberModeIn(const QString &cachePath);
 
 private:
     struct Request
@@ -45,5 +49,6 @@ private:
     QStringList m_modeList;
     bool m_reportTraffic = true;
     QString m_errorText;
+    QString m_modeStore;
     QHash<QTcpSocket *, QByteArray> m_buffers;
 };

@@ -202,6 +202,8 @@ int runEngine(QCoreApplication &app, const Options &options, Logger &logger)
 
     const bool reportTraffic = qEnvironmentVariable("QUILLET_FAKE_ENGINE_NO_TRAFFIC") != QLatin1String("1");
     ControlApiServer api(config.document, reportTraffic);
+    if (cacheFile.value(QStringLiteral("enabled")).toBool())
+        api.rememberModeIn(cacheFile.value(QStringLiteral("path")).toString(QStringLiteral("cache.db")));
     const QJsonObject clashApi = experimental.value(QStringLiteral("clash_api")).toObject();
     const QString controller = clashApi.value(QStringLiteral("external_controller")).toString();
     if (!controller.isEmpty() && !api.listen(controller)) {
