@@ -191,10 +191,10 @@ QString AppController::connectionStatusText() const
         return trText(QStringLiteral("暂时无法连接服务器，网络恢复后自动重试"));
     if (m_vpnPhase == QLatin1String("failed")) {
         // A failure stays true until something mends its cause.
-        const bool stale = (m_statusText == QLatin1String("需要登录") && m_loggedIn)
-            || ((m_statusText == QLatin1String("未购买套餐") || m_statusText == QLatin1String("会员已过期"))
+        const bool stale = (m_statusText == QStringLiteral("需要登录") && m_loggedIn)
+            || ((m_statusText == QStringLiteral("未购买套餐") || m_statusText == QStringLiteral("会员已过期"))
                 && m_hasActiveMembership)
-            || (m_statusText == QLatin1String("同步失败") && m_bootstrapReady);
+            || (m_statusText == QStringLiteral("同步失败") && m_bootstrapReady);
         static const QStringList failureTexts{QStringLiteral("需要登录"),     QStringLiteral("会员已过期"),
                                               QStringLiteral("未购买套餐"),   QStringLiteral("暂无可用节点"),
                                               QStringLiteral("同步失败"),     QStringLiteral("连接失败"),

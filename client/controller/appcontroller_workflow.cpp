@@ -643,7 +643,7 @@ void AppController::waitForSystemTunnelDisconnected(quint64 token, int pollsLeft
         return;
     }
     if (pollsLeft > 0) {
-        if (status == QLatin1String("连接中"))
+        if (status == QStringLiteral("连接中"))
             setVpnPhase(QStringLiteral("connecting"), QStringLiteral("连接中"));
         else
             setVpnPhase(QStringLiteral("disconnecting"), status);

@@ -177,7 +177,7 @@ bool StateTruthTest::connectAndWait(AppController &controller)
 void StateTruthTest::pickFixed(AppController &controller, const QString &id)
 {
     controller.selectNodeWithMode(id, QStringLiteral("fixed"));
-    QTest::qWaitFor([&] { return !controller.busy() && controller.selectedNodeId() == id; }, 8000);
+    (void)QTest::qWaitFor([&] { return !controller.busy() && controller.selectedNodeId() == id; }, 8000);
     settle(controller);
 }
 
@@ -293,12 +293,13 @@ void StateTruthTest::knownFaults()
     case FailedSwitchAfterCancel: {
         pickFixed(*controller, QStringLiteral("hk-kowloon"));
         QVERIFY(connectAndWait(*controller));
-        // The selection outlasts the client's time limit and fails.
-        m_server->setFault(QStringLiteral("/api/v1/nodes/select"), DevServer::Fault::delayed(8000, 4));
+        // The refusal arrives after the press that cancels the switch.
+        m_server->setFault(QStringLiteral("/api/v1/nodes/select"), DevServer::Fault::withStatus(503, QString(), 4));
         controller->selectNodeWithMode(QStringLiteral("hk-shatin"), QStringLiteral("fixed"));
         QCOMPARE(controller->vpnPhase(), QStringLiteral("connecting"));
         controller->requestDashboardConnectionToggle();
-        QTRY_VERIFY_WITH_TIMEOUT(controller->apiError() == QStringLiteral("切换节点失败，请稍后再试。"), 20000);
+        // The refusal puts the previous node back.
+        QTRY_COMPARE_WITH_TIMEOUT(controller->selectedNodeId(), QStringLiteral("hk-kowloon"), 20000);
         QVERIFY(settle(*controller));
         QCOMPARE(controller->vpnPhase(), QStringLiteral("disconnected"));
         QCOMPARE(m_install->state(), QStringLiteral("STOPPED"));
@@ -451,15 +452,15 @@ void StateTruthTest::randomWalk()
             action = QStringLiteral("restart the client");
             controller.reset();
             controller = newController();
-            QTest::qWaitFor([&] { return controller->startupReattachDone(); }, 30000);
+            (void)QTest::qWaitFor([&] { return controller->startupReattachDone(); }, 30000);
         } else if (roll < 73) {
             const qint64 pid = enginePid();
             action = QStringLiteral("kill the engine (%1)").arg(pid);
             if (pid > 0) {
                 ::kill(pid_t(pid), SIGKILL);
                 // The client finds out from its next look at the service.
-                QTest::qWaitFor([&] { return m_install->state() != QLatin1String("RUNNING"); }, 5000);
-                QTest::qWaitFor([&] { return controller->vpnPhase() != QLatin1String("connected"); }, 8000);
+                (void)QTest::qWaitFor([&] { return m_install->state() != QLatin1String("RUNNING"); }, 5000);
+                (void)QTest::qWaitFor([&] { return controller->vpnPhase() != QLatin1String("connected"); }, 8000);
             }
         } else if (roll < 81) {
             const bool slow = random.bounded(2);
