@@ -3,6 +3,7 @@
 #include "app/singleinstance.h"
 #include "app/startup.h"
 #include "app/traytranslator.h"
+#include "tunnel/singboxprocessmanager.h"
 #include "controller/appcontroller.h"
 #include "platform/platform.h"
 
@@ -62,22 +63,47 @@ Tray::Tray(AppController &controller, QQmlApplicationEngine &engine)
 
     QAction *showAction = menu.addAction(QObject::tr("显示岚舟"));
     menu.addSeparator();
+    // The tunnel's state (not clickable) and the power button's own workflow.
+    QAction *stateAction = menu.addAction(controller.trayStateText());
+    stateAction->setEnabled(false);
+    QAction *toggleAction = menu.addAction(controller.trayToggleText());
+    menu.addSeparator();
+    QAction *disconnectQuitAction = menu.addAction(QObject::tr("断开并退出"));
     QAction *quitAction = menu.addAction(QObject::tr("退出"));
     icon.setContextMenu(&menu);
-    icon.setToolTip(QStringLiteral("岚舟 - 专业版"));
+    icon.setToolTip(controller.trayToolTip());
 
-    QObject::connect(&controller, &AppController::languageChanged, &menu, [showAction, quitAction] {
+    auto refreshState = [&controller, this, stateAction, toggleAction, disconnectQuitAction] {
+        icon.setToolTip(controller.trayToolTip());
+        stateAction->setText(controller.trayStateText());
+        toggleAction->setText(controller.trayToggleText());
+        toggleAction->setEnabled(controller.loggedIn() && controller.vpnPhase() != QLatin1String("disconnecting"));
+        disconnectQuitAction->setVisible(controller.vpnPhase() != QLatin1String("disconnected")
+                                         || controller.engineController()->cachedRunning());
+    };
+    refreshState();
+    for (auto signal : {&AppController::connectionStatusTextChanged, &AppController::vpnPhaseChanged,
+                        &AppController::loggedInChanged, &AppController::languageChanged})
+        QObject::connect(&controller, signal, &menu, refreshState);
+    QObject::connect(&controller, &AppController::languageChanged, &menu, [showAction, quitAction, disconnectQuitAction] {
         showAction->setText(QObject::tr("显示岚舟"));
+        disconnectQuitAction->setText(QObject::tr("断开并退出"));
         quitAction->setText(QObject::tr("退出"));
     });
     QObject::connect(showAction, &QAction::triggered, &menu, [&engine] { showMainWindow(engine); });
+    QObject::connect(toggleAction, &QAction::triggered, &menu,
+                     [&controller] { controller.requestDashboardConnectionToggle(); });
     QObject::connect(&icon, &QSystemTrayIcon::activated, &menu, [&engine](QSystemTrayIcon::ActivationReason reason) {
         if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick)
             showMainWindow(engine);
     });
     // Ends the process at once: the quit filter would swallow a Qt quit, and a
-    // running tunnel is left to the service.
+    // running tunnel is left to the service (the next start takes it over).
     QObject::connect(quitAction, &QAction::triggered, &menu, [] { std::exit(0); });
+    QObject::connect(disconnectQuitAction, &QAction::triggered, &menu, [&controller] {
+        controller.disconnectForExit();
+        std::exit(0);
+    });
 
     if (QSystemTrayIcon::isSystemTrayAvailable())
         icon.show();

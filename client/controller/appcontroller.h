@@ -92,6 +92,10 @@ class AppController : public QObject
     Q_PROPERTY(QString currentNodeCountryCode READ currentNodeCountryCode NOTIFY selectedNodeChanged)
     // A daily-trial claim is on its way: the button waits for its answer.
     Q_PROPERTY(bool trialClaimInFlight READ trialClaimInFlight NOTIFY trialClaimInFlightChanged)
+    // --- the truth about the tunnel
+    Q_PROPERTY(QString connectionStatusText READ connectionStatusText NOTIFY connectionStatusTextChanged)
+    Q_PROPERTY(QString connectedNodeName READ connectedNodeName NOTIFY connectionStatusTextChanged)
+    Q_PROPERTY(bool startupReattachDone READ startupReattachDone NOTIFY startupReattachFinished)
 
 public:
     using JsonCompletion = std::function<void(const QVariantMap &response, bool success)>;
@@ -358,6 +362,32 @@ public:
     bool nodeChangeRestartPending() const { return m_nodeChangeRestartPending; }
     bool latencyProbeInProgress() const { return m_probeInProgress; }
 
+    // --- the truth about the tunnel
+    // The connect page's line under the power button: the connection and the
+    // membership as they are now, never another page's message.
+    QString connectionStatusText() const;
+    // The node the running engine was started (or found) with, in the interface language.
+    QString connectedNodeName() const;
+    QString connectedNodeId() const { return m_connectedNodeId; }
+    // A tunnel left running by an earlier run of the client (or found running
+    // while the page says otherwise) is taken over: "connected" on the node its
+    // document names, or stopped when its engine does not answer. Runs on its
+    // own when the start-up bootstrap has answered and when a RUNNING service
+    // turns up while nothing runs; callable again at any time.
+    void reattachRunningTunnel(const QString &reason);
+    // True once the start-up re-attach check has finished (whatever it found);
+    // startupReattachFinished() is emitted then, once.
+    bool startupReattachDone() const { return m_startupReattachDone; }
+    // A connect or disconnect chain (workflow, restart, re-attach) owns the phase.
+    bool workflowRunning() const { return m_chainToken != 0 && m_chainToken == m_workflowGeneration; }
+    // The tray's words: "岚舟 · 已连接 · 东京" in the interface language.
+    Q_INVOKABLE QString trayToolTip() const;
+    // The tray's state entry and its connect/disconnect entry.
+    Q_INVOKABLE QString trayStateText() const;
+    Q_INVOKABLE QString trayToggleText() const;
+    // Stops the tunnel (waiting until it is gone, at most about ten seconds), then returns.
+    Q_INVOKABLE void disconnectForExit();
+
     // --- internals exposed for the tests and the composition root
     SingBoxProcessManager *engineController() const { return m_engine; }
     ConfigRepository *configRepository() const { return m_configRepository; }
@@ -422,6 +452,8 @@ Q_SIGNALS:
     // Every diagnostic upload ends with this, success or failure, whatever the text.
     void diagnosticUploadFinished(bool success, const QString &message);
     void trialClaimInFlightChanged();
+    void connectionStatusTextChanged();
+    void startupReattachFinished();
 
 private:
     // core
@@ -507,6 +539,18 @@ private:
     void restartConnectionForRoutingModeChange(const QString &mode);
     // Stops the engine, waits until the tunnel is gone, then runs the workflow for the token.
     void restartTunnel(quint64 token, const QString &logLine);
+    // the truth about the tunnel
+    void beginChain(quint64 token) { m_chainToken = token; }
+    void finishStartupReattach();
+    void reattachStep(quint64 token, const QString &reason, int unknownLeft);
+    // After "connected": the engine's mode read back and made to match the setting.
+    void reconcileEngineRoutingMode(quint64 token);
+    void markConnected(const QString &nodeId);
+    // A failed node selection: roll back only what that selection changed.
+    void settleFailedNodeSelection();
+    QString engineFailureText() const;
+    // One uncached query that said RUNNING (a slow one says nothing).
+    bool engineConfirmedRunning();
     void onTrafficTimer();
     // Today's base figures back to zero (session cleared, another server).
     void clearTodayTrafficBase();
@@ -722,6 +766,13 @@ private:
     QByteArray m_launchedServerConfig;
     // Bumped by every preview rebuild; a server reply for an older value is stale.
     quint64 m_configRequestGeneration = 0;
+    // the truth about the tunnel
+    quint64 m_chainToken = 0;
+    QString m_connectedNodeId;
+    bool m_startupReattachDone = false;
+    bool m_reattachScheduled = false;
+    // The routing mode of the document the engine was started with.
+    QString m_launchedRoutingMode;
     // The engine control API's secret, one per run of the client.
     const QString m_clashSecret = QUuid::createUuid().toString(QUuid::WithoutBraces);
     // event stream keep-alive and wake-up, section refreshes asked for again

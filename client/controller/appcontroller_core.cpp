@@ -104,6 +104,11 @@ AppController::AppController(StartupTiming timing, QObject *parent)
     connect(m_trafficTimer, &QTimer::timeout, this, &AppController::onTrafficTimer);
     connect(m_orderPollTimer, &QTimer::timeout, this, &AppController::pollPendingOrderStatus);
     connect(m_eventReconnectTimer, &QTimer::timeout, this, &AppController::startEventStreamIfNeeded);
+    // The connect page's line follows everything it describes.
+    for (auto signal : {&AppController::currentPlanChanged, &AppController::loggedInChanged,
+                        &AppController::backendOfflineChanged, &AppController::languageChanged,
+                        &AppController::selectedNodeChanged, &AppController::nodesChanged})
+        connect(this, signal, this, &AppController::connectionStatusTextChanged);
 
     // 11.-12. Deferred start-up task, configuration preview: with a window to
     // show, after its first frame (windowShown), in the same order.
@@ -145,11 +150,106 @@ void AppController::runDeferredStartup()
 
 void AppController::onEngineRunningChanged()
 {
-    if (!m_engine->running() && (m_vpnPhase == QLatin1String("connected") || m_vpnPhase == QLatin1String("disconnecting"))) {
+    // The state just stored by the manager (a second query already confirmed a stop).
+    const bool running = m_engine->cachedRunning();
+    if (!running && (m_vpnPhase == QLatin1String("connected") || m_vpnPhase == QLatin1String("disconnecting"))) {
         resetRuntimeTrafficStats(true);
         setVpnPhase(QStringLiteral("disconnected"), QStringLiteral("未连接"));
     }
+    // A tunnel the page does not show, found by a query rather than by our own
+    // start: take it over once the current call stack has unwound.
+    if (running && (m_vpnPhase == QLatin1String("disconnected") || m_vpnPhase == QLatin1String("failed"))
+        && !workflowRunning() && !m_engine->commandInProgress() && m_loggedIn && m_startupReattachDone
+        && !m_reattachScheduled) {
+        m_reattachScheduled = true;
+        QTimer::singleShot(0, this, [this] {
+            m_reattachScheduled = false;
+            if (!workflowRunning() && !m_engine->commandInProgress() && m_engine->cachedRunning()
+                && (m_vpnPhase == QLatin1String("disconnected") || m_vpnPhase == QLatin1String("failed")))
+                reattachRunningTunnel(QStringLiteral("service found running"));
+        });
+    }
     Q_EMIT connectedChanged();
+}
+
+// --- the connect page's status line and the tray's words -------------------------
+
+QString AppController::connectionStatusText() const
+{
+    static const QStringList connectingTexts{QStringLiteral("连接中"), QStringLiteral("正在检测当前国家线路..."),
+                                             QStringLiteral("正在同步节点和连接参数...")};
+    static const QStringList disconnectingTexts{QStringLiteral("正在断开 VPN..."),
+                                                QStringLiteral("正在等待系统断开当前 VPN...")};
+    const QString membership = m_hasActiveMembership ? QString()
+        : !m_selectedPlanId.trimmed().isEmpty()      ? QStringLiteral("套餐已过期")
+                                                     : QStringLiteral("未开通会员");
+    const QString separator = QStringLiteral(" · ");
+    if (m_vpnPhase == QLatin1String("connecting") || m_vpnPhase == QLatin1String("verifying"))
+        return trText(connectingTexts.contains(m_statusText) ? m_statusText : QStringLiteral("连接中"));
+    if (m_vpnPhase == QLatin1String("disconnecting"))
+        return trText(disconnectingTexts.contains(m_statusText) ? m_statusText : QStringLiteral("正在断开 VPN..."));
+    if (m_vpnPhase == QLatin1String("connected"))
+        return trText(QStringLiteral("已连接"));
+    if (m_loggedIn && m_backendOffline)
+        return trText(QStringLiteral("暂时无法连接服务器，网络恢复后自动重试"));
+    if (m_vpnPhase == QLatin1String("failed")) {
+        // A failure stays true until something mends its cause.
+        const bool stale = (m_statusText == QStringLiteral("需要登录") && m_loggedIn)
+            || ((m_statusText == QStringLiteral("未购买套餐") || m_statusText == QStringLiteral("会员已过期"))
+                && m_hasActiveMembership)
+            || (m_statusText == QStringLiteral("同步失败") && m_bootstrapReady);
+        static const QStringList failureTexts{QStringLiteral("需要登录"),     QStringLiteral("会员已过期"),
+                                              QStringLiteral("未购买套餐"),   QStringLiteral("暂无可用节点"),
+                                              QStringLiteral("同步失败"),     QStringLiteral("连接失败"),
+                                              QStringLiteral("断开超时")};
+        if (!stale)
+            return trText(failureTexts.contains(m_statusText) ? m_statusText : QStringLiteral("连接失败"));
+    }
+    if (m_loggedIn && !membership.isEmpty())
+        return trText(QStringLiteral("未连接")) + separator + trText(membership);
+    return trText(QStringLiteral("未连接"));
+}
+
+QString AppController::connectedNodeName() const
+{
+    if (m_connectedNodeId.isEmpty())
+        return QString();
+    for (const QVariant &entry : std::as_const(m_nodes)) {
+        const QVariantMap node = entry.toMap();
+        if (node.value(QStringLiteral("id")).toString().trimmed() == m_connectedNodeId)
+            return localizedPlaceName(node.value(QStringLiteral("name")).toString(),
+                                      node.value(QStringLiteral("countryCode")).toString());
+    }
+    return m_connectedNodeId;
+}
+
+QString AppController::trayStateText() const
+{
+    if (m_vpnPhase == QLatin1String("connected"))
+        return trText(QStringLiteral("已连接"));
+    if (m_vpnPhase == QLatin1String("connecting") || m_vpnPhase == QLatin1String("verifying"))
+        return trText(QStringLiteral("连接中"));
+    if (m_vpnPhase == QLatin1String("disconnecting"))
+        return trText(QStringLiteral("断开中"));
+    if (m_vpnPhase == QLatin1String("failed"))
+        return trText(QStringLiteral("连接失败"));
+    return trText(QStringLiteral("未连接"));
+}
+
+QString AppController::trayToolTip() const
+{
+    QString text = trText(QStringLiteral("岚舟")) + QStringLiteral(" · ") + trayStateText();
+    const QString node = connectedNodeName();
+    if (m_vpnPhase == QLatin1String("connected") && !node.isEmpty())
+        text += QStringLiteral(" · ") + node;
+    return text;
+}
+
+QString AppController::trayToggleText() const
+{
+    const bool stopping = m_vpnPhase == QLatin1String("connected") || m_vpnPhase == QLatin1String("connecting")
+        || m_vpnPhase == QLatin1String("verifying") || m_vpnPhase == QLatin1String("disconnecting");
+    return trText(stopping ? QStringLiteral("断开连接") : QStringLiteral("连接 VPN"));
 }
 
 void AppController::appendDiagnosticLog(const QString &line)

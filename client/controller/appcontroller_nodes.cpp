@@ -112,8 +112,6 @@ void AppController::selectNodeWithMode(const QString &nodeId, const QString &mod
         && (m_vpnPhase == QLatin1String("connected") || m_engine->connected() || m_engine->running());
     const QString previousId = m_selectedNodeId;
     const QString previousMode = m_nodeSelectionMode;
-    const QString previousPhase = m_vpnPhase;
-    const QString previousStatus = m_statusText;
 
     auto applySelection = [this](const QString &selectionId, const QString &selectionMode) {
         m_serverConfig.clear();
@@ -154,14 +152,8 @@ void AppController::selectNodeWithMode(const QString &nodeId, const QString &mod
             }
             if (stillRequested)
                 applySelection(previousId, previousMode);
-            if (tunnelActive) {
-                m_nodeChangeRestartPending = false;
-                if (m_engine->connected() || m_engine->running())
-                    setVpnPhase(QStringLiteral("connected"), QStringLiteral("已连接"));
-                else
-                    setVpnPhase(previousPhase, previousStatus);
-                setBusy(false);
-            }
+            if (tunnelActive)
+                settleFailedNodeSelection();
             updateApiError(QStringLiteral("切换节点失败，请稍后再试。"));
             updateToastMessage(QStringLiteral("切换节点失败，请稍后再试。"));
         },

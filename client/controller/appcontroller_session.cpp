@@ -293,6 +293,8 @@ void AppController::runAuthFlow(const QString &path, const QByteArray &body, boo
                     setBusy(false);
                     if (ok)
                         QTimer::singleShot(0, this, &AppController::refreshRemoteConfigPreview);
+                    // A tunnel still up from before is this session's now.
+                    QTimer::singleShot(0, this, [this] { reattachRunningTunnel(QStringLiteral("sign-in")); });
                 },
                 true);
         },

@@ -18,7 +18,15 @@ const QString kOfflineStatus = QStringLiteral("暂时无法连接服务器，网
 // meets the forced-logout rules ends it (the transport does that on its own).
 void AppController::runStartupBootstrap()
 {
+    if (!m_loggedIn || m_authToken.isEmpty()) {
+        // No session: a tunnel left running has nobody to belong to.
+        QTimer::singleShot(0, this, [this] { reattachRunningTunnel(QStringLiteral("start-up")); });
+        return;
+    }
     loadBootstrapForSession([this](bool success) {
+        // Whatever the backend said, the tunnel's state is the service's to tell.
+        if (!m_startupReattachDone)
+            QTimer::singleShot(0, this, [this] { reattachRunningTunnel(QStringLiteral("start-up")); });
         if (success) {
             onBackendAnswered();
             return;

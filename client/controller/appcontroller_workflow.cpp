@@ -14,7 +14,10 @@
 #include "tunnel/trafficsnapshot.h"
 
 #include <QDateTime>
+#include <QDir>
+#include <QEventLoop>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSettings>
@@ -26,6 +29,9 @@ namespace {
 constexpr int kReadinessTrafficReadMs = 1500;
 constexpr int kControlApiCheckMs = 1000;
 constexpr int kClashModeAttemptMs = 1800;
+// A running tunnel found at start: its control API gets this many tries, half
+// a second apart, before the tunnel counts as broken and is stopped.
+constexpr int kReattachApiTries = 10;
 
 QString boolText(bool value)
 {
@@ -71,6 +77,8 @@ void AppController::setVpnPhase(const QString &phase, const QString &status)
         } else if (phase == QLatin1String("disconnected")) {
             clearNetworkLoading();
         }
+        if (phase != QLatin1String("connected"))
+            m_connectedNodeId.clear();
         Q_EMIT vpnPhaseChanged();
         Q_EMIT connectedChanged();
     }
@@ -79,6 +87,8 @@ void AppController::setVpnPhase(const QString &phase, const QString &status)
         m_statusText = status;
         Q_EMIT statusTextChanged();
     }
+    if (phaseChanged || statusChanged)
+        Q_EMIT connectionStatusTextChanged();
     if (phaseChanged || statusChanged)
         appendDiagnosticLog(QStringLiteral("VPN phase update: phase=%1; status=%2; running=%3; selected_node=%4\n")
                                 .arg(m_vpnPhase, m_statusText, boolText(m_engine->cachedRunning()), m_selectedNodeId));
@@ -100,6 +110,7 @@ void AppController::toggleConnection()
         }
         const quint64 token = ++m_workflowGeneration;
         resetConnectionWorkflow();
+        beginChain(token);
         setBusy(true);
         QTimer::singleShot(0, this, [this, token] {
             if (token == m_workflowGeneration)
@@ -110,6 +121,7 @@ void AppController::toggleConnection()
 
     const quint64 token = ++m_workflowGeneration;
     resetConnectionWorkflow();
+    beginChain(token);
     setBusy(true);
     setVpnPhase(QStringLiteral("disconnecting"), QStringLiteral("正在断开 VPN..."));
     appendDiagnosticLog(inProgress ? QStringLiteral("Stopping VPN: user cancelled connection workflow from dashboard.\n")
@@ -153,6 +165,13 @@ void AppController::requestDashboardConnectionToggle()
             QStringLiteral("Dashboard connection click ignored: disconnect is already in progress.\n"));
         return;
     }
+    if (running && m_vpnPhase != QLatin1String("connected") && m_loggedIn && !workflowRunning()) {
+        // The page said the tunnel was down while the service runs one: the
+        // press asked for a connection, and there is one to take over.
+        appendDiagnosticLog(QStringLiteral("Dashboard connection click: service already running; re-attaching.\n"));
+        reattachRunningTunnel(QStringLiteral("press"));
+        return;
+    }
     if (running || m_vpnPhase == QLatin1String("connected")) {
         toggleConnection();
         return;
@@ -165,6 +184,7 @@ void AppController::requestDashboardConnectionToggle()
     if (m_hasActiveMembership) {
         const quint64 token = ++m_workflowGeneration;
         resetConnectionWorkflow();
+        beginChain(token);
         setBusy(true);
         setVpnPhase(QStringLiteral("connecting"), QStringLiteral("连接中"));
         QTimer::singleShot(0, this, [this, token] {
@@ -189,6 +209,7 @@ void AppController::promptMembershipDialogForConnection()
 void AppController::failNotSignedInGate()
 {
     updateApiError(QStringLiteral("请先登录，再启动 VPN 连接。"));
+    m_chainToken = 0;
     setVpnPhase(QStringLiteral("failed"), QStringLiteral("需要登录"));
     setCurrentPage(QStringLiteral("auth"));
     setBusy(false);
@@ -203,6 +224,7 @@ void AppController::failMembershipGate(bool dashboardWording)
                                  : QStringLiteral("当前套餐已过期，请先续费后再连接。"));
     else
         showMembershipDialog(QStringLiteral("您还未购买套餐，请前往购买套餐，或者邀请好友可赠送时长。"));
+    m_chainToken = 0;
     setVpnPhase(QStringLiteral("failed"), expired ? QStringLiteral("会员已过期") : QStringLiteral("未购买套餐"));
     setBusy(false);
 }
@@ -397,10 +419,11 @@ void AppController::fetchConnectionConfig(const QVariantMap &node, quint64 token
     if (token != m_workflowGeneration)
         return;
     setVpnPhase(QStringLiteral("connecting"), QStringLiteral("连接中"));
+    const QString mode = ConnectionRules::normalizedRoutingMode(TunnelConfig::routingModeFromSettings(m_settings));
     requestRawAsync(
         QStringLiteral("GET"), TunnelConfig::singBoxConfigRequestPath(Api::desktopConfigPlatform(), m_settings),
         QByteArray(), QStringLiteral("application/json"), true,
-        [this, node, token, retriesLeft](const QByteArray &body, bool success) {
+        [this, node, token, retriesLeft, mode](const QByteArray &body, bool success) {
             if (token != m_workflowGeneration)
                 return;
             if (!success || body.isEmpty()) {
@@ -410,6 +433,7 @@ void AppController::fetchConnectionConfig(const QVariantMap &node, quint64 token
             }
             const QString id = nodeId(node);
             if (ConnectionRules::configNamesNode(body, id)) {
+                m_launchedRoutingMode = mode;
                 m_serverConfig = body;
                 m_serverConfigNodeId = id;
                 launchConnectionNode(node, body, token);
@@ -462,11 +486,7 @@ void AppController::launchConnectionNode(const QVariantMap &node, const QByteArr
         waitForSystemTunnelConnected(node, token, 90);
         return;
     }
-    const QString lastError = m_engine->lastError();
-    failConnectionAttempt(node,
-                          lastError.isEmpty() ? QStringLiteral("VPN 核心启动失败，请检查系统权限后重试。")
-                                              : Api::friendlyErrorMessage(lastError, 0),
-                          token);
+    failConnectionAttempt(node, engineFailureText(), token);
 }
 
 void AppController::failConnectionAttempt(const QVariantMap &node, const QString &message, quint64 token)
@@ -534,6 +554,7 @@ void AppController::onConnectionTimeout()
 
 void AppController::resetConnectionWorkflow()
 {
+    m_chainToken = 0;
     stopConnectionTimeoutGuard();
     m_candidates.clear();
     m_triedIds.clear();
@@ -551,20 +572,62 @@ void AppController::endConnectionWithSession()
     // The end may come from inside a reply's or the event socket's signal, which
     // the service-control waits must not re-enter: stop on the next turn.
     QTimer::singleShot(0, this, [this] {
-        if (m_loggedIn || !m_engine->running())
+        if (m_loggedIn || !m_engine->running()) {
+            finishStartupReattach();
             return;
+        }
         appendDiagnosticLog(QStringLiteral("Stopping VPN: session ended.\n"));
         m_engine->stop();
+        finishStartupReattach();
     });
 }
 
 void AppController::settlePhaseFromEngine()
 {
-    if (m_engine->running())
-        setVpnPhase(QStringLiteral("connected"), QStringLiteral("已连接"));
-    else
-        setVpnPhase(QStringLiteral("disconnected"), QStringLiteral("未连接"));
     setBusy(false);
+    // Asked now, not from the cache: this decides what the page claims.
+    const bool running = m_engine->refreshRunning();
+    if (running && !m_connectedNodeId.isEmpty()) {
+        setVpnPhase(QStringLiteral("connected"), QStringLiteral("已连接"));
+    } else if (running) {
+        // A running engine whose node this run of the client does not know.
+        setVpnPhase(QStringLiteral("disconnected"), QStringLiteral("未连接"));
+        reattachRunningTunnel(QStringLiteral("settle"));
+    } else if (m_vpnPhase != QLatin1String("failed")) {
+        setVpnPhase(QStringLiteral("disconnected"), QStringLiteral("未连接"));
+    }
+}
+
+void AppController::settleFailedNodeSelection()
+{
+    m_nodeChangeRestartPending = false;
+    // A cancel or a restart since the pick owns the phase now.
+    if (workflowRunning())
+        return;
+    settlePhaseFromEngine();
+}
+
+QString AppController::engineFailureText() const
+{
+    // The engine's and the service's own words: which field, which state. A
+    // network-error wording would send the user to check the wrong thing.
+    const QString lastError = m_engine->lastError().trimmed();
+    if (lastError.isEmpty())
+        return QStringLiteral("VPN 核心启动失败，请检查系统权限后重试。");
+    return lastError.section(QLatin1Char('\n'), 0, 0).trimmed();
+}
+
+void AppController::markConnected(const QString &nodeId)
+{
+    m_connectedNodeId = nodeId;
+    setVpnPhase(QStringLiteral("connected"), QStringLiteral("已连接"));
+    m_connectedNodeId = nodeId;
+    setBusy(false);
+    resetConnectionWorkflow();
+    Q_EMIT connectionStatusTextChanged();
+    const quint64 token = m_workflowGeneration;
+    // After the workflow's own stack has unwound: the check blocks in nested loops.
+    QTimer::singleShot(0, this, [this, token] { reconcileEngineRoutingMode(token); });
 }
 
 // --- readiness --------------------------------------------------------------------------
@@ -580,7 +643,7 @@ void AppController::waitForSystemTunnelDisconnected(quint64 token, int pollsLeft
         return;
     }
     if (pollsLeft > 0) {
-        if (status == QLatin1String("连接中"))
+        if (status == QStringLiteral("连接中"))
             setVpnPhase(QStringLiteral("connecting"), QStringLiteral("连接中"));
         else
             setVpnPhase(QStringLiteral("disconnecting"), status);
@@ -631,11 +694,7 @@ void AppController::waitForSystemTunnelConnected(const QVariantMap &node, quint6
         // The service ends when its engine does; a stopped one does not come back by itself.
         if (token != m_workflowGeneration)
             return;
-        const QString lastError = m_engine->lastError();
-        failConnectionAttempt(node,
-                              lastError.isEmpty() ? QStringLiteral("VPN 核心启动失败，请检查系统权限后重试。")
-                                                  : Api::friendlyErrorMessage(lastError, 0),
-                              token);
+        failConnectionAttempt(node, engineFailureText(), token);
         return;
     }
 
@@ -643,13 +702,13 @@ void AppController::waitForSystemTunnelConnected(const QVariantMap &node, quint6
     const bool fresh = snapshot.isFresh(now);
     const bool trafficSeen = snapshot.trafficSeen(now);
     if (singleNodeMode()) {
-        if (fresh && engineAnswers() && token == m_workflowGeneration) {
+        // Without a control API nothing but the service itself says that the engine runs.
+        if (fresh && engineAnswers() && token == m_workflowGeneration && (hasControlApi || engineConfirmedRunning())
+            && token == m_workflowGeneration) {
             appendDiagnosticLog(QStringLiteral("Direct node connection confirmed: node_id=%1 skip_probe=true "
                                                "runtime_ready=%2\n")
                                     .arg(nodeId(node), boolText(trafficSeen)));
-            setVpnPhase(QStringLiteral("connected"), QStringLiteral("已连接"));
-            setBusy(false);
-            resetConnectionWorkflow();
+            markConnected(nodeId(node));
             return;
         }
     } else if (trafficSeen || (fresh && snapshot.statusClientConnected) || running) {
@@ -690,9 +749,7 @@ void AppController::runConnectivityProbeStep(const QVariantMap &node, quint64 to
         if (engineAlive) {
             appendDiagnosticLog(QStringLiteral("Connectivity probe confirmed connection: node_id=%1 direct_node=%2\n")
                                     .arg(nodeId(node), boolText(singleNodeMode())));
-            setVpnPhase(QStringLiteral("connected"), QStringLiteral("已连接"));
-            setBusy(false);
-            resetConnectionWorkflow();
+            markConnected(nodeId(node));
             return;
         }
         failure = QStringLiteral("%1 未能在预期时间内进入已连接状态。").arg(nodeName(node));
@@ -798,8 +855,15 @@ void AppController::restartConnectionForSelectedNodeChange()
 {
     // Only the selection that asked for it restarts: a cancel or another
     // workflow since then cleared the flag.
-    if (!m_nodeChangeRestartPending)
-        return;
+    if (!m_nodeChangeRestartPending) {
+        // The workflow that ran when the node was picked reached "connected"
+        // meanwhile (its end cleared the flag): the engine runs the old node.
+        const bool connectedElsewhere = m_vpnPhase == QLatin1String("connected") && !workflowRunning()
+            && !m_connectedNodeId.isEmpty() && m_connectedNodeId != m_selectedNodeId.trimmed();
+        if (!connectedElsewhere)
+            return;
+        m_nodeChangeRestartPending = true;
+    }
     const QString target = m_selectedNodeId.trimmed();
     if (!m_loggedIn || !m_hasActiveMembership || target.isEmpty()) {
         m_nodeChangeRestartPending = false;
@@ -816,6 +880,7 @@ void AppController::restartConnectionForSelectedNodeChange()
 
 void AppController::restartTunnel(quint64 token, const QString &logLine)
 {
+    beginChain(token);
     setBusy(true);
     setVpnPhase(QStringLiteral("connecting"), QStringLiteral("连接中"));
     appendDiagnosticLog(logLine);
@@ -859,4 +924,219 @@ void AppController::refreshRemoteConfigPreview()
             Q_EMIT configPreviewChanged();
         },
         false);
+}
+
+// --- a tunnel that runs without a workflow: take it over, or end it -------------------
+
+namespace {
+
+// The node a running engine's document is for: the catalogue's node it names
+// (the selected one first), else the proxy selector's choice or the first
+// proxy outbound's tag.
+QString nodeIdFromDocument(const QByteArray &document, const QString &selectedId, const QVariantList &nodes,
+                           bool *inCatalogue)
+{
+    *inCatalogue = true;
+    if (!selectedId.trimmed().isEmpty() && ConnectionRules::configNamesNode(document, selectedId)) {
+        for (const QVariant &entry : nodes) {
+            if (entry.toMap().value(QStringLiteral("id")).toString().trimmed() == selectedId.trimmed())
+                return selectedId.trimmed();
+        }
+    }
+    for (const QVariant &entry : nodes) {
+        const QString id = entry.toMap().value(QStringLiteral("id")).toString().trimmed();
+        if (!id.isEmpty() && ConnectionRules::configNamesNode(document, id))
+            return id;
+    }
+    *inCatalogue = false;
+    return ConnectionRules::proxyNodeTagFromConfig(document);
+}
+
+} // namespace
+
+bool AppController::engineConfirmedRunning()
+{
+    return m_engine->refreshRunning()
+        && m_engine->lastServiceState() == SingBoxProcessManager::ServiceState::Running;
+}
+
+void AppController::finishStartupReattach()
+{
+    m_reattachScheduled = false;
+    if (m_startupReattachDone)
+        return;
+    m_startupReattachDone = true;
+    appendDiagnosticLog(QStringLiteral("Start-up re-attach check finished: phase=%1\n").arg(m_vpnPhase));
+    Q_EMIT startupReattachFinished();
+}
+
+void AppController::reattachRunningTunnel(const QString &reason)
+{
+    // A workflow, a disconnect or a start/stop in progress owns the tunnel.
+    if (workflowRunning() || isInProgress(m_vpnPhase) || m_vpnPhase == QLatin1String("disconnecting")
+        || m_vpnPhase == QLatin1String("connected") || m_engine->commandInProgress()) {
+        finishStartupReattach();
+        return;
+    }
+    const quint64 token = ++m_workflowGeneration;
+    resetConnectionWorkflow();
+    beginChain(token);
+    appendDiagnosticLog(QStringLiteral("Re-attach check: reason=%1\n").arg(reason));
+    reattachStep(token, reason, 2);
+}
+
+void AppController::reattachStep(quint64 token, const QString &reason, int unknownLeft)
+{
+    if (token != m_workflowGeneration)
+        return;
+    const bool running = m_engine->refreshRunning();
+    if (token != m_workflowGeneration)
+        return;
+    if (m_engine->lastServiceState() == SingBoxProcessManager::ServiceState::Unknown) {
+        if (unknownLeft > 0) {
+            QTimer::singleShot(500, this, [this, token, reason, unknownLeft] {
+                reattachStep(token, reason, unknownLeft - 1);
+            });
+            return;
+        }
+        appendDiagnosticLog(QStringLiteral("Re-attach check: service state unknown; nothing changed.\n"));
+        m_chainToken = 0;
+        finishStartupReattach();
+        return;
+    }
+    if (!running) {
+        m_chainToken = 0;
+        if (isInProgress(m_vpnPhase) || m_vpnPhase == QLatin1String("connected"))
+            setVpnPhase(QStringLiteral("disconnected"), QStringLiteral("未连接"));
+        finishStartupReattach();
+        return;
+    }
+
+    auto stopBrokenTunnel = [this, token](const QString &why) {
+        appendDiagnosticLog(QStringLiteral("Stopping VPN: %1\n").arg(why));
+        setBusy(true);
+        setVpnPhase(QStringLiteral("disconnecting"), QStringLiteral("正在断开 VPN..."));
+        m_engine->stop();
+        waitForSystemTunnelDisconnected(
+            token, 24, QStringLiteral("正在等待系统断开当前 VPN..."),
+            [this, token] {
+                if (token != m_workflowGeneration)
+                    return;
+                setVpnPhase(QStringLiteral("disconnected"), QStringLiteral("未连接"));
+                setBusy(false);
+                resetConnectionWorkflow();
+                finishStartupReattach();
+            },
+            [this, token](const QString &message) {
+                if (token != m_workflowGeneration)
+                    return;
+                updateApiError(message);
+                setVpnPhase(QStringLiteral("failed"), QStringLiteral("断开超时"));
+                setBusy(false);
+                resetConnectionWorkflow();
+                finishStartupReattach();
+            });
+    };
+
+    if (!m_loggedIn) {
+        stopBrokenTunnel(QStringLiteral("tunnel found running without a session."));
+        return;
+    }
+    QFile file(TunnelConfig::activeConfigPath());
+    const QByteArray document = file.open(QIODevice::ReadOnly) ? file.read(4 << 20) : QByteArray();
+    bool inCatalogue = false;
+    const QString id = nodeIdFromDocument(document, m_selectedNodeId, m_nodes, &inCatalogue);
+    if (id.isEmpty() || !ControlApi::available(document)) {
+        stopBrokenTunnel(QStringLiteral("running tunnel has no readable node or control API (%1).").arg(reason));
+        return;
+    }
+
+    // The control API listens only once the engine has fully started.
+    bool answers = false;
+    for (int attempt = 0; attempt < kReattachApiTries && !answers; ++attempt) {
+        if (attempt == 1) {
+            setBusy(true);
+            setVpnPhase(QStringLiteral("connecting"), QStringLiteral("连接中"));
+        }
+        answers = ControlApi::answers(document, kControlApiCheckMs);
+        if (token != m_workflowGeneration)
+            return;
+        if (!answers) {
+            QEventLoop pause;
+            QTimer::singleShot(500, &pause, &QEventLoop::quit);
+            pause.exec(QEventLoop::ExcludeUserInputEvents);
+            if (token != m_workflowGeneration)
+                return;
+        }
+    }
+    if (!answers) {
+        stopBrokenTunnel(QStringLiteral("running tunnel's control API does not answer (%1).").arg(reason));
+        return;
+    }
+
+    m_launchedServerConfig = document;
+    m_launchedRoutingMode.clear();
+    if (inCatalogue && id != m_selectedNodeId) {
+        m_selectedNodeId = id;
+        m_store->setValue(QStringLiteral("session/selectedNodeId"), id);
+        Q_EMIT selectedNodeChanged();
+    }
+    // The service's checked copy is written when it starts the engine.
+    const QFileInfo checked(QDir(QFileInfo(TunnelConfig::activeConfigPath()).absolutePath())
+                                .filePath(QStringLiteral("../runtime/active.checked.json")));
+    const QDateTime since = checked.exists() ? checked.lastModified().toUTC() : QDateTime();
+    const bool sinceKnown = since.isValid() && since <= QDateTime::currentDateTimeUtc();
+    m_connectedAt = sinceKnown ? since : QDateTime::currentDateTimeUtc();
+    appendDiagnosticLog(QStringLiteral("Re-attached running tunnel: node_id=%1 in_catalogue=%2 reason=%3 "
+                                       "connected_since=%4 (%5)\n")
+                            .arg(id, boolText(inCatalogue), reason, m_connectedAt.toString(Qt::ISODate),
+                                 sinceKnown ? QStringLiteral("from the service")
+                                            : QStringLiteral("unknown, counted from now")));
+    markConnected(id);
+    finishStartupReattach();
+}
+
+void AppController::reconcileEngineRoutingMode(quint64 token)
+{
+    if (token != m_workflowGeneration || m_vpnPhase != QLatin1String("connected") || workflowRunning())
+        return;
+    const QString mode = ConnectionRules::normalizedRoutingMode(TunnelConfig::routingModeFromSettings(m_settings));
+    const QString wanted = ConnectionRules::runtimeClashModeForRoutingMode(mode);
+    const QByteArray config = runningEngineConfig();
+    if (!ControlApi::available(config)) {
+        // Nothing to read back: the document's own mode is all there is.
+        if (!m_launchedRoutingMode.isEmpty() && m_launchedRoutingMode != mode)
+            restartConnectionForRoutingModeChange(mode);
+        return;
+    }
+    // The engine restores the mode of its last run from its cache file:
+    // after a start the control API, not the document, says which one runs.
+    const QString current = ControlApi::currentMode(config, kClashModeAttemptMs);
+    if (token != m_workflowGeneration || m_vpnPhase != QLatin1String("connected"))
+        return;
+    if (current.isEmpty()) {
+        appendDiagnosticLog(QStringLiteral("Engine routing mode unread: control API did not answer GET /configs\n"));
+        return;
+    }
+    if (current.compare(wanted, Qt::CaseInsensitive) == 0) {
+        appendDiagnosticLog(QStringLiteral("Engine routing mode confirmed: clash_mode=%1\n").arg(current));
+        return;
+    }
+    appendDiagnosticLog(QStringLiteral("Engine routing mode differs from the setting: engine=%1 routing_mode=%2\n")
+                            .arg(current, mode));
+    synchronizeRuntimeRoutingMode();
+}
+
+void AppController::disconnectForExit()
+{
+    appendDiagnosticLog(QStringLiteral("Stopping VPN: user chose disconnect and exit from the tray.\n"));
+    ++m_workflowGeneration;
+    resetConnectionWorkflow();
+    setBusy(true);
+    setVpnPhase(QStringLiteral("disconnecting"), QStringLiteral("正在断开 VPN..."));
+    // Blocks until the service has stopped (or its stop window has passed).
+    m_engine->stop();
+    if (!m_engine->cachedRunning())
+        setVpnPhase(QStringLiteral("disconnected"), QStringLiteral("未连接"));
+    setBusy(false);
 }

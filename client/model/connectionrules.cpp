@@ -1,5 +1,8 @@
 #include "connectionrules.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QUrl>
 
 namespace ConnectionRules {
@@ -10,6 +13,28 @@ bool isTokenCharacter(char c)
 {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' || c == '_'
         || c == '-' || static_cast<unsigned char>(c) >= 0x80;
+}
+
+// Separators inside a tag or host name: a part between them is a name of its own.
+bool isPartSeparator(char c)
+{
+    return c == '.' || c == '-';
+}
+
+// An id that may stand as a part of a longer tag or host: letters together
+// with a digit or a separator ("hk1", "hk-kowloon"). A plain word ("sg") or a
+// number ("1") is too likely to turn up in a host or address by chance.
+bool mayStandAsPart(const QByteArray &text)
+{
+    bool letter = false;
+    bool digitOrSeparator = false;
+    for (const char c : text) {
+        if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || static_cast<unsigned char>(c) >= 0x80)
+            letter = true;
+        else if ((c >= '0' && c <= '9') || isPartSeparator(c))
+            digitOrSeparator = true;
+    }
+    return letter && digitOrSeparator;
 }
 
 bool isProbeUrl(const QString &text)
@@ -71,18 +96,45 @@ bool configNamesNode(const QByteArray &document, const QString &nodeId)
     const QByteArray id = nodeId.trimmed().toUtf8();
     if (id.isEmpty())
         return true;
+    const bool partsCount = mayStandAsPart(id);
+    auto clear = [&](qsizetype index) {
+        if (index < 0 || index >= document.size())
+            return true;
+        const char c = document.at(index);
+        return !isTokenCharacter(c) || (partsCount && isPartSeparator(c));
+    };
     qsizetype from = 0;
     while (true) {
         const qsizetype at = document.indexOf(id, from);
         if (at < 0)
             return false;
-        const qsizetype end = at + id.size();
-        const bool leftClear = at == 0 || !isTokenCharacter(document.at(at - 1));
-        const bool rightClear = end >= document.size() || !isTokenCharacter(document.at(end));
-        if (leftClear && rightClear)
+        if (clear(at - 1) && clear(at + id.size()))
             return true;
         from = at + 1;
     }
+}
+
+QString proxyNodeTagFromConfig(const QByteArray &document)
+{
+    const QJsonArray outbounds = QJsonDocument::fromJson(document).object().value(QStringLiteral("outbounds")).toArray();
+    for (const QJsonValue &value : outbounds) {
+        const QJsonObject outbound = value.toObject();
+        if (outbound.value(QStringLiteral("tag")).toString() == QLatin1String("proxy")
+            && outbound.value(QStringLiteral("type")).toString() == QLatin1String("selector")) {
+            const QString chosen = outbound.value(QStringLiteral("default")).toString().trimmed();
+            if (!chosen.isEmpty())
+                return chosen;
+        }
+    }
+    static const QStringList notNodes{QStringLiteral("direct"), QStringLiteral("block"), QStringLiteral("dns"),
+                                      QStringLiteral("selector"), QStringLiteral("urltest")};
+    for (const QJsonValue &value : outbounds) {
+        const QJsonObject outbound = value.toObject();
+        const QString tag = outbound.value(QStringLiteral("tag")).toString().trimmed();
+        if (!tag.isEmpty() && !notNodes.contains(outbound.value(QStringLiteral("type")).toString()))
+            return tag;
+    }
+    return QString();
 }
 
 QString normalizedRoutingMode(const QString &routingMode)

@@ -29,9 +29,17 @@ ProbePlan probePlan(const QVariantMap &connectivity, const QStringList &defaultT
 // The share of count, rounded up, within 1..count.
 int requiredSuccesses(int count, int percent);
 
-// Whether the node's id stands in the document as a whole token (not part of a
-// longer word, number, host name or tag), or the id is empty.
+// Whether the node's id stands in the document as a whole token, or as a whole
+// dot- or dash-separated part of a tag or host ("proxy-hk1", "hk1.example.net"),
+// or the id is empty. Only an id of letters with a digit or separator counts
+// as a part; others count only as a whole token, so "1" is not found in
+// "10.0.0.1" nor "sg" in "sg.example.com".
 bool configNamesNode(const QByteArray &document, const QString &nodeId);
+
+// The node a document's proxy goes through: the "proxy" selector's default,
+// else the first outbound that is not direct, block, dns or a group. Empty
+// when the document is not JSON or has none.
+QString proxyNodeTagFromConfig(const QByteArray &document);
 
 // "global" for the routing mode "global" (any case, blanks ignored), else "rule".
 QString runtimeClashModeForRoutingMode(const QString &routingMode);

@@ -90,6 +90,7 @@ ApplicationWindow {
     property bool authNoticeIsError: true
     property string policyDialogKind: ""
     property bool deleteAccountDialogVisible: false
+    property bool signOutDialogVisible: false
     property var deviceRevokeTarget: null
     property string serverCountryKey: ""
     property string copiedKey: ""
@@ -668,7 +669,8 @@ ApplicationWindow {
     function connectionPillText(state) {
         switch (state) {
         case "stable": return t("保护中")
-        case "transitioning": return t("连接中")
+        case "transitioning":
+            return hasController && appController.vpnPhase === "disconnecting" ? t("断开中") : t("连接中")
         case "failed": return t("连接失败")
         default: return t("未保护")
         }
@@ -2477,7 +2479,8 @@ ApplicationWindow {
                 Label {
                     Layout.fillWidth: true
                     horizontalAlignment: Text.AlignHCenter
-                    text: window.hasController ? appController.statusText : ""
+                    objectName: "connectionStatusLine"
+                    text: window.hasController ? appController.connectionStatusText : ""
                     textFormat: Text.PlainText
                     color: window.primaryTextColor
                     font.pixelSize: 15
@@ -5844,7 +5847,12 @@ ApplicationWindow {
                                 ActionButton {
                                     text: window.t("退出登录")
                                     onClicked: {
-                                        if (window.hasController)
+                                        if (!window.hasController)
+                                            return
+                                        // Signing out ends the tunnel: ask first while one is up.
+                                        if (appController.vpnPhase !== "disconnected" && appController.vpnPhase !== "failed")
+                                            window.signOutDialogVisible = true
+                                        else
                                             appController.signOut()
                                     }
                                 }
@@ -7017,6 +7025,34 @@ ApplicationWindow {
                     window.deleteAccountDialogVisible = false
                     if (window.hasController)
                         appController.deleteAccount()
+                }
+            }
+        }
+    }
+
+    LazyLayer {
+        id: signOutDialogLayer
+        z: 90
+        shown: window.signOutDialogVisible
+
+        sourceComponent: ModalLayer {
+            id: signOutDialog
+            objectName: "signOutDialog"
+            visible: signOutDialogLayer.shown
+            heading: window.t("退出登录")
+            message: window.t("退出登录会断开当前的 VPN 连接。确定要退出吗？")
+
+            ActionButton {
+                text: window.t("取消")
+                onClicked: window.signOutDialogVisible = false
+            }
+            ActionButton {
+                primary: true
+                text: window.t("断开并退出登录")
+                onClicked: {
+                    window.signOutDialogVisible = false
+                    if (window.hasController)
+                        appController.signOut()
                 }
             }
         }

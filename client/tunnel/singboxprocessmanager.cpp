@@ -99,6 +99,31 @@ ChildRun runChild(const QString &program, const QStringList &arguments, int wait
     return run;
 }
 
+const char *stateWord(SingBoxProcessManager::ServiceState state)
+{
+    switch (state) {
+    case SingBoxProcessManager::ServiceState::Running:
+        return "running";
+    case SingBoxProcessManager::ServiceState::Stopped:
+        return "stopped";
+    case SingBoxProcessManager::ServiceState::Unknown:
+        break;
+    }
+    return "unknown";
+}
+
+// Counts a start or stop in progress for as long as it runs.
+struct CommandScope
+{
+    explicit CommandScope(int &depth)
+        : m_depth(depth)
+    {
+        ++m_depth;
+    }
+    ~CommandScope() { --m_depth; }
+    int &m_depth;
+};
+
 } // namespace
 
 SingBoxProcessManager::SingBoxProcessManager(QObject *parent)
@@ -118,6 +143,7 @@ SingBoxProcessManager::SingBoxProcessManager(QObject *parent)
 
 bool SingBoxProcessManager::start(const QString &configPath)
 {
+    const CommandScope scope(m_commandDepth);
     const bool runningBefore = running();
     appendLog(
         QStringLiteral("VPN start requested. config=%1 runningBefore=%2\n").arg(configPath, boolText(runningBefore)));
@@ -174,6 +200,7 @@ bool SingBoxProcessManager::start(const QString &configPath)
 
 void SingBoxProcessManager::stop()
 {
+    const CommandScope scope(m_commandDepth);
     const bool runningBefore = running();
     appendLog(QStringLiteral("VPN stop requested. runningBefore=%1\n").arg(boolText(runningBefore)));
     if (!runningBefore) {
@@ -192,10 +219,25 @@ bool SingBoxProcessManager::running()
 
 bool SingBoxProcessManager::refreshRunning()
 {
-    const bool now = queryWindowsServiceRunning();
+    ServiceState state = queryServiceState();
+    // One stopped answer for a running service may be a hiccup of the tool:
+    // a tunnel is declared gone only when the next query agrees.
+    if (state == ServiceState::Stopped && m_cachedRunning) {
+        state = queryServiceState();
+        if (state != ServiceState::Stopped)
+            appendLog(QStringLiteral("Service state not confirmed: first query stopped, second %1; keeping running.\n")
+                          .arg(QLatin1String(stateWord(state))));
+    }
+    m_lastServiceState = state;
+    m_cachedAt = QDateTime::currentMSecsSinceEpoch();
+    if (state == ServiceState::Unknown) {
+        appendLog(QStringLiteral("Service state query did not answer in time; keeping running=%1\n")
+                      .arg(boolText(m_cachedRunning)));
+        return m_cachedRunning;
+    }
+    const bool now = state == ServiceState::Running;
     const bool changed = now != m_cachedRunning;
     m_cachedRunning = now;
-    m_cachedAt = QDateTime::currentMSecsSinceEpoch();
     // An engine that ends on its own (or is started elsewhere) is reported like a stop or start.
     if (changed)
         Q_EMIT runningChanged();
@@ -241,7 +283,8 @@ bool SingBoxProcessManager::startWindowsService(const QString &configPath)
         return false;
     }
 
-    if (queryWindowsServiceRunning()) {
+    // Unknown may be running too: a stop of a stopped service is harmless.
+    if (queryServiceState() != ServiceState::Stopped) {
         // The service reads the configuration only when it starts.
         appendLog(
             QStringLiteral("Windows service already running; restarting with active config %1\n").arg(configPath));
@@ -294,7 +337,7 @@ void SingBoxProcessManager::stopWindowsService()
 
     bool stopped = false;
     for (int attempt = 0; attempt < m_timings.stopPolls && !stopped; ++attempt) {
-        stopped = !queryWindowsServiceRunning();
+        stopped = queryServiceState() == ServiceState::Stopped;
         if (!stopped)
             sleepFor(m_timings.pollInterval);
     }
@@ -317,8 +360,16 @@ void SingBoxProcessManager::stopWindowsService()
 
 bool SingBoxProcessManager::queryWindowsServiceRunning()
 {
+    return queryServiceState() == ServiceState::Running;
+}
+
+SingBoxProcessManager::ServiceState SingBoxProcessManager::queryServiceState()
+{
     const ServiceCommandResult query = runServiceCommand(QStringLiteral("query"), m_timings.queryTimeout);
-    return query.finished && ServiceAnswer::reportsRunning(query.exitCode, query.output.toStdString());
+    if (!query.finished)
+        return query.started ? ServiceState::Unknown : ServiceState::Stopped;
+    return ServiceAnswer::reportsRunning(query.exitCode, query.output.toStdString()) ? ServiceState::Running
+                                                                                      : ServiceState::Stopped;
 }
 
 SingBoxProcessManager::ServiceCommandResult SingBoxProcessManager::runServiceCommand(

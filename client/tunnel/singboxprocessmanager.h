@@ -41,10 +41,20 @@ public:
     Q_INVOKABLE bool start(const QString &configPath);
     Q_INVOKABLE void stop();
 
+    // What one state query said. A query that does not finish in time tells
+    // nothing: it is Unknown, never taken for "not running".
+    enum class ServiceState { Running, Stopped, Unknown };
+
     // The service state, queried again once the cached answer is older than the cache window.
     bool running();
     // Queries now; emits runningChanged when the state differs from the cached one.
+    // A running service counts as stopped only when a second query at once agrees;
+    // an Unknown answer keeps the last known state.
     bool refreshRunning();
+    // The last query's answer, as refreshRunning saw it.
+    ServiceState lastServiceState() const { return m_lastServiceState; }
+    // True while start() or stop() runs (their own state changes are not news).
+    bool commandInProgress() const { return m_commandDepth > 0; }
     // The last known state, without asking the service.
     bool cachedRunning() const { return m_cachedRunning; }
     bool connected() { return running(); }
@@ -62,6 +72,7 @@ public:
     void stopWindowsService();
     // One uncached state query.
     bool queryWindowsServiceRunning();
+    ServiceState queryServiceState();
 
     void appendLog(const QString &message);
     void appendDiagnosticLog(const QString &message) { appendLog(message); }
@@ -98,5 +109,7 @@ private:
     QString m_recentLog;
     bool m_cachedRunning = false;
     qint64 m_cachedAt = 0;
+    ServiceState m_lastServiceState = ServiceState::Unknown;
+    int m_commandDepth = 0;
     Timings m_timings;
 };

@@ -164,7 +164,7 @@ RuntimeTrafficSnapshot readClashTrafficSnapshot(const QByteArray &engineConfig, 
     QObject::connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
     QObject::connect(reply, &QNetworkReply::readyRead, &loop, [&] {
         buffer += reply->readAll();
-        if (!firstTrafficJsonObject(buffer).isEmpty())
+        if (isTrafficReading(firstTrafficJsonObject(buffer)))
             loop.quit();
     });
     QObject::connect(reply, &QNetworkReply::finished, &loop, [&] {
@@ -181,7 +181,7 @@ RuntimeTrafficSnapshot readClashTrafficSnapshot(const QByteArray &engineConfig, 
     delete reply;
 
     const QJsonObject object = firstTrafficJsonObject(buffer);
-    if (object.isEmpty())
+    if (!isTrafficReading(object))
         return {};
     RuntimeTrafficSnapshot snapshot;
     snapshot.found = true;
@@ -192,6 +192,11 @@ RuntimeTrafficSnapshot readClashTrafficSnapshot(const QByteArray &engineConfig, 
         = jsonByteCountValue(object, {QStringLiteral("down"), QStringLiteral("downlink"), QStringLiteral("download")});
     snapshot.timestamp = QDateTime::currentSecsSinceEpoch();
     return snapshot;
+}
+
+bool isTrafficReading(const QJsonObject &object)
+{
+    return object.value(QStringLiteral("up")).isDouble() && object.value(QStringLiteral("down")).isDouble();
 }
 
 void interfaceRates(const InterfaceSample *previous, const InterfaceSample &now, qint64 *downlink, qint64 *uplink)

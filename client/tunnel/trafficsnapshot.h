@@ -37,6 +37,9 @@ RuntimeTrafficSnapshot readWindowsInterfaceTrafficSnapshot();
 
 // The first non-empty object of a JSON text, newline-delimited JSON or "data:" lines.
 QJsonObject firstTrafficJsonObject(const QByteArray &buffer);
+// Whether an object read from "/traffic" is a reading: numeric "up" and
+// "down" (an error body such as {"message":"Unauthorized"} is not).
+bool isTrafficReading(const QJsonObject &object);
 // The first usable key's value as a count, at least 0.
 qint64 jsonByteCountValue(const QJsonObject &object, const QStringList &keys);
 

@@ -371,7 +371,8 @@ void EngineManagerTest::runningIsCachedFor1500Milliseconds()
 
     QTest::qWait(1600);
     QVERIFY(!manager.running());
-    QCOMPARE(calls().size(), 2);
+    // A running service counts as stopped only when a second query at once agrees.
+    QCOMPARE(calls().size(), 3);
 }
 
 QTEST_GUILESS_MAIN(EngineManagerTest)

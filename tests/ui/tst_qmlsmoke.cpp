@@ -223,7 +223,7 @@ void QmlSmokeTest::connectPageReadings_data()
     QTest::newRow("connected") << "connected" << "保护中" << "12.5 MB" << QStringList{"12.5", "MB"};
     QTest::newRow("connecting") << "connecting" << "连接中" << "0.00 GB" << QStringList{"0.00", "GB"};
     QTest::newRow("verifying") << "verifying" << "连接中" << " 3 KB " << QStringList{"3", "KB"};
-    QTest::newRow("disconnecting") << "disconnecting" << "连接中" << "1.2 GB today" << QStringList{"1.2", "GB today"};
+    QTest::newRow("disconnecting") << "disconnecting" << "断开中" << "1.2 GB today" << QStringList{"1.2", "GB today"};
     QTest::newRow("failed") << "failed" << "连接失败" << "512B" << QStringList{"512B", ""};
     QTest::newRow("disconnected") << "disconnected" << "未保护" << "" << QStringList{"0", ""};
     QTest::newRow("unknown phase") << "paused" << "未保护" << "7 MB" << QStringList{"7", "MB"};
@@ -237,7 +237,12 @@ void QmlSmokeTest::connectPageReadings()
     QFETCH(QString, usage);
     QFETCH(QStringList, usageParts);
     const QVariant state = callWindow("connectionState", phase);
-    QCOMPARE(callWindow("connectionPillText", state).toString(), pill);
+    // The pill tells a disconnect from a connect by the controller's phase.
+    if (phase == QLatin1String("disconnecting"))
+        m_controller->setVpnPhase(phase, QString());
+    const QString shown = callWindow("connectionPillText", state).toString();
+    m_controller->setVpnPhase(QStringLiteral("disconnected"), QString());
+    QCOMPARE(shown, pill);
     QCOMPARE(callWindow("splitUsage", usage).toStringList(), usageParts);
 }
 

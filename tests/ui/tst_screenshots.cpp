@@ -270,6 +270,9 @@ void ScreenshotTest::connectStates_data()
     QTest::newRow("connect-failed-min-en") << "failed" << "连接失败" << timeout << small << "en";
     QTest::newRow("connect-connected-min-chart") << "connected" << "已连接" << "" << small << "zh-Hans";
     QTest::newRow("connect-connected-ru") << "connected" << "已连接" << "" << large << "ru";
+    QTest::newRow("connect-disconnecting") << "disconnecting" << "正在断开 VPN..." << "" << large << "zh-Hans";
+    QTest::newRow("connect-disconnecting-en") << "disconnecting" << "正在断开 VPN..." << "" << large << "en";
+    QTest::newRow("connect-disconnected-ru") << "disconnected" << "未连接" << "" << large << "ru";
 }
 
 // The connect page in each phase, at the default and at the smallest window size; the page

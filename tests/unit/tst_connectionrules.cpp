@@ -22,6 +22,10 @@ private Q_SLOTS:
     void byteCounts();
     void trafficStream_data();
     void trafficStream();
+    void trafficReading_data();
+    void trafficReading();
+    void proxyNodeTag_data();
+    void proxyNodeTag();
     void interfaceRates_data();
     void interfaceRates();
     void freshness();
@@ -118,6 +122,15 @@ void ConnectionRulesTest::configNamesNode_data()
     QTest::newRow("later whole occurrence") << QByteArray(R"({"a":"hk-01x","b":"hk-01"})") << QStringLiteral("hk-01")
                                             << true;
     QTest::newRow("non-ascii id") << QByteArray(R"({"tag":"香港-1"})") << QStringLiteral("香港-1") << true;
+    QTest::newRow("id as the dash part of a tag") << QByteArray(R"({"tag":"proxy-hk1"})") << QStringLiteral("hk1")
+                                                  << true;
+    QTest::newRow("id as the first part of a host") << QByteArray(R"({"server":"hk1.example.net"})")
+                                                    << QStringLiteral("hk1") << true;
+    QTest::newRow("dashed id inside a longer tag") << QByteArray(R"({"tag":"proxy-hk-kowloon"})")
+                                                   << QStringLiteral("hk-kowloon") << true;
+    QTest::newRow("number inside an address") << QByteArray(R"({"server":"10.0.0.1"})") << QStringLiteral("1") << false;
+    QTest::newRow("id glued to a longer word") << QByteArray(R"({"tag":"proxyhk1"})") << QStringLiteral("hk1") << false;
+    QTest::newRow("id glued by underscore") << QByteArray(R"({"tag":"hk1_backup"})") << QStringLiteral("hk1") << false;
 }
 
 void ConnectionRulesTest::configNamesNode()
@@ -183,6 +196,44 @@ void ConnectionRulesTest::trafficStream()
     QFETCH(QByteArray, stream);
     QFETCH(QByteArray, object);
     QCOMPARE(TrafficSnapshot::firstTrafficJsonObject(stream), QJsonDocument::fromJson(object).object());
+}
+
+void ConnectionRulesTest::trafficReading_data()
+{
+    QTest::addColumn<QByteArray>("object");
+    QTest::addColumn<bool>("reading");
+    QTest::newRow("rates") << QByteArray(R"({"up":0,"down":0})") << true;
+    QTest::newRow("refused secret") << QByteArray(R"({"message":"Unauthorized"})") << false;
+    QTest::newRow("only up") << QByteArray(R"({"up":5})") << false;
+    QTest::newRow("rates as text") << QByteArray(R"({"up":"5","down":"6"})") << false;
+    QTest::newRow("null rates") << QByteArray(R"({"up":null,"down":null})") << false;
+}
+
+void ConnectionRulesTest::trafficReading()
+{
+    QFETCH(QByteArray, object);
+    QFETCH(bool, reading);
+    QCOMPARE(TrafficSnapshot::isTrafficReading(QJsonDocument::fromJson(object).object()), reading);
+}
+
+void ConnectionRulesTest::proxyNodeTag_data()
+{
+    QTest::addColumn<QByteArray>("document");
+    QTest::addColumn<QString>("tag");
+    QTest::newRow("selector default") << QByteArray(R"({"outbounds":[{"type":"selector","tag":"proxy","default":"jp-1",
+        "outbounds":["jp-1"]},{"type":"vless","tag":"jp-1"},{"type":"direct","tag":"direct"}]})") << QStringLiteral("jp-1");
+    QTest::newRow("first proxy outbound") << QByteArray(R"({"outbounds":[{"type":"direct","tag":"direct"},
+        {"type":"trojan","tag":"us-2"}]})") << QStringLiteral("us-2");
+    QTest::newRow("only direct and block") << QByteArray(R"({"outbounds":[{"type":"direct","tag":"direct"},
+        {"type":"block","tag":"block"}]})") << QString();
+    QTest::newRow("not json") << QByteArray("{oops") << QString();
+}
+
+void ConnectionRulesTest::proxyNodeTag()
+{
+    QFETCH(QByteArray, document);
+    QFETCH(QString, tag);
+    QCOMPARE(ConnectionRules::proxyNodeTagFromConfig(document), tag);
 }
 
 void ConnectionRulesTest::interfaceRates_data()

@@ -1,5 +1,6 @@
 #include "controlapi.h"
 
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QTcpServer>
@@ -69,6 +70,22 @@ ControlApiServer::ControlApiServer(const QJsonObject &config, bool reportTraffic
     collectClashModes(
         config.value(QStringLiteral("dns")).toObject().value(QStringLiteral("rules")).toArray(), m_modeList);
     connect(m_server, &QTcpServer::newConnection, this, &ControlApiServer::onNewConnection);
+}
+
+void ControlApiServer::rememberModeIn(const QString &cachePath)
+{
+    m_modeStore = cachePath;
+    QFile store(cachePath);
+    if (!store.open(QIODevice::ReadOnly))
+        return;
+    const QByteArray line = store.readLine().trimmed();
+    if (!line.startsWith("clash_mode="))
+        return;
+    const QString stored = QString::fromUtf8(line.mid(11));
+    for (const QString &known : std::as_const(m_modeList)) {
+        if (known.compare(stored, Qt::CaseInsensitive) == 0)
+            m_mode = known;
+    }
 }
 
 bool ControlApiServer::listen(const QString &address)
@@ -185,8 +202,14 @@ void ControlApiServer::handle(QTcpSocket *socket, const Request &request)
             }
             // A mode outside the list is ignored; the list is matched without regard to case.
             for (const QString &known : std::as_const(m_modeList)) {
-                if (known.compare(mode.toString(), Qt::CaseInsensitive) == 0)
+                if (known.compare(mode.toString(), Qt::CaseInsensitive) == 0) {
                     m_mode = known;
+                    if (!m_modeStore.isEmpty()) {
+                        QFile store(m_modeStore);
+                        if (store.open(QIODevice::WriteOnly | QIODevice::Truncate))
+                            store.write("clash_mode=" + known.toUtf8() + '\n');
+                    }
+                }
             }
             reply(socket, request, 204, QByteArray());
         } else {

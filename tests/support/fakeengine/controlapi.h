@@ -22,6 +22,10 @@ public:
     QString errorText() const { return m_errorText; }
     // What GET /version names, e.g. "sing-box 1.12.24".
     void setVersionText(const QString &text) { m_versionText = text; }
+    // As the engine with experimental.cache_file enabled: the mode of the last
+    // run is restored from the cache file (when it is in the mode list), and
+    // every switch is stored there.
+    void rememberModeIn(const QString &cachePath);
 
 private:
     struct Request
@@ -48,5 +52,6 @@ private:
     bool m_reportTraffic = true;
     QString m_errorText;
     QString m_versionText = QStringLiteral("sing-box 1.12.24");
+    QString m_modeStore;
     QHash<QTcpSocket *, QByteArray> m_buffers;
 };

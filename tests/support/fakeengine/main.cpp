@@ -223,6 +223,8 @@ int runEngine(QCoreApplication &app, const Options &options, Logger &logger)
     ControlApiServer api(config.document, reportTraffic);
     api.setVersionText(QStringLiteral("sing-box ") + engineVersionText());
     waitForStartDelay();
+    if (cacheFile.value(QStringLiteral("enabled")).toBool())
+        api.rememberModeIn(cacheFile.value(QStringLiteral("path")).toString(QStringLiteral("cache.db")));
     const QJsonObject clashApi = experimental.value(QStringLiteral("clash_api")).toObject();
     const QString controller = clashApi.value(QStringLiteral("external_controller")).toString();
     if (!controller.isEmpty() && !api.listen(controller)) {

@@ -7,6 +7,11 @@
 //                             already-running | never-running | stuck | fail | fail-silent
 //   QUILLET_FAKE_SC_DELAY_MS  sleep this long before answering
 //   QUILLET_FAKE_SC_DELAY_VERB  only delay this verb
+//   QUILLET_FAKE_SC_DELAY_FILE  a file holding the delay in ms (read at each call; a
+//                             test switches it while the client runs)
+//   QUILLET_FAKE_SC_FORWARD   after the delay, run this program with the same
+//                             arguments and answer what it answers (the real
+//                             quillet-servicectl, made slow); no state folder needed
 
 #include <chrono>
 #include <cstdio>
@@ -15,6 +20,7 @@
 #include <fstream>
 #include <string>
 #include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -48,6 +54,22 @@ int main(int argc, char **argv)
     const std::string mode = env("QUILLET_FAKE_SC_MODE").empty() ? "normal" : env("QUILLET_FAKE_SC_MODE");
     const std::filesystem::path flag = state / "running";
 
+    const std::string forward = env("QUILLET_FAKE_SC_FORWARD");
+    if (!forward.empty()) {
+        int delayMs = std::atoi(env("QUILLET_FAKE_SC_DELAY_MS").c_str());
+        if (!env("QUILLET_FAKE_SC_DELAY_FILE").empty()) {
+            std::ifstream file(env("QUILLET_FAKE_SC_DELAY_FILE"));
+            file >> delayMs;
+        }
+        const std::string delayVerb = env("QUILLET_FAKE_SC_DELAY_VERB");
+        if (delayMs > 0 && (delayVerb.empty() || delayVerb == verb))
+            std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
+        std::fflush(stdout);
+        char *arguments[] = {const_cast<char *>(forward.c_str()), argv[1], argv[2], nullptr};
+        ::execv(forward.c_str(), arguments);
+        std::fprintf(stderr, "cannot run %s\n", forward.c_str());
+        return 1;
+    }
     if (state.empty()) {
         std::fprintf(stderr, "QUILLET_FAKE_SC_STATE is not set\n");
         return 1;
