@@ -1,6 +1,7 @@
 #include "app/firstframe.h"
 #include "app/singleinstance.h"
 #include "app/startup.h"
+#include "app/trayicons.h"
 #include "app/traytranslator.h"
 #include "controller/appcontroller.h"
 #include "platform/platform.h"
@@ -49,7 +50,7 @@ struct Tray
 
 Tray::Tray(AppController &controller, QQmlApplicationEngine &engine)
     : translator(&controller)
-    , icon(QIcon(QStringLiteral(":/assets/logo.png")))
+    , icon(TrayIcons::trayIcon(controller.trayIconConnected()))
 {
     QCoreApplication::installTranslator(&translator);
 
@@ -64,6 +65,13 @@ Tray::Tray(AppController &controller, QQmlApplicationEngine &engine)
         quitAction->setText(QObject::tr("退出"));
     });
     QObject::connect(showAction, &QAction::triggered, &menu, [&engine] { showMainWindow(engine); });
+    QObject::connect(&controller, &AppController::trayIconConnectedChanged, &menu,
+                     [this, &controller] { icon.setIcon(TrayIcons::trayIcon(controller.trayIconConnected())); });
+    QObject::connect(&controller, &AppController::trayNotificationRequested, &menu,
+                     [this](const QString &title, const QString &message) {
+                         if (icon.isVisible() && QSystemTrayIcon::supportsMessages())
+                             icon.showMessage(title, message, QSystemTrayIcon::Warning, 10000);
+                     });
     QObject::connect(&icon, &QSystemTrayIcon::activated, &menu, [&engine](QSystemTrayIcon::ActivationReason reason) {
         if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick)
             showMainWindow(engine);
@@ -132,6 +140,9 @@ int main(int argc, char *argv[])
     QQuickStyle::setStyle(QStringLiteral("Fusion"));
 
     AppController controller(AppController::StartupTiming::AfterFirstFrame);
+    // Started at login: the window waits in the tray, unless there is no tray to reopen it from.
+    controller.setStartInTray(QCoreApplication::arguments().contains(QStringLiteral("--minimized"))
+                              && QSystemTrayIcon::isSystemTrayAvailable());
     engine.rootContext()->setContextProperty(QStringLiteral("appController"), &controller);
     engine.load(QUrl(QStringLiteral("qrc:/qml/Main.qml")));
 
@@ -176,6 +187,9 @@ int main(int argc, char *argv[])
             Qt::QueuedConnection);
     }
     QTimer::singleShot(AppController::kWindowShownFallbackMs, &app, afterFirstFrame);
+    // A window that starts in the tray draws no frame: the tray comes at once.
+    if (controller.startInTray())
+        QTimer::singleShot(0, &app, afterFirstFrame);
 
     return app.exec();
 }

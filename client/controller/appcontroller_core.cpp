@@ -101,6 +101,7 @@ AppController::AppController(StartupTiming timing, QObject *parent)
     connect(m_trafficTimer, &QTimer::timeout, this, &AppController::onTrafficTimer);
     connect(m_orderPollTimer, &QTimer::timeout, this, &AppController::pollPendingOrderStatus);
     connect(m_eventReconnectTimer, &QTimer::timeout, this, &AppController::startEventStreamIfNeeded);
+    setupEverydayUse();
 
     // 11.-12. Deferred start-up task, configuration preview: with a window to
     // show, after its first frame (windowShown), in the same order.

@@ -21,6 +21,8 @@ void AppController::runStartupBootstrap()
     loadBootstrapForSession([this](bool success) {
         if (success) {
             onBackendAnswered();
+            // Out of the reply's callback: the check asks the service and may block.
+            QTimer::singleShot(0, this, &AppController::maybeAutoConnectAtStart);
             return;
         }
         setBackendOffline(true);
