@@ -715,6 +715,7 @@ private:
     quint64 m_healthConnectedToken = 0;
     quint64 m_healthRecoveryToken = 0;
     bool m_healthRecovering = false;
+    bool m_healthEngineSeenRunning = false;
     bool m_healthRestartWaitsForNetwork = false;
     bool m_healthNetworkReachable = true;
     bool m_healthNetworkWatched = false;

@@ -221,7 +221,7 @@ void AppController::onNetworkStateChanged(bool reachable)
 void AppController::runTunnelHealthCheck()
 {
     m_healthLastTickWallMs = QDateTime::currentMSecsSinceEpoch();
-    if (m_vpnPhase != QLatin1String("connected") || m_healthRecovering || m_busy)
+    if (m_vpnPhase != QLatin1String("connected") || m_healthRecovering || m_busy || !m_healthEngineSeenRunning)
         return;
     const quint64 token = m_workflowGeneration;
     TunnelHealth::Observation observation;
@@ -377,6 +377,8 @@ void AppController::onHealthPhaseChanged()
         Q_EMIT trayIconConnectedChanged();
     }
     if (connectedNow) {
+        // Only a tunnel the service really ran can drop (a phase set by hand is no tunnel).
+        m_healthEngineSeenRunning = m_engine->cachedRunning();
         m_healthLastTickWallMs = QDateTime::currentMSecsSinceEpoch();
         m_healthTimer->start();
         watchNetworkForHealth();
@@ -424,7 +426,7 @@ void AppController::settleHealthPhase(const QString &previous, const QString &ph
     }
     if (previous != QLatin1String("connected") || phase != QLatin1String("disconnected") || m_vpnPhase != phase)
         return;
-    if (!m_loggedIn || m_workflowGeneration != m_healthConnectedToken)
+    if (!m_loggedIn || m_workflowGeneration != m_healthConnectedToken || !m_healthEngineSeenRunning)
         return;
     appendDiagnosticLog(QStringLiteral("Tunnel ended without a disconnect request: node_id=%1\n").arg(m_healthNodeId));
     const TunnelHealth::Step step = m_healthState.dropped(reconnectOnDrop());
