@@ -2,6 +2,7 @@
 #include "app/memoryrelease.h"
 #include "app/singleinstance.h"
 #include "app/startup.h"
+#include "app/trayicons.h"
 #include "app/traytranslator.h"
 #include "tunnel/singboxprocessmanager.h"
 #include "controller/appcontroller.h"
@@ -57,7 +58,7 @@ struct Tray
 
 Tray::Tray(AppController &controller, QQmlApplicationEngine &engine)
     : translator(&controller)
-    , icon(QIcon(QStringLiteral(":/assets/logo.png")))
+    , icon(TrayIcons::trayIcon(controller.trayIconConnected()))
 {
     QCoreApplication::installTranslator(&translator);
 
@@ -93,6 +94,13 @@ Tray::Tray(AppController &controller, QQmlApplicationEngine &engine)
     QObject::connect(showAction, &QAction::triggered, &menu, [&engine] { showMainWindow(engine); });
     QObject::connect(toggleAction, &QAction::triggered, &menu,
                      [&controller] { controller.requestDashboardConnectionToggle(); });
+    QObject::connect(&controller, &AppController::trayIconConnectedChanged, &menu,
+                     [this, &controller] { icon.setIcon(TrayIcons::trayIcon(controller.trayIconConnected())); });
+    QObject::connect(&controller, &AppController::trayNotificationRequested, &menu,
+                     [this](const QString &title, const QString &message) {
+                         if (icon.isVisible() && QSystemTrayIcon::supportsMessages())
+                             icon.showMessage(title, message, QSystemTrayIcon::Warning, 10000);
+                     });
     QObject::connect(&icon, &QSystemTrayIcon::activated, &menu, [&engine](QSystemTrayIcon::ActivationReason reason) {
         if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick)
             showMainWindow(engine);
@@ -165,6 +173,9 @@ int main(int argc, char *argv[])
     QQuickStyle::setStyle(QStringLiteral("Fusion"));
 
     AppController controller(AppController::StartupTiming::AfterFirstFrame);
+    // Started at login: the window waits in the tray, unless there is no tray to reopen it from.
+    controller.setStartInTray(QCoreApplication::arguments().contains(QStringLiteral("--minimized"))
+                              && QSystemTrayIcon::isSystemTrayAvailable());
     engine.rootContext()->setContextProperty(QStringLiteral("appController"), &controller);
     engine.load(QUrl(QStringLiteral("qrc:/qml/Main.qml")));
 
@@ -213,6 +224,9 @@ int main(int argc, char *argv[])
             Qt::QueuedConnection);
     }
     QTimer::singleShot(AppController::kWindowShownFallbackMs, &app, afterFirstFrame);
+    // A window that starts in the tray draws no frame: the tray comes at once.
+    if (controller.startInTray())
+        QTimer::singleShot(0, &app, afterFirstFrame);
 
     return app.exec();
 }

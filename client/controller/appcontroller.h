@@ -1,6 +1,7 @@
 #pragma once
 
 #include "api/apitimings.h"
+#include "model/tunnelhealth.h"
 
 #include <QByteArray>
 #include <QDateTime>
@@ -96,6 +97,15 @@ class AppController : public QObject
     Q_PROPERTY(QString connectionStatusText READ connectionStatusText NOTIFY connectionStatusTextChanged)
     Q_PROPERTY(QString connectedNodeName READ connectedNodeName NOTIFY connectionStatusTextChanged)
     Q_PROPERTY(bool startupReattachDone READ startupReattachDone NOTIFY startupReattachFinished)
+
+    // Everyday use: the four local switches and what the tray shows.
+    Q_PROPERTY(bool autoConnect READ autoConnect NOTIFY settingsChanged)
+    Q_PROPERTY(bool launchAtLogin READ launchAtLogin NOTIFY settingsChanged)
+    Q_PROPERTY(bool reconnectOnDrop READ reconnectOnDrop NOTIFY settingsChanged)
+    Q_PROPERTY(bool notifyOnDrop READ notifyOnDrop NOTIFY settingsChanged)
+    Q_PROPERTY(bool trayIconConnected READ trayIconConnected NOTIFY trayIconConnectedChanged)
+    // Started with --minimized and a tray to live in: the window starts hidden.
+    Q_PROPERTY(bool startInTray READ startInTray CONSTANT)
 
 public:
     using JsonCompletion = std::function<void(const QVariantMap &response, bool success)>;
@@ -387,6 +397,29 @@ public:
     Q_INVOKABLE QString trayToggleText() const;
     // Stops the tunnel (waiting until it is gone, at most about ten seconds), then returns.
     Q_INVOKABLE void disconnectForExit();
+    // --- everyday use: connect at start, start with the session, keep the tunnel up
+    bool autoConnect() const;
+    bool launchAtLogin() const;
+    bool reconnectOnDrop() const;
+    bool notifyOnDrop() const;
+    bool trayIconConnected() const { return m_trayIconConnected; }
+    bool startInTray() const { return m_startInTray; }
+    // Set by main before the window is loaded.
+    void setStartInTray(bool value) { m_startInTray = value; }
+    // The program the login entry starts (this one); tests point it elsewhere.
+    void setLaunchAtLoginProgramForTesting(const QString &program) { m_launchAtLoginProgram = program; }
+    // The check interval, the re-check after a first failure and the restart back-offs, shortened for tests.
+    void setHealthTimingsForTesting(int intervalMs, int recheckMs, const QList<int> &restartDelaysMs);
+    // One health check of the connected tunnel now (the timer and network changes call it too).
+    void runTunnelHealthCheck();
+    // The system's word on the network: unreachable holds checks and restarts until it returns.
+    void onNetworkStateChanged(bool reachable);
+    bool networkReachableForHealth() const { return m_healthNetworkReachable; }
+    int healthRestartsUsed() const { return m_healthState.restartsUsed; }
+    bool tunnelRecoveryActive() const { return m_healthRecovering; }
+    QTimer *tunnelHealthTimer() const { return m_healthTimer; }
+    // Whether the connection was started by itself at start (at most once per run).
+    bool autoConnectTried() const { return m_autoConnectTried; }
 
     // --- internals exposed for the tests and the composition root
     SingBoxProcessManager *engineController() const { return m_engine; }
@@ -454,6 +487,9 @@ Q_SIGNALS:
     void trialClaimInFlightChanged();
     void connectionStatusTextChanged();
     void startupReattachFinished();
+    // The tray shows a notification (title, message), already in the interface language.
+    void trayNotificationRequested(const QString &title, const QString &message);
+    void trayIconConnectedChanged();
 
 private:
     // core
@@ -472,6 +508,22 @@ private:
     void recomputeIdleStatusText();
     void onEngineRunningChanged();
     void appendDiagnosticLog(const QString &line);
+
+    // everyday use (appcontroller_health.cpp)
+    void setupEverydayUse();
+    void applyEverydaySetting(const QString &key);
+    void maybeAutoConnectAtStart();
+    // One uncached question to the service: is a tunnel running already?
+    bool tunnelAlreadyRunning();
+    void onHealthPhaseChanged();
+    void settleHealthPhase(const QString &previous, const QString &phase);
+    void handleHealthStep(int step, const QString &reason);
+    void scheduleTunnelRestart(const QString &reason);
+    void runScheduledTunnelRestart(quint64 token);
+    void giveUpTunnel(const QString &reason);
+    void notifyTunnelDrop(const QString &what);
+    void watchNetworkForHealth();
+    void onSystemNetworkChanged();
 
     // session
     void restoreStoredSession();
@@ -773,6 +825,29 @@ private:
     bool m_reattachScheduled = false;
     // The routing mode of the document the engine was started with.
     QString m_launchedRoutingMode;
+    // everyday use: the health check of the connected tunnel and its restarts
+    QTimer *m_healthTimer = nullptr;
+    QTimer *m_healthRecheckTimer = nullptr;
+    QTimer *m_healthRestartTimer = nullptr;
+    QTimer *m_networkSettleTimer = nullptr;
+    TunnelHealth::State m_healthState;
+    QList<int> m_healthRestartDelaysMs;
+    qint64 m_healthLastTickWallMs = 0;
+    QString m_healthPreviousPhase = QStringLiteral("disconnected");
+    QString m_healthNodeId;
+    quint64 m_healthConnectedToken = 0;
+    quint64 m_healthRecoveryToken = 0;
+    bool m_healthRecovering = false;
+    bool m_healthEngineSeenRunning = false;
+    bool m_healthRestartWaitsForNetwork = false;
+    bool m_healthNetworkReachable = true;
+    bool m_healthNetworkWatched = false;
+    bool m_dropNotified = false;
+    bool m_autoConnectTried = false;
+    bool m_trayIconConnected = false;
+    bool m_startInTray = false;
+    QString m_launchAtLoginProgram;
+
     // The engine control API's secret, one per run of the client.
     const QString m_clashSecret = QUuid::createUuid().toString(QUuid::WithoutBraces);
     // event stream keep-alive and wake-up, section refreshes asked for again

@@ -21,6 +21,8 @@ QVariantMap defaultLocalSettings()
         {QStringLiteral("dnsFallback"), QStringLiteral("8.8.8.8")},
         {QStringLiteral("routingMode"), QStringLiteral("smart")},
         {QStringLiteral("logLevel"), QStringLiteral("info")},
+        {QStringLiteral("auto_connect"), false},      {QStringLiteral("launch_at_login"), false},
+        {QStringLiteral("reconnect_on_drop"), true},  {QStringLiteral("notify_on_drop"), true},
     };
 }
 
@@ -77,6 +79,9 @@ void AppController::loadLocalSettings()
         if (m_store->contains(storeKey))
             it.value() = m_store->value(storeKey);
     }
+    // The store gives switches back as text ("true", "false").
+    for (const char *key : {"auto_connect", "launch_at_login", "reconnect_on_drop", "notify_on_drop"})
+        m_settings.insert(QLatin1String(key), m_settings.value(QLatin1String(key)).toBool());
     // Lower-cased only: a stored value with blanks is not "global".
     const QString routing = m_settings.value(QStringLiteral("routingMode")).toString().toLower();
     const QString mode = routing == QLatin1String("global") ? QStringLiteral("global") : QStringLiteral("smart");
@@ -280,6 +285,19 @@ void AppController::setSetting(const QString &key, const QVariant &value)
     if (key == QLatin1String("routingMode")) {
         // The same path as the preference, so the mode changes only once the server took it.
         setPreference(QStringLiteral("network"), QStringLiteral("routing_mode"), normalizedRoutingMode(value));
+        return;
+    }
+    // The everyday switches are this computer's alone: nothing to send, no tunnel document to rebuild.
+    static const QStringList switches{QStringLiteral("auto_connect"), QStringLiteral("launch_at_login"),
+                                      QStringLiteral("reconnect_on_drop"), QStringLiteral("notify_on_drop")};
+    if (switches.contains(key)) {
+        const bool on = value.toBool();
+        if (m_settings.value(key).toBool() == on)
+            return;
+        m_settings.insert(key, on);
+        m_store->setValue(QStringLiteral("settings/%1").arg(key), on);
+        Q_EMIT settingsChanged();
+        applyEverydaySetting(key);
         return;
     }
     const QVariant stored = value;

@@ -109,6 +109,7 @@ AppController::AppController(StartupTiming timing, QObject *parent)
                         &AppController::backendOfflineChanged, &AppController::languageChanged,
                         &AppController::selectedNodeChanged, &AppController::nodesChanged})
         connect(this, signal, this, &AppController::connectionStatusTextChanged);
+    setupEverydayUse();
 
     // 11.-12. Deferred start-up task, configuration preview: with a window to
     // show, after its first frame (windowShown), in the same order.

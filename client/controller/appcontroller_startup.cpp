@@ -29,6 +29,8 @@ void AppController::runStartupBootstrap()
             QTimer::singleShot(0, this, [this] { reattachRunningTunnel(QStringLiteral("start-up")); });
         if (success) {
             onBackendAnswered();
+            // Out of the reply's callback: the check asks the service and may block.
+            QTimer::singleShot(0, this, &AppController::maybeAutoConnectAtStart);
             return;
         }
         setBackendOffline(true);

@@ -11,7 +11,7 @@ ApplicationWindow {
     height: 780
     minimumWidth: 1040
     minimumHeight: 680
-    visible: true
+    visible: !(hasController && appController.startInTray)
     title: t("岚舟")
     color: "#111314"
     flags: Qt.Window | Qt.FramelessWindowHint
@@ -156,6 +156,7 @@ ApplicationWindow {
     })
     readonly property var settingsTabs: [
         { "key": "account", "label": "账户与登录" },
+        { "key": "general", "label": "常规" },
         { "key": "routing", "label": "加速模式" },
         { "key": "language", "label": "语言" },
         { "key": "about", "label": "关于" }
@@ -6004,6 +6005,91 @@ ApplicationWindow {
                                 enabled: !window.controllerBusy
                                 text: window.t("修改密码")
                                 onClicked: passwordForm.submit()
+                            }
+                        }
+                    }
+
+                    ColumnLayout {
+                        visible: window.settingsTab === "general"
+                        Layout.fillWidth: true
+                        spacing: 12
+
+                        Repeater {
+                            model: [
+                                { "key": "auto_connect", "label": "启动时自动连接", "detail": "打开岚舟后自动连接到当前选择的节点。" },
+                                { "key": "launch_at_login", "label": "开机自动启动", "detail": "登录系统后在后台启动岚舟，窗口留在托盘中。" },
+                                { "key": "reconnect_on_drop", "label": "断线自动重连", "detail": "连接意外中断时自动重新连接到同一节点。" },
+                                { "key": "notify_on_drop", "label": "断线通知", "detail": "连接意外中断时在托盘弹出通知。" }
+                            ]
+
+                            Rectangle {
+                                id: switchRow
+                                readonly property bool on: {
+                                    if (!window.hasController)
+                                        return false
+                                    if (modelData.key === "auto_connect")
+                                        return appController.autoConnect
+                                    if (modelData.key === "launch_at_login")
+                                        return appController.launchAtLogin
+                                    if (modelData.key === "reconnect_on_drop")
+                                        return appController.reconnectOnDrop
+                                    return appController.notifyOnDrop
+                                }
+                                Layout.fillWidth: true
+                                implicitHeight: Math.max(70, switchColumn.implicitHeight + 28)
+                                radius: 16
+                                color: switchArea.containsMouse ? window.elevatedColor : "#202425"
+                                border.width: 1
+                                border.color: window.dividerColor
+
+                                RowLayout {
+                                    anchors.fill: parent
+                                    anchors.leftMargin: 18
+                                    anchors.rightMargin: 16
+                                    spacing: 14
+
+                                    ColumnLayout {
+                                        id: switchColumn
+                                        Layout.fillWidth: true
+                                        spacing: 3
+
+                                        Label {
+                                            Layout.fillWidth: true
+                                            textFormat: Text.PlainText
+                                            text: window.t(modelData.label)
+                                            color: window.primaryTextColor
+                                            font.pixelSize: 15
+                                            font.weight: Font.DemiBold
+                                            elide: Text.ElideRight
+                                        }
+
+                                        Label {
+                                            Layout.fillWidth: true
+                                            textFormat: Text.PlainText
+                                            text: window.t(modelData.detail)
+                                            color: window.secondaryTextColor
+                                            font.pixelSize: 13
+                                            wrapMode: Text.Wrap
+                                        }
+                                    }
+
+                                    WarmSwitch {
+                                        checked: switchRow.on
+                                        onToggled: {
+                                            if (window.hasController)
+                                                appController.setSetting(modelData.key, checked)
+                                            checked = Qt.binding(function() { return switchRow.on })
+                                        }
+                                    }
+                                }
+
+                                MouseArea {
+                                    id: switchArea
+                                    anchors.fill: parent
+                                    z: -1
+                                    hoverEnabled: true
+                                    acceptedButtons: Qt.NoButton
+                                }
                             }
                         }
                     }

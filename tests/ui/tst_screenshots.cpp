@@ -211,6 +211,9 @@ void ScreenshotTest::signedInPages_data()
     QTest::newRow("settings-account") << "settings" << "settingsTab" << "account" << "zh-Hans";
     QTest::newRow("settings-password") << "settings" << "accountTab" << "password" << "zh-Hans";
     QTest::newRow("settings-routing") << "settings" << "settingsTab" << "routing" << "zh-Hans";
+    QTest::newRow("settings-general") << "settings" << "settingsTab" << "general" << "zh-Hans";
+    QTest::newRow("settings-general-en") << "settings" << "settingsTab" << "general" << "en";
+    QTest::newRow("settings-general-ru") << "settings" << "settingsTab" << "general" << "ru";
     QTest::newRow("settings-language-en") << "settings" << "settingsTab" << "language" << "en";
     QTest::newRow("devices") << "devices" << "" << "" << "zh-Hans";
     QTest::newRow("devices-en") << "devices" << "" << "" << "en";

@@ -2,12 +2,16 @@
 //   aesgcm FIXTURES   BCrypt AES-256-GCM over envelopes sealed natively with OpenSSL
 //   ifcounters        the GetIfTable reader returns a sane record
 //   ping FIXTUREDIR   the ping output parser over recorded ping.exe outputs
+//   autostart-on PROGRAM   writes the Run value for PROGRAM (UTF-8) and reads it back;
+//                     relative and quote-holding paths are refused and change nothing
+//   autostart-off     removes the Run value, twice (the second finds none)
 //   with-env NAME VALUE PROGRAM ARGS...   runs PROGRAM with NAME set and returns its
 //                     exit code (wine sets "ProgramData" from its registry, not from
 //                     the caller's environment)
 // The fatal message box is linked (its address is taken) but never shown: it blocks.
 #include "fatalmessage_win.h"
 #include "platform/aesgcm.h"
+#include "platform/autostart.h"
 #include "platform/ifcounters.h"
 #include "pingcases.h"
 
@@ -91,6 +95,33 @@ int runWithVariable(int argc, char **argv)
     return int(code);
 }
 
+int checkAutostartOn(const std::string &program)
+{
+    int failures = 0;
+    auto expect = [&failures](bool pass, const char *what, const std::string &detail) {
+        std::printf("%s autostart %s%s%s\n", pass ? "ok" : "FAIL", what, detail.empty() ? "" : ": ", detail.c_str());
+        failures += pass ? 0 : 1;
+    };
+    const std::string wanted = "\"" + program + "\" --minimized";
+    expect(Platform::enableLaunchAtLogin(program), "value written", std::string());
+    expect(Platform::launchAtLoginCommand() == wanted, "value read back", Platform::launchAtLoginCommand());
+    for (const char *refused : {"quillet-desktop.exe", "C:\\x\"y\\quillet-desktop.exe", ""}) {
+        expect(!Platform::enableLaunchAtLogin(refused), "bad path refused", refused);
+        expect(Platform::launchAtLoginCommand() == wanted, "value kept", Platform::launchAtLoginCommand());
+    }
+    return failures == 0 ? 0 : 1;
+}
+
+int checkAutostartOff()
+{
+    const bool removed = Platform::disableLaunchAtLogin();
+    const bool gone = Platform::launchAtLoginCommand().empty();
+    const bool again = Platform::disableLaunchAtLogin();
+    std::printf("%s autostart removed=%d gone=%d second-removal=%d\n", removed && gone && again ? "ok" : "FAIL",
+        int(removed), int(gone), int(again));
+    return removed && gone && again ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -109,6 +140,10 @@ int main(int argc, char **argv)
         return checkInterfaceCounters();
     if (argc == 3 && std::strcmp(argv[1], "ping") == 0)
         return PingCases::checkDirectory(argv[2]);
-    std::fprintf(stderr, "usage: winchecks aesgcm FILE | ifcounters | ping DIR | fatal-message\n");
+    if (argc == 3 && std::strcmp(argv[1], "autostart-on") == 0)
+        return checkAutostartOn(argv[2]);
+    if (argc == 2 && std::strcmp(argv[1], "autostart-off") == 0)
+        return checkAutostartOff();
+    std::fprintf(stderr, "usage: winchecks aesgcm FILE | ifcounters | ping DIR | autostart-on PROGRAM | autostart-off | fatal-message\n");
     return 64;
 }

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # One Windows check under wine: service-console, service-scm, aesgcm,
-# ifcounters, ping or fatal-message. Exit 0 passes; a missing wine skips.
+# ifcounters, ping, autostart or fatal-message. Exit 0 passes; a missing wine skips.
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 source "$here/wine-env.sh"
@@ -190,6 +190,21 @@ service_scm() {
   "$QUILLET_SCANSWER_CHECK" "$answers" || { cat "$answers"; fail "the answer parser misread wine's sc.exe"; }
 }
 
+# The Run value "Quillet" under HKCU, written and removed by the client's code
+# and seen by wine's own reg.exe in between.
+autostart() {
+  local run_key='HKCU\Software\Microsoft\Windows\CurrentVersion\Run'
+  local program='C:\Program Files\Quillet\quillet-desktop.exe'
+  timeout 60 wine "$bin/winchecks.exe" autostart-on "$program" || fail "writing the Run value"
+  local answer
+  answer="$(timeout 30 wine reg query "$run_key" /v Quillet 2>/dev/null | tr -d '\r')"
+  grep -qF "\"$program\" --minimized" <<<"$answer" || { echo "$answer"; fail "reg.exe does not see the Run value"; }
+  echo "ok: reg.exe sees Quillet = \"$program\" --minimized"
+  timeout 60 wine "$bin/winchecks.exe" autostart-off || fail "removing the Run value"
+  if timeout 30 wine reg query "$run_key" /v Quillet >/dev/null 2>&1; then fail "the Run value is still there"; fi
+  echo "ok: the Run value is gone"
+}
+
 case "$check" in
   service-console) service_console ;;
   service-scm) service_scm ;;
@@ -197,5 +212,6 @@ case "$check" in
   ifcounters) timeout 60 wine "$bin/winchecks.exe" ifcounters ;;
   ping) timeout 60 wine "$bin/winchecks.exe" ping "$(winpath "$QUILLET_SOURCE_DIR/tests/windows/fixtures/ping")" ;;
   fatal-message) timeout 60 wine "$bin/winchecks.exe" fatal-message ;;
+  autostart) autostart ;;
   *) fail "unknown check $check" ;;
 esac
