@@ -499,6 +499,8 @@ private:
     void scheduleStartupRetry();
     void setBackendOffline(bool offline);
     void watchNetworkReachability();
+    // Calls onReturn each time the system reports the network reachable again (where it can tell).
+    void whenNetworkReturns(void (AppController::*onReturn)());
     // After the event stream was lost or came back.
     void resyncWithBackend();
     // The bootstrap for the session of the moment; `done` is dropped when that session ends first.

@@ -5,7 +5,6 @@
 #include "model/eventstream.h"
 
 #include <QDateTime>
-#include <QNetworkInformation>
 #include <QNetworkProxy>
 #include <QTimer>
 #include <QWebSocket>
@@ -285,17 +284,7 @@ void AppController::watchEventStreamWakeUps()
     m_eventWakeLastWallMs = QDateTime::currentMSecsSinceEpoch();
     m_eventWakeTimer->start();
 
-    if (!QNetworkInformation::instance() && !QNetworkInformation::loadDefaultBackend())
-        return;
-    QNetworkInformation *information = QNetworkInformation::instance();
-    if (!information || !information->supports(QNetworkInformation::Feature::Reachability))
-        return;
-    connect(information, &QNetworkInformation::reachabilityChanged, this,
-            [this](QNetworkInformation::Reachability reachability) {
-                if (reachability == QNetworkInformation::Reachability::Online
-                    || reachability == QNetworkInformation::Reachability::Site)
-                    onNetworkReturned();
-            });
+    whenNetworkReturns(&AppController::onNetworkReturned);
 }
 
 // The network came back or the system woke up: a pending reconnect dials at

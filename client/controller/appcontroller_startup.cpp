@@ -75,20 +75,26 @@ void AppController::scheduleStartupRetry()
     m_startupRetryTimer->start(delay);
 }
 
-void AppController::watchNetworkReachability()
+void AppController::whenNetworkReturns(void (AppController::*onReturn)())
 {
-    // Where the system tells us about the network, its return starts the retry at once.
+    // Only where the system tells us about the network; elsewhere the timers do the work.
     if (!QNetworkInformation::instance() && !QNetworkInformation::loadDefaultBackend())
         return;
     QNetworkInformation *information = QNetworkInformation::instance();
     if (!information || !information->supports(QNetworkInformation::Feature::Reachability))
         return;
     connect(information, &QNetworkInformation::reachabilityChanged, this,
-            [this](QNetworkInformation::Reachability reachability) {
+            [this, onReturn](QNetworkInformation::Reachability reachability) {
                 if (reachability == QNetworkInformation::Reachability::Online
                     || reachability == QNetworkInformation::Reachability::Site)
-                    onNetworkReachable();
+                    (this->*onReturn)();
             });
+}
+
+void AppController::watchNetworkReachability()
+{
+    // The network's return starts the retry at once.
+    whenNetworkReturns(&AppController::onNetworkReachable);
 }
 
 void AppController::onNetworkReachable()
