@@ -4440,6 +4440,7 @@ ApplicationWindow {
                             horizontalAlignment: column === 0 ? Text.AlignLeft : Text.AlignHCenter
                             text: column === 0 ? window.t(feature.label)
                                                : (column - 1 < plansPage.plans.length && feature.marks[column - 1] ? "✓" : "—")
+                            textFormat: Text.PlainText
                             color: column === 0 ? window.secondaryTextColor
                                                 : (text === "✓" ? window.successColor : window.tertiaryTextColor)
                             font.pixelSize: 13
