@@ -1,5 +1,7 @@
 #include "catalogdefaults.h"
 
+#include "nodecatalog.h"
+
 #include <QStringList>
 
 namespace CatalogDefaults {
@@ -13,9 +15,12 @@ QVariantMap makeNode(const QString &id, const QString &name, const QString &regi
         {QStringLiteral("outbounds"), QVariantList{QStringLiteral("proxy-primary"), QStringLiteral("proxy-backup")}},
         {QStringLiteral("default"), QStringLiteral("proxy-primary")},
     };
+    // The grade goes with the latency shown beside it, as for a measured node.
+    const NodeCatalog::QualityGrade grade = NodeCatalog::assessQuality(QString(), false, latency);
     return QVariantMap{
         {QStringLiteral("id"), id},           {QStringLiteral("name"), name},
         {QStringLiteral("region"), region},   {QStringLiteral("latency"), latency},
+        {QStringLiteral("quality"), grade.label}, {QStringLiteral("qualityScore"), grade.score},
         {QStringLiteral("highlight"), highlight}, {QStringLiteral("outbound"), outbound},
     };
 }

@@ -134,6 +134,8 @@ void NodesTest::derivedTexts()
     // The built-in catalogue: "hk-smart" with 8 ms.
     QCOMPARE(controller.currentNodeName(), QStringLiteral("香港 · 智能选路"));
     QCOMPARE(controller.currentNodeLatency(), QStringLiteral("8 ms"));
+    // Its grade agrees with that latency (it read "8 ms · 未知").
+    QCOMPARE(controller.currentNodeQuality(), QStringLiteral("极佳"));
     controller.applyBootstrapResponse(QVariantMap{{QStringLiteral("nodes"), QVariantList{rawNode(QStringLiteral("x"), QStringLiteral("h"), 1)}}});
     QCOMPARE(controller.selectedNodeId(), QStringLiteral("x"));
     QCOMPARE(controller.currentNodeLatency(), QStringLiteral("待测"));

@@ -1,5 +1,6 @@
 #include "api/orderedjson.h"
 #include "model/catalogdefaults.h"
+#include "model/nodecatalog.h"
 #include "model/devicessection.h"
 #include "model/maphelpers.h"
 #include "model/membershiprules.h"
@@ -348,6 +349,13 @@ void ModelTest::defaultsHaveTheirShape()
     QCOMPARE(nodes.first().toMap().value(QStringLiteral("id")).toString(), QStringLiteral("hk-smart"));
     QCOMPARE(nodes.first().toMap().value(QStringLiteral("outbound")).toMap().value(QStringLiteral("default")).toString(),
              QStringLiteral("proxy-primary"));
+    // No built-in node shows a latency beside an unknown grade.
+    for (const QVariant &entry : nodes) {
+        const QVariantMap node = entry.toMap();
+        const auto grade = NodeCatalog::assessQuality(QString(), false, node.value(QStringLiteral("latency")).toInt());
+        QCOMPARE(node.value(QStringLiteral("quality")).toString(), grade.label);
+        QVERIFY(grade.label != QStringLiteral("未知"));
+    }
     const QVariantList plans = CatalogDefaults::defaultPlans();
     QCOMPARE(plans.size(), 3);
     QCOMPARE(plans.at(1).toMap().value(QStringLiteral("devices")).toString(), QStringLiteral("4 台设备"));
