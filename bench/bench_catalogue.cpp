@@ -15,6 +15,7 @@
 //   - resident memory with the servers page and with the connect page shown.
 //
 //   bench_catalogue [N]      prints RESULT lines (N: 8, the default, or more)
+#include "benchsupport.h"
 #include "controller/appcontroller.h"
 #include "testenvironment.h"
 
@@ -36,25 +37,6 @@
 #include <cstdio>
 
 namespace {
-
-double cpuSeconds(int who)
-{
-    rusage usage{};
-    getrusage(who, &usage);
-    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-qint64 residentKiB()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').first().toLongLong();
-    }
-    return -1;
-}
 
 // How late the event loop runs a 10 ms timer: the sum is the time the GUI thread
 // was busy with something else, the maximum its longest stall.
@@ -146,17 +128,13 @@ int main(int argc, char **argv)
     port.open(QIODevice::ReadOnly);
     qputenv("TARN_API_BASE_URL", "http://127.0.0.1:" + port.readAll().trimmed());
 
-    QQuickStyle::setStyle(QStringLiteral("Fusion"));
     AppController controller;
     QQmlApplicationEngine engine;
-    engine.rootContext()->setContextProperty(QStringLiteral("appController"), &controller);
-    engine.load(QUrl(QStringLiteral("qrc:/qml/Main.qml")));
-    auto *window = engine.rootObjects().isEmpty() ? nullptr : qobject_cast<QQuickWindow *>(engine.rootObjects().first());
+    QQuickWindow *window = Bench::showMainWindow(engine, controller);
     if (!window)
         return 1;
-    window->show();
     QTest::qWait(1500);
-    const qint64 rssSignedOut = residentKiB();
+    const qint64 rssSignedOut = Bench::residentKiB();
 
     // Sign-in -> the bootstrap's catalogue in the controller.
     QElapsedTimer clock;
@@ -173,7 +151,7 @@ int main(int argc, char **argv)
     }
     QElapsedTimer probeClock;
     probeClock.start();
-    const double guiCpuBefore = cpuSeconds(RUSAGE_THREAD);
+    const double guiCpuBefore = Bench::cpuSeconds(RUSAGE_THREAD);
     LatenessMeter meter;
     std::printf("RESULT N=%d sign-in -> bootstrap applied: %.0f ms\n", requested, bootstrapMs);
     std::fflush(stdout);
@@ -183,7 +161,7 @@ int main(int argc, char **argv)
     const double openDuringProbe = openServersPage(controller, window);
     (void)QTest::qWaitFor([&] { return !controller.latencyProbeInProgress(); }, 1800000);
     const double probeMs = probeClock.nsecsElapsed() / 1e6;
-    const double guiCpu = cpuSeconds(RUSAGE_THREAD) - guiCpuBefore;
+    const double guiCpu = Bench::cpuSeconds(RUSAGE_THREAD) - guiCpuBefore;
     // Lateness also counts the time the machine gave the process no core; the GUI
     // thread's own CPU time is what the client spent.
     std::printf("RESULT N=%d latency probe, servers page shown: %.1f s, GUI blocked %.1f s (%.1f %%), "
@@ -211,11 +189,11 @@ int main(int argc, char **argv)
     }
     std::printf("RESULT N=%d search per key, worst of %d: GUI blocked %.1f ms (search and list update alone %.2f ms)\n",
         requested, int(keys.size()), worstKeyMs, worstSearchMs);
-    const qint64 rssServers = residentKiB();
+    const qint64 rssServers = Bench::residentKiB();
 
     controller.navigate(QStringLiteral("connect"));
     QTest::qWait(1500);
-    const qint64 rssConnect = residentKiB();
+    const qint64 rssConnect = Bench::residentKiB();
     const double openIdle = openServersPage(controller, window);
     std::printf("RESULT N=%d servers page open (probe done): %.0f ms\n", requested, openIdle);
     std::printf("RESULT N=%d RSS: signed out %lld KiB, servers page %lld KiB, connect page %lld KiB\n", requested,

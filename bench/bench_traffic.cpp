@@ -9,6 +9,7 @@
 //   - resident memory growth over a soak (default 5 minutes).
 //
 //   bench_traffic [soak seconds]     prints RESULT lines
+#include "benchsupport.h"
 #include "controller/appcontroller.h"
 #include "devserver/devserverrunner.h"
 #include "serviceinstall.h"
@@ -27,29 +28,6 @@
 
 #include <cstdio>
 
-namespace {
-
-double cpuSeconds(int who)
-{
-    rusage usage{};
-    getrusage(who, &usage);
-    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-qint64 residentKiB()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').first().toLongLong();
-    }
-    return -1;
-}
-
-} // namespace
-
 int main(int argc, char **argv)
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -67,15 +45,11 @@ int main(int argc, char **argv)
     qputenv("QUILLET_SERVICECTL_MODE", "user");
     qputenv("TARN_API_BASE_URL", server.baseUrl().toUtf8());
 
-    QQuickStyle::setStyle(QStringLiteral("Fusion"));
     AppController controller;
     QQmlApplicationEngine engine;
-    engine.rootContext()->setContextProperty(QStringLiteral("appController"), &controller);
-    engine.load(QUrl(QStringLiteral("qrc:/qml/Main.qml")));
-    auto *window = engine.rootObjects().isEmpty() ? nullptr : qobject_cast<QQuickWindow *>(engine.rootObjects().first());
+    QQuickWindow *window = Bench::showMainWindow(engine, controller);
     if (!window)
         return 1;
-    window->show();
 
     controller.signIn(QStringLiteral("demo@quillet.dev"), QStringLiteral("Quillet-demo-2026"));
     if (!QTest::qWaitFor([&] { return controller.loggedIn() && !controller.busy() && !controller.networkLoading(); },
@@ -86,14 +60,14 @@ int main(int argc, char **argv)
     // The same page while disconnected: its own animations, without the probe.
     QTest::qWait(3000);
     const auto measureCpu = [](double *gui) {
-        const double processBefore = cpuSeconds(RUSAGE_SELF);
-        const double guiBefore = cpuSeconds(RUSAGE_THREAD);
+        const double processBefore = Bench::cpuSeconds(RUSAGE_SELF);
+        const double guiBefore = Bench::cpuSeconds(RUSAGE_THREAD);
         QElapsedTimer clock;
         clock.start();
         QTest::qWait(60000);
         const double wall = clock.elapsed() / 1000.0;
-        *gui = 100.0 * (cpuSeconds(RUSAGE_THREAD) - guiBefore) / wall;
-        return 100.0 * (cpuSeconds(RUSAGE_SELF) - processBefore) / wall;
+        *gui = 100.0 * (Bench::cpuSeconds(RUSAGE_THREAD) - guiBefore) / wall;
+        return 100.0 * (Bench::cpuSeconds(RUSAGE_SELF) - processBefore) / wall;
     };
     double idleGui = 0;
     const double idleProcess = measureCpu(&idleGui);
@@ -117,9 +91,9 @@ int main(int argc, char **argv)
         static_cast<long long>((controller.sessionDownloadBytes() - downloadedBefore) / 1024));
     std::fflush(stdout);
 
-    const qint64 rssStart = residentKiB();
+    const qint64 rssStart = Bench::residentKiB();
     QTest::qWait(soakSeconds * 1000);
-    const qint64 rssEnd = residentKiB();
+    const qint64 rssEnd = Bench::residentKiB();
     std::printf("RESULT RSS over a %d s connected soak: %lld KiB -> %lld KiB (growth %lld KiB); still %s\n",
         soakSeconds, static_cast<long long>(rssStart), static_cast<long long>(rssEnd),
         static_cast<long long>(rssEnd - rssStart), qPrintable(controller.vpnPhase()));

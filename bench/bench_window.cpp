@@ -9,6 +9,7 @@
 //   bench_window [seconds per state [memory]]     prints RESULT lines (default 30 s;
 //                                                 "memory": the memory figures only)
 #include "app/memoryrelease.h"
+#include "benchsupport.h"
 #include "controller/appcontroller.h"
 #include "devserver/devserverrunner.h"
 #include "serviceinstall.h"
@@ -61,18 +62,6 @@ QMap<QString, ThreadTicks> threadTicks()
                          fields.at(11).toLongLong() + fields.at(12).toLongLong()});
     }
     return out;
-}
-
-qint64 residentKiB()
-{
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').first().toLongLong();
-    }
-    return -1;
 }
 
 // Where the resident memory is, in MiB: anonymous (heap: QML objects, JS,
@@ -168,15 +157,11 @@ int main(int argc, char **argv)
     qputenv("QUILLET_SERVICECTL_MODE", "user");
     qputenv("TARN_API_BASE_URL", server.baseUrl().toUtf8());
 
-    QQuickStyle::setStyle(QStringLiteral("Fusion"));
     AppController controller;
     QQmlApplicationEngine engine;
-    engine.rootContext()->setContextProperty(QStringLiteral("appController"), &controller);
-    engine.load(QUrl(QStringLiteral("qrc:/qml/Main.qml")));
-    auto *window = engine.rootObjects().isEmpty() ? nullptr : qobject_cast<QQuickWindow *>(engine.rootObjects().first());
+    QQuickWindow *window = Bench::showMainWindow(engine, controller);
     if (!window)
         return 1;
-    window->show();
     // As the program does: what a page left behind goes back once the next one has settled.
     MemoryRelease memoryRelease(&engine, window);
     QObject::connect(&controller, &AppController::currentPageChanged, &memoryRelease, &MemoryRelease::schedule);
@@ -188,7 +173,7 @@ int main(int argc, char **argv)
     controller.navigate(QStringLiteral("connect"));
     QTest::qWait(8000); // the page's entrance and the start-up reads settle
 
-    const qint64 firstVisit = residentKiB();
+    const qint64 firstVisit = Bench::residentKiB();
     std::printf("RESULT RSS on the connect page, first visit: %lld MiB (%s)\n", static_cast<long long>(firstVisit / 1024),
         qPrintable(residentParts()));
     if (!memoryOnly)
@@ -203,11 +188,11 @@ int main(int argc, char **argv)
         controller.navigate(page);
         QTest::qWait(2500);
         std::printf("RESULT RSS after the %s page: %lld MiB\n", qPrintable(page),
-            static_cast<long long>(residentKiB() / 1024));
+            static_cast<long long>(Bench::residentKiB() / 1024));
     }
     controller.navigate(QStringLiteral("connect"));
     QTest::qWait(8000);
-    const qint64 back = residentKiB();
+    const qint64 back = Bench::residentKiB();
     std::printf("RESULT RSS on the connect page after every page: %lld MiB (%+lld MiB against the first visit; %s)\n",
         static_cast<long long>(back / 1024), static_cast<long long>((back - firstVisit) / 1024),
         qPrintable(residentParts()));
