@@ -596,6 +596,8 @@ private:
     // the truth about the tunnel
     void beginChain(quint64 token) { m_chainToken = token; }
     void finishStartupReattach();
+    // Stops the engine, waits until the tunnel is gone and settles the phase; then calls settled.
+    void stopEngineAndSettle(quint64 token, std::function<void()> settled);
     void reattachStep(quint64 token, const QString &reason, int unknownLeft);
     // After "connected": the engine's mode read back and made to match the setting.
     void reconcileEngineRoutingMode(quint64 token);

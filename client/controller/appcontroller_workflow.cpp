@@ -126,23 +126,32 @@ void AppController::toggleConnection()
     setVpnPhase(QStringLiteral("disconnecting"), QStringLiteral("正在断开 VPN..."));
     appendDiagnosticLog(inProgress ? QStringLiteral("Stopping VPN: user cancelled connection workflow from dashboard.\n")
                                    : QStringLiteral("Stopping VPN: user requested disconnect from dashboard.\n"));
+    stopEngineAndSettle(token, nullptr);
+}
+
+void AppController::stopEngineAndSettle(quint64 token, std::function<void()> settled)
+{
     m_engine->stop();
     waitForSystemTunnelDisconnected(
         token, 24, QStringLiteral("正在等待系统断开当前 VPN..."),
-        [this, token] {
+        [this, token, settled] {
             if (token != m_workflowGeneration)
                 return;
             setVpnPhase(QStringLiteral("disconnected"), QStringLiteral("未连接"));
             setBusy(false);
             resetConnectionWorkflow();
+            if (settled)
+                settled();
         },
-        [this, token](const QString &message) {
+        [this, token, settled](const QString &message) {
             if (token != m_workflowGeneration)
                 return;
             updateApiError(message);
             setVpnPhase(QStringLiteral("failed"), QStringLiteral("断开超时"));
             setBusy(false);
             resetConnectionWorkflow();
+            if (settled)
+                settled();
         });
 }
 
@@ -1016,26 +1025,7 @@ void AppController::reattachStep(quint64 token, const QString &reason, int unkno
         appendDiagnosticLog(QStringLiteral("Stopping VPN: %1\n").arg(why));
         setBusy(true);
         setVpnPhase(QStringLiteral("disconnecting"), QStringLiteral("正在断开 VPN..."));
-        m_engine->stop();
-        waitForSystemTunnelDisconnected(
-            token, 24, QStringLiteral("正在等待系统断开当前 VPN..."),
-            [this, token] {
-                if (token != m_workflowGeneration)
-                    return;
-                setVpnPhase(QStringLiteral("disconnected"), QStringLiteral("未连接"));
-                setBusy(false);
-                resetConnectionWorkflow();
-                finishStartupReattach();
-            },
-            [this, token](const QString &message) {
-                if (token != m_workflowGeneration)
-                    return;
-                updateApiError(message);
-                setVpnPhase(QStringLiteral("failed"), QStringLiteral("断开超时"));
-                setBusy(false);
-                resetConnectionWorkflow();
-                finishStartupReattach();
-            });
+        stopEngineAndSettle(token, [this] { finishStartupReattach(); });
     };
 
     if (!m_loggedIn) {
