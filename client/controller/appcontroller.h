@@ -264,6 +264,10 @@ public:
     bool backendOffline() const { return m_backendOffline; }
     void setStartupRetryDelaysForTesting(int firstMs, int maxMs);
     QTimer *startupRetryTimer() const { return m_startupRetryTimer; }
+    // --- the membership's end: when a trial or plan reaches its end time the
+    // server is asked again at once instead of at the next bootstrap
+    QTimer *membershipEndTimer() const { return m_membershipEndTimer; }
+    void armMembershipEndCheck();
     // The network came back: a waiting start-up retry goes at once.
     void onNetworkReachable();
     // Whether the system shows our tray icon; without one a closed window
@@ -784,6 +788,8 @@ private:
 
     // start-up bootstrap retries
     QTimer *m_startupRetryTimer = nullptr; // created on the first failure
+    QTimer *m_membershipEndTimer = nullptr; // created when an end time is first known
+    qint64 m_membershipEndDueMs = 0;       // wall-clock time of that end, 0 = none ahead
     int m_startupRetryAttempt = 0;
     int m_startupRetryFirstMs = 2000;
     int m_startupRetryMaxMs = 60000;

@@ -9,6 +9,7 @@
 
 #include <QDateTime>
 #include <QSettings>
+#include <QTimer>
 
 namespace {
 
@@ -268,6 +269,58 @@ void AppController::applyBootstrapResponse(const QVariantMap &response)
     Q_EMIT currentPlanChanged();
     Q_EMIT authChanged();
     rebuildConfigPreview();
+}
+
+// --- the membership's end ------------------------------------------------------------
+
+namespace {
+// The server's clock may run a little behind ours: ask just after the end.
+constexpr qint64 kMembershipEndGraceMs = 3000;
+// A far end is re-armed daily; a failed re-ask is tried again after this.
+constexpr qint64 kMembershipEndCapMs = 24LL * 60 * 60 * 1000;
+constexpr int kMembershipEndRetryMs = 60000;
+} // namespace
+
+void AppController::armMembershipEndCheck()
+{
+    const QStringList ends {m_planExpiresAt, m_trialClaimStatus.value(QStringLiteral("expires_at")).toString()};
+    const qint64 wait = (m_loggedIn && m_hasActiveMembership)
+        ? Membership::msUntilEndCheck(ends, QDateTime::currentDateTimeUtc(), kMembershipEndGraceMs, kMembershipEndCapMs)
+        : -1;
+    if (wait < 0) {
+        m_membershipEndDueMs = 0;
+        if (m_membershipEndTimer)
+            m_membershipEndTimer->stop();
+        return;
+    }
+    if (!m_membershipEndTimer) {
+        m_membershipEndTimer = new QTimer(this);
+        m_membershipEndTimer->setSingleShot(true);
+        // Minutes late is wrong for an hour-long trial: no coarse timer slack.
+        m_membershipEndTimer->setTimerType(Qt::PreciseTimer);
+        connect(m_membershipEndTimer, &QTimer::timeout, this, [this] {
+            // A capped wait, or one cut short by a sleep, only re-arms.
+            if (QDateTime::currentMSecsSinceEpoch() + 1000 < m_membershipEndDueMs) {
+                armMembershipEndCheck();
+                return;
+            }
+            appendDiagnosticLog(QStringLiteral("Membership end time reached: asking the server again.\n"));
+            loadBootstrapForSession([this](bool success) {
+                if (success) {
+                    armMembershipEndCheck();
+                    return;
+                }
+                m_membershipEndDueMs = QDateTime::currentMSecsSinceEpoch();
+                m_membershipEndTimer->start(kMembershipEndRetryMs);
+            });
+        });
+    }
+    const qint64 due = QDateTime::currentMSecsSinceEpoch() + wait;
+    // Only a new end moves the timer: the same answer again leaves it running.
+    if (m_membershipEndTimer->isActive() && qAbs(due - m_membershipEndDueMs) < 1000)
+        return;
+    m_membershipEndDueMs = due;
+    m_membershipEndTimer->start(int(wait));
 }
 
 void AppController::updateTrialClaimStatus(const QVariantMap &status)

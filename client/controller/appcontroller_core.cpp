@@ -53,6 +53,10 @@ AppController::AppController(StartupTiming timing, QObject *parent)
     m_orderPollTimer->setInterval(1000);
     m_eventReconnectTimer = new QTimer(this);
     m_eventReconnectTimer->setSingleShot(true);
+    // Whatever changed the plan or the trial (bootstrap, event, order, sign-out)
+    // also moves the moment its end is checked with the server.
+    connect(this, &AppController::currentPlanChanged, this, &AppController::armMembershipEndCheck);
+    connect(this, &AppController::trialClaimStatusChanged, this, &AppController::armMembershipEndCheck);
     m_network = new QNetworkAccessManager(this);
     m_network->setProxy(QNetworkProxy(QNetworkProxy::NoProxy));
     m_configRepository = new ConfigRepository(this);

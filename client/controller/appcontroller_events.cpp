@@ -294,6 +294,10 @@ void AppController::onNetworkReturned()
 {
     if (!m_loggedIn || m_signingOut || m_authToken.trimmed().isEmpty())
         return;
+    // A membership that ended while the machine slept is asked about now, not
+    // when the timer (which slept too) catches up.
+    if (m_membershipEndTimer && m_membershipEndDueMs > 0 && QDateTime::currentMSecsSinceEpoch() >= m_membershipEndDueMs)
+        m_membershipEndTimer->start(0);
     if (m_eventSocket && m_eventSocket->state() == QAbstractSocket::ConnectedState) {
         pingEventStream();
         return;

@@ -135,6 +135,26 @@ bool membershipExpiryStillValidAt(const QString &expiry, bool serverSaysEnded, c
     return membershipExpiryStillValid(expiry, now.toLocalTime().date());
 }
 
+qint64 msUntilEndCheck(const QStringList &ends, const QDateTime &now, qint64 graceMs, qint64 capMs)
+{
+    qint64 earliest = -1;
+    for (const QString &end : ends) {
+        if (!expiryCarriesTime(end))
+            continue;
+        const QDateTime moment = QDateTime::fromString(end.trimmed(), Qt::ISODateWithMs);
+        if (!moment.isValid())
+            continue;
+        const qint64 left = now.msecsTo(moment);
+        if (left <= 0)
+            continue;
+        if (earliest < 0 || left < earliest)
+            earliest = left;
+    }
+    if (earliest < 0)
+        return -1;
+    return qMin(earliest + qMax<qint64>(0, graceMs), capMs);
+}
+
 bool membershipExpiryStillValid(const QString &expiry)
 {
     return membershipExpiryStillValid(expiry, QDate::currentDate());

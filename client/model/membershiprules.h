@@ -26,4 +26,11 @@ bool expiryCarriesTime(const QString &expiry);
 // (an hour-long trial must not run on to midnight); otherwise the date rule.
 bool membershipExpiryStillValidAt(const QString &expiry, bool serverSaysEnded, const QDateTime &now);
 
+// How long to wait before asking the server again about a membership that
+// ends: until the earliest end among `ends` (only values naming a time) that
+// is still ahead of `now`, plus `graceMs` for the server's clock; capped at
+// `capMs` so a far end re-arms instead of overflowing a timer. -1 when no end
+// lies ahead.
+qint64 msUntilEndCheck(const QStringList &ends, const QDateTime &now, qint64 graceMs, qint64 capMs);
+
 } // namespace Membership

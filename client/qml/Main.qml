@@ -4280,12 +4280,15 @@ ApplicationWindow {
                               : (claimed ? window.t("已领取") : window.t("领会员"))
         onClicked: window.trialPromptVisible = true
 
+        // Ticks only while minutes are left and shown: an ended trial's button rests.
         Timer {
             interval: 30000
             repeat: true
-            running: trialButton.visible && window.textOf(trialButton.status["expires_at"]).length > 0
+            triggeredOnStart: true
+            running: trialButton.visible && window.visible && trialButton.minutesLeft > 0
             onTriggered: trialButton.now = Date.now()
         }
+        onStatusChanged: now = Date.now()
     }
 
     Component {

@@ -75,6 +75,7 @@ private Q_SLOTS:
     void sessionEndForgetsTheWatchedOrder();
     void paidOrderAnnouncedBesideOlderPending();
     void trialClaimGoesOutOnce();
+    void endedTrialAskedAgainAtItsEnd();
 
 private:
     std::unique_ptr<AppController> signedIn(const QString &email, const QString &password);
@@ -489,6 +490,36 @@ void BillingFlowsTest::dailyTrialOncePerDay()
     QTRY_VERIFY_WITH_TIMEOUT(toasts.contains(QStringLiteral("您今天已领取，请明天再来。")), 10000);
     QVERIFY(controller->hasActiveMembership());
     QVERIFY(controller->apiError().isEmpty());
+}
+
+// The server ends a trial at its minute; the client must not wait for the
+// next start-up to learn it.
+void BillingFlowsTest::endedTrialAskedAgainAtItsEnd()
+{
+    bool stored = false;
+    m_server->run([&stored](DevServer &server) {
+        const auto account = server.store().accountByEmail(QLatin1String(kTrialEmail));
+        stored = account && server.store().setMembership(account->id, QStringLiteral("trial"),
+                                                          QStringLiteral("体验会员"), server.store().now().addSecs(4));
+    });
+    QVERIFY(stored);
+    auto controller = signedIn(QLatin1String(kTrialEmail), QLatin1String(kTrialPassword));
+    QVERIFY(controller);
+    QVERIFY(controller->hasActiveMembership());
+    QVERIFY(controller->membershipEndTimer() && controller->membershipEndTimer()->isActive());
+    const int asked = m_server->requestCount(QStringLiteral("/api/v1/bootstrap"));
+
+    QTRY_VERIFY_WITH_TIMEOUT(!controller->hasActiveMembership(), 15000);
+    QCOMPARE(m_server->requestCount(QStringLiteral("/api/v1/bootstrap")), asked + 1);
+    QCOMPARE(controller->currentPlanStatusText(), QStringLiteral("已过期"));
+    // Nothing ahead any more: the timer rests.
+    QVERIFY(!controller->membershipEndTimer()->isActive());
+    QTest::qWait(500);
+    QCOMPARE(m_server->requestCount(QStringLiteral("/api/v1/bootstrap")), asked + 1);
+
+    controller->signOut();
+    QTRY_VERIFY_WITH_TIMEOUT(!controller->loggedIn(), 10000);
+    QVERIFY(!controller->membershipEndTimer()->isActive());
 }
 
 QTEST_GUILESS_MAIN(BillingFlowsTest)

@@ -57,6 +57,8 @@ private Q_SLOTS:
     void expiryValidity();
     void endedMembership_data();
     void endedMembership();
+    void membershipEndCheck_data();
+    void membershipEndCheck();
     void activeMembershipFromOrders_data();
     void activeMembershipFromOrders();
     void inferredPlan_data();
@@ -200,6 +202,32 @@ void ModelTest::endedMembership()
         qputenv("TZ", previous);
     tzset();
     QCOMPARE(result, valid);
+}
+
+void ModelTest::membershipEndCheck_data()
+{
+    QTest::addColumn<QStringList>("ends");
+    QTest::addColumn<qint64>("wait");
+    // now is 2026-12-07T03:00:00Z, the grace 3 s, the cap one day.
+    QTest::newRow("trial ends in ten minutes") << QStringList {"", "2026-12-07T03:10:00Z"} << qint64(603000);
+    QTest::newRow("earliest of plan and trial") << QStringList {"2026-12-07T05:00:00Z", "2026-12-07T03:01:00+00:00"}
+                                                << qint64(63000);
+    QTest::newRow("offset east of UTC") << QStringList {"2026-12-07T11:00:30+08:00"} << qint64(33000);
+    QTest::newRow("milliseconds kept") << QStringList {"2026-12-07T03:00:00.500Z"} << qint64(3500);
+    QTest::newRow("ended already") << QStringList {"2026-12-07T02:59:59Z", ""} << qint64(-1);
+    QTest::newRow("ends right now") << QStringList {"2026-12-07T03:00:00Z"} << qint64(-1);
+    QTest::newRow("date only: the date rule, no timer") << QStringList {"2026-12-07", "2026-12-08"} << qint64(-1);
+    QTest::newRow("not a time") << QStringList {"soon", "2026-13-40T99:00:00Z"} << qint64(-1);
+    QTest::newRow("far end capped at a day") << QStringList {"2027-06-01T00:00:00Z"} << qint64(86400000);
+    QTest::newRow("nothing known") << QStringList {} << qint64(-1);
+}
+
+void ModelTest::membershipEndCheck()
+{
+    QFETCH(QStringList, ends);
+    QFETCH(qint64, wait);
+    const QDateTime now(QDate(2026, 12, 7), QTime(3, 0), Qt::UTC);
+    QCOMPARE(Membership::msUntilEndCheck(ends, now, 3000, 86400000), wait);
 }
 
 void ModelTest::activeMembershipFromOrders_data()
