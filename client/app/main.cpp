@@ -34,14 +34,25 @@ void showMainWindow(QQmlApplicationEngine &engine)
     auto *window = qobject_cast<QWindow *>(roots.first());
     if (!window)
         return;
-    // Shown again, a frameless window is placed anew by the window manager, which shifts it
-    // by the frame it does not have: it goes back where the user left it.
+    // Shown again, a window is placed anew by the window manager (after show() returns, so
+    // its move arrives later): the first move within a moment goes back where the user left it.
     const bool wasHidden = !window->isVisible();
     const QPoint where = window->position();
     window->show();
     window->showNormal();
-    if (wasHidden && window->position() != where)
-        window->setPosition(where);
+    if (wasHidden) {
+        auto *watch = new QObject(window);
+        const auto putBack = [window, where, watch] {
+            if (window->position() != where)
+                window->setPosition(where);
+            watch->deleteLater();
+        };
+        QObject::connect(window, &QWindow::xChanged, watch, putBack);
+        QObject::connect(window, &QWindow::yChanged, watch, putBack);
+        QTimer::singleShot(1500, watch, &QObject::deleteLater);
+        if (window->position() != where)
+            window->setPosition(where);
+    }
     window->raise();
     window->requestActivate();
 }
