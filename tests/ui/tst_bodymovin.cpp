@@ -148,7 +148,7 @@ void BodymovinTest::matchesReference()
         }
     }
     const double mean = double(total) / (3.0 * drawn.width() * drawn.height());
-    QVERIFY2(mean < 1.5, qPrintable(QStringLiteral("mean channel difference %1").arg(mean)));
+    QVERIFY2(mean < 1.0, qPrintable(QStringLiteral("mean channel difference %1").arg(mean)));
     for (int cell = 0; cell < cells.size(); ++cell) {
         const double cellMean = double(cells.at(cell)) / (3.0 * kCell * kCell);
         QVERIFY2(cellMean < 12, qPrintable(QStringLiteral("cell %1,%2 differs by %3 on average")
