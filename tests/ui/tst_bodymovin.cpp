@@ -68,6 +68,8 @@ private Q_SLOTS:
     void cacheIsClearedWhenItsFramesNoLongerFit();
     void documentPoints_data();
     void documentPoints();
+    void keyframedValues_data();
+    void keyframedValues();
     void badDocumentGivesAnEmptyItem_data();
     void badDocumentGivesAnEmptyItem();
     void paintsOnlyWholeFrameChanges();
@@ -261,6 +263,54 @@ void BodymovinTest::documentPoints()
     const QImage frame = item->frameImage(0);
     QCOMPARE(frame.pixelColor(8, 2).rgba(), QColor::fromRgbF(0.98f, 0.58f, 0.04f).rgba());
     QVERIFY(g_warnings.isEmpty());
+}
+
+void BodymovinTest::keyframedValues_data()
+{
+    QTest::addColumn<QByteArray>("opacity");
+    QTest::addColumn<int>("frame");
+    QTest::addColumn<double>("low");
+    QTest::addColumn<double>("high");
+
+    const QByteArray linear = R"("o":{"x":[0],"y":[0]},"i":{"x":[1],"y":[1]})";
+    QTest::newRow("linear handles, half way")
+        << R"({"a":1,"k":[{"t":0,"s":[0],)" + linear + R"(},{"t":10,"s":[100]}]})" << 5 << 0.49 << 0.51;
+    QTest::newRow("hold frame")
+        << QByteArray(R"({"a":1,"k":[{"t":0,"s":[0],"h":1},{"t":10,"s":[100]}]})") << 9 << 0.0 << 0.0;
+    QTest::newRow("before the first keyframe")
+        << QByteArray(R"({"a":1,"k":[{"t":5,"s":[30]},{"t":10,"s":[100]}]})") << 0 << 0.29 << 0.31;
+    QTest::newRow("past the last keyframe")
+        << QByteArray(R"({"a":1,"k":[{"t":0,"s":[0]},{"t":10,"s":[80]}]})") << 40 << 0.79 << 0.81;
+    QTest::newRow("end value of the older format")
+        << R"({"a":1,"k":[{"t":0,"s":[0],"e":[40],)" + linear + R"(},{"t":10}]})" << 5 << 0.19 << 0.21;
+    QTest::newRow("end value holds past the end")
+        << QByteArray(R"({"a":1,"k":[{"t":0,"s":[0],"e":[40]},{"t":10}]})") << 12 << 0.39 << 0.41;
+    // Ease in and out: slow at the start, so a quarter of the time is well short of a quarter of the way.
+    QTest::newRow("eased, a quarter of the time")
+        << QByteArray(R"({"a":1,"k":[{"t":0,"s":[0],"o":{"x":[0.42],"y":[0]},"i":{"x":[0.58],"y":[1]}},{"t":100,"s":[100]}]})")
+        << 25 << 0.05 << 0.20;
+    QTest::newRow("default easing is symmetric")
+        << QByteArray(R"({"a":1,"k":[{"t":0,"s":[0]},{"t":100,"s":[100]}]})") << 50 << 0.49 << 0.51;
+    QTest::newRow("bare number") << QByteArray("25") << 3 << 0.24 << 0.26;
+    QTest::newRow("absent") << QByteArray("null") << 3 << 1.0 << 1.0;
+}
+
+// A fill's keyframed opacity as the frame's alpha.
+void BodymovinTest::keyframedValues()
+{
+    QFETCH(QByteArray, opacity);
+    QFETCH(int, frame);
+    QFETCH(double, low);
+    QFETCH(double, high);
+    const QByteArray layer = R"({"ty":4,"shapes":[{"ty":"gr","it":[{"ty":"sh","ks":{"k":{"v":[[0,0],[10,0],[10,10]],"c":true}}},)"
+                             R"({"ty":"fl","c":{"k":[0,0,1,1]},"o":)" + opacity + "}]}]}";
+    QString error;
+    const Bodymovin::Document document = Bodymovin::Document::fromJson(documentWith(layer), &error);
+    QVERIFY2(!document.isNull(), qPrintable(error));
+    const QList<Bodymovin::FilledPath> fills = document.evaluate(frame);
+    QCOMPARE(fills.size(), 1);
+    const double alpha = fills.first().colour.alphaF();
+    QVERIFY2(alpha >= low - 1e-6 && alpha <= high + 1e-6, qPrintable(QString::number(alpha)));
 }
 
 void BodymovinTest::badDocumentGivesAnEmptyItem_data()
