@@ -115,6 +115,24 @@ void BodymovinItem::trimCache()
     }
 }
 
+void BodymovinItem::releaseFrames()
+{
+    const auto shown = m_frames.find(m_shownFrame);
+    if (shown == m_frames.end()) {
+        clearCache();
+        return;
+    }
+    if (m_frames.size() == 1)
+        return;
+    QImage kept = shown->first;
+    m_frames.clear();
+    m_order.clear();
+    m_order.push_back(m_shownFrame);
+    m_frames.insert(m_shownFrame, {kept, std::prev(m_order.end())});
+    m_cacheBytes = kept.sizeInBytes();
+    Q_EMIT cacheChanged();
+}
+
 QImage BodymovinItem::frameImage(int frame)
 {
     const QSize size = pixelSize();

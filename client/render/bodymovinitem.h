@@ -31,8 +31,9 @@ class BodymovinItem : public QQuickItem
     Q_PROPERTY(int renderCount READ renderCount NOTIFY renderCountChanged)
 
 public:
-    // One loop of the 220-pixel view (151 frames of ~190 KB) fits, so a second
-    // play is drawn from the cache; at twice the pixel density about 40 frames do.
+    // One loop of the 220-pixel view (151 frames of ~190 KB) fits, so the loops
+    // of one play after the first are drawn from the cache; releaseFrames() gives
+    // it back when the play ends.
     static constexpr qint64 kDefaultCacheLimit = 32 * 1024 * 1024;
 
     explicit BodymovinItem(QQuickItem *parent = nullptr);
@@ -55,6 +56,9 @@ public:
     // The frame at the item's size times the window's pixel ratio, from the cache
     // or painted now (and then cached).
     QImage frameImage(int frame);
+    // A play has ended: only the frame on screen stays, so a resting window does
+    // not hold a loop's worth of pixels (a frame paints in about 2 ms again).
+    Q_INVOKABLE void releaseFrames();
 
 Q_SIGNALS:
     void sourceChanged();

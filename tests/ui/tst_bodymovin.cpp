@@ -199,6 +199,12 @@ void BodymovinTest::replayComesFromTheCache()
             item->frameImage(frame);
         QCOMPARE(item->renderCount(), before);
     }
+    // The play ended: a resting view keeps at most the frame on screen.
+    item->releaseFrames();
+    QVERIFY2(item->cacheBytes() <= frameBytes, qPrintable(QString::number(item->cacheBytes())));
+    const int released = item->renderCount();
+    item->frameImage(0);
+    QVERIFY(item->renderCount() <= released + 1);
 }
 
 void BodymovinTest::cacheIsClearedWhenItsFramesNoLongerFit_data()

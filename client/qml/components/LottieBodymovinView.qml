@@ -55,6 +55,8 @@ Item {
     // Held still (or hidden), it shows its still frame.
     onPlayingChanged: if (!playing) stop()
     onVisibleChanged: if (!visible) stop()
+    // At rest only the still frame's pixels stay.
+    onLoopsLeftChanged: if (loopsLeft === 0) renderer.releaseFrames()
 
     Timer {
         id: timer
