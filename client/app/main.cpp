@@ -4,6 +4,7 @@
 #include "app/startup.h"
 #include "app/trayicons.h"
 #include "app/traytranslator.h"
+#include "app/windowmotion.h"
 #include "tunnel/singboxprocessmanager.h"
 #include "controller/appcontroller.h"
 #include "platform/platform.h"
@@ -166,6 +167,8 @@ int main(int argc, char *argv[])
         Startup::appendStartupLog(QStringLiteral("Added Qt plugin path: %1").arg(plugins));
     }
 
+    // Outlives the engine: the window's bindings read it until the end.
+    WindowMotion windowMotion;
     QQmlApplicationEngine engine;
     QStringList importPaths = engine.importPathList();
     const QString bundledQml = QDir(appDir).absoluteFilePath(QStringLiteral("qml"));
@@ -188,6 +191,7 @@ int main(int argc, char *argv[])
     controller.setStartInTray(QCoreApplication::arguments().contains(QStringLiteral("--minimized"))
                               && QSystemTrayIcon::isSystemTrayAvailable());
     engine.rootContext()->setContextProperty(QStringLiteral("appController"), &controller);
+    engine.rootContext()->setContextProperty(QStringLiteral("windowMotion"), &windowMotion);
     engine.load(QUrl(QStringLiteral("qrc:/qml/Main.qml")));
 
     if (engine.rootObjects().isEmpty()) {
@@ -200,6 +204,8 @@ int main(int argc, char *argv[])
 
     if (FirstFrame::benchmarkRequested(QCoreApplication::arguments(), qgetenv("QUILLET_BENCHMARK_STARTUP")))
         FirstFrame::reportThenQuit(qobject_cast<QQuickWindow *>(engine.rootObjects().first()));
+
+    windowMotion.attach(qobject_cast<QWindow *>(engine.rootObjects().first()));
 
     Startup::QuitEventFilter quitFilter;
     app.installEventFilter(&quitFilter);
@@ -223,6 +229,8 @@ int main(int argc, char *argv[])
         controller.setTrayAvailable(QSystemTrayIcon::isSystemTrayAvailable());
         tray = std::make_unique<Tray>(controller, engine);
         controller.windowShown();
+        // The motion preference may wait for a helper program: never before the first frame.
+        windowMotion.readPreference();
     };
     if (auto *window = qobject_cast<QQuickWindow *>(engine.rootObjects().first())) {
         auto connection = std::make_shared<QMetaObject::Connection>();

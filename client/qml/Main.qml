@@ -120,9 +120,14 @@ ApplicationWindow {
         return page === "dashboard" ? "connect" : page
     }
     readonly property string currentKind: pageKind(topPage)
-    // Motion runs only where someone can see it: never while the window is hidden or minimized.
+    // Motion runs only where someone can see it: never while the window is hidden, minimized,
+    // unexposed or on another virtual desktop.
+    readonly property bool hasWindowMotion: typeof windowMotion !== "undefined" && windowMotion !== null
     readonly property bool motionAllowed: window.visible && window.visibility !== Window.Hidden
                                           && window.visibility !== Window.Minimized
+                                          && (!hasWindowMotion || windowMotion.exposed)
+    // The system asks for reduced motion: states change at once, plays and pulses stay still.
+    readonly property bool reducedMotion: hasWindowMotion && windowMotion.reducedMotion
     readonly property bool showSidebar: currentKind !== "auth"
 
     readonly property var primaryNavigation: [
@@ -1404,7 +1409,7 @@ ApplicationWindow {
         }
 
         RotationAnimation on rotation {
-            running: spinner.visible && window.motionAllowed
+            running: spinner.visible && window.motionAllowed && !window.reducedMotion
             loops: Animation.Infinite
             from: 0
             to: 360
@@ -1589,9 +1594,11 @@ ApplicationWindow {
         // Motion is spent where it means something: a phase change, a hover or a press plays it
         // for a bounded time, then the button rests on a still frame and the window stops drawing.
         readonly property bool motionAllowed: window.motionAllowed && power.visible
+        // Under reduced motion nothing plays; the slow step of the orbit still says "busy".
+        readonly property bool reducedMotion: window.reducedMotion
 
         function wake() {
-            if (!motionAllowed)
+            if (!motionAllowed || reducedMotion)
                 return
             pulseAnimation.restart()
             if (active)
@@ -1623,6 +1630,7 @@ ApplicationWindow {
             wake()
         }
         onMotionAllowedChanged: motionAllowed ? wake() : rest()
+        onReducedMotionChanged: if (reducedMotion) rest()
 
         Rectangle {
             id: idleGlow
@@ -1747,7 +1755,8 @@ ApplicationWindow {
                 onContainsMouseChanged: if (containsMouse) power.wake()
                 onPressed: power.wake()
                 onClicked: {
-                    clickPulse.restart()
+                    if (!power.reducedMotion)
+                        clickPulse.restart()
                     if (window.hasController)
                         appController.requestDashboardConnectionToggle()
                 }
@@ -6955,6 +6964,7 @@ ApplicationWindow {
                 NumberAnimation { duration: 180 }
             }
             Behavior on anchors.bottomMargin {
+                enabled: !window.reducedMotion
                 NumberAnimation { duration: 180; easing.type: Easing.OutCubic }
             }
 

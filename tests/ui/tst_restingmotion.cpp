@@ -1,3 +1,4 @@
+#include "app/windowmotion.h"
 #include "controller/appcontroller.h"
 #include "testenvironment.h"
 
@@ -26,16 +27,23 @@ private Q_SLOTS:
     void nothingMovesWhileHidden();
     void stillFrameShowsTheShield_data();
     void stillFrameShowsTheShield();
+    void gatedMotionStartsNothing_data();
+    void gatedMotionStartsNothing();
 
 private:
     QQuickWindow *window() const { return qobject_cast<QQuickWindow *>(m_engine->rootObjects().value(0)); }
     QStringList movingParts(bool allowSlowIndicator) const;
     void settle(const QString &phase);
     QImage playAndGrabStill();
+    void setReducedMotion(bool reduced);
+    void setCloaked(bool cloaked);
 
     TestEnvironment m_env;
     AppController *m_controller = nullptr;
     QQmlApplicationEngine *m_engine = nullptr;
+    WindowMotion *m_motion = nullptr;
+    bool m_cloaked = false;
+    Platform::MotionPreference m_preference = Platform::MotionPreference::NoPreference;
 };
 
 namespace {
@@ -97,10 +105,22 @@ void RestingMotionTest::initTestCase()
     m_controller = new AppController;
     m_controller->setLanguage(QStringLiteral("zh-Hans"));
     m_controller->setCurrentPage(QStringLiteral("connect"));
+    // The system's word, as the tests set it: the window's real exposure, a cloak
+    // and a motion preference of the test's own.
+    m_motion = new WindowMotion;
+    m_motion->setCloakProbe([this](QWindow *) { return m_cloaked; });
+    m_motion->setPreferenceReader([this](std::function<void(const Platform::MotionReading &)> done) {
+        Platform::MotionReading reading;
+        reading.preference = m_preference;
+        reading.source = "test";
+        done(reading);
+    });
     m_engine = new QQmlApplicationEngine;
     m_engine->rootContext()->setContextProperty(QStringLiteral("appController"), m_controller);
+    m_engine->rootContext()->setContextProperty(QStringLiteral("windowMotion"), m_motion);
     m_engine->load(QUrl(QStringLiteral("qrc:/qml/Main.qml")));
     QVERIFY(window());
+    m_motion->attach(window());
     window()->show();
     QVERIFY(QTest::qWaitForWindowExposed(window()));
     QTRY_VERIFY(window()->findChild<QQuickItem *>(QStringLiteral("powerDisc")));
@@ -109,7 +129,23 @@ void RestingMotionTest::initTestCase()
 void RestingMotionTest::cleanupTestCase()
 {
     delete m_engine;
+    delete m_motion;
     delete m_controller;
+}
+
+void RestingMotionTest::setReducedMotion(bool reduced)
+{
+    m_preference = reduced ? Platform::MotionPreference::Reduced : Platform::MotionPreference::Full;
+    m_motion->readPreference();
+    QCOMPARE(window()->property("reducedMotion").toBool(), reduced);
+}
+
+void RestingMotionTest::setCloaked(bool cloaked)
+{
+    m_cloaked = cloaked;
+    m_motion->recheckExposure();
+    QCOMPARE(m_motion->exposed(), !cloaked);
+    QCOMPARE(window()->property("motionAllowed").toBool(), !cloaked);
 }
 
 // Sets the phase and waits until the transitions it starts have ended.
@@ -276,6 +312,81 @@ void RestingMotionTest::stillFrameShowsTheShield()
     }
     QVERIFY2(lit > 500, qPrintable(QStringLiteral("%1 bright pixels").arg(lit)));
     QVERIFY2(differing * 100 < first.width() * first.height(), qPrintable(QString::number(differing)));
+}
+
+void RestingMotionTest::gatedMotionStartsNothing_data()
+{
+    QTest::addColumn<bool>("reduced");
+    QTest::addColumn<QString>("action");
+
+    QTest::newRow("unexposed: phase change") << false << "connecting";
+    QTest::newRow("unexposed: hover") << false << "hover";
+    QTest::newRow("unexposed: press") << false << "press";
+    QTest::newRow("reduced motion: phase change") << true << "connecting";
+    QTest::newRow("reduced motion: connected shows its still frame") << true << "connected";
+    QTest::newRow("reduced motion: hover") << true << "hover";
+    QTest::newRow("reduced motion: press") << true << "press";
+    QTest::newRow("reduced motion asked for during a play") << true << "during a play";
+}
+
+// A window nobody sees (covered, on another virtual desktop) and a system that
+// asks for reduced motion start no animation; under reduced motion the state
+// still shows, and "connecting" may keep its slow step.
+void RestingMotionTest::gatedMotionStartsNothing()
+{
+    QFETCH(bool, reduced);
+    QFETCH(QString, action);
+    settle(QStringLiteral("disconnected"));
+    auto *disc = window()->findChild<QQuickItem *>(QStringLiteral("powerDisc"));
+    QVERIFY(disc);
+    const QPoint outside = disc->mapToScene(QPointF(-40, -40)).toPoint();
+    const QPoint centre = disc->mapToScene(QPointF(disc->width() / 2, disc->height() / 2)).toPoint();
+    QTest::mouseMove(window(), outside);
+    QTest::qWait(50);
+
+    if (action == QLatin1String("during a play")) {
+        QTest::mouseMove(window(), centre);
+        QTRY_VERIFY_WITH_TIMEOUT(!movingParts(false).isEmpty(), 2000);
+    }
+    if (reduced)
+        setReducedMotion(true);
+    else
+        setCloaked(true);
+    QTRY_VERIFY2_WITH_TIMEOUT(movingParts(false).isEmpty(), qPrintable(movingParts(false).join(QLatin1Char('\n'))),
+                              1000);
+
+    const bool slowStepAllowed = reduced && action == QLatin1String("connecting");
+    if (action == QLatin1String("connecting") || action == QLatin1String("connected")) {
+        m_controller->setVpnPhase(action, QString());
+    } else if (action == QLatin1String("hover")) {
+        QTest::mouseMove(window(), centre);
+    } else if (action == QLatin1String("press")) {
+        QTest::mouseMove(window(), centre);
+        QTest::mousePress(window(), Qt::LeftButton, Qt::NoModifier, centre);
+        QTest::mouseMove(window(), outside);
+        QTest::mouseRelease(window(), Qt::LeftButton, Qt::NoModifier, outside);
+    }
+    QVERIFY2(movingParts(slowStepAllowed).isEmpty(), qPrintable(movingParts(slowStepAllowed).join(QLatin1Char('\n'))));
+    QTest::qWait(600);
+    QVERIFY2(movingParts(slowStepAllowed).isEmpty(), qPrintable(movingParts(slowStepAllowed).join(QLatin1Char('\n'))));
+    if (action == QLatin1String("connected")) {
+        // The state shows at once: the button holds the still frame of the animation a press would play.
+        auto *view = window()->findChild<QQuickItem *>(QStringLiteral("powerAnimation"));
+        QVERIFY(view);
+        QObject *animation = view->property("item").value<QObject *>();
+        QVERIFY(animation);
+        QVERIFY(animation->property("animationSource").toUrl().toString().endsWith(QLatin1String("plover_disconnect.json")));
+        QVERIFY(!animation->property("running").toBool());
+    }
+
+    // Back to the plain state. Exposure comes back while motion is still reduced,
+    // so the return plays nothing and the next row starts at rest.
+    m_controller->setVpnPhase(QStringLiteral("disconnected"), QString());
+    QTest::mouseMove(window(), outside);
+    setReducedMotion(true);
+    setCloaked(false);
+    setReducedMotion(false);
+    QVERIFY2(movingParts(false).isEmpty(), qPrintable(movingParts(false).join(QLatin1Char('\n'))));
 }
 
 QTEST_MAIN(RestingMotionTest)

@@ -22,5 +22,6 @@ flags=(-std=c++17 -O1 -Wall -Wextra -Werror -DUNICODE -D_UNICODE -static -static
   "$root/tests/windows/winchecks_win.cpp" "$root/client/platform/aesgcm_win.cpp" \
   "$root/client/platform/ifcounters_win.cpp" "$root/client/platform/fatalmessage_win.cpp" \
   "$root/client/platform/autostart_win.cpp" \
-  "$root/client/model/pingoutput.cpp" -lbcrypt -liphlpapi -luser32 -ladvapi32 -o "$out/winchecks.exe"
+  "$root/client/platform/motion_win.cpp" "$root/client/platform/motion_common.cpp" \
+  "$root/client/model/pingoutput.cpp" -lbcrypt -liphlpapi -luser32 -ladvapi32 -ldwmapi -o "$out/winchecks.exe"
 rm -f "$out/unavailable.txt"

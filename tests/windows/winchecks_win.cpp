@@ -5,6 +5,8 @@
 //   autostart-on PROGRAM   writes the Run value for PROGRAM (UTF-8) and reads it back;
 //                     relative and quote-holding paths are refused and change nothing
 //   autostart-off     removes the Run value, twice (the second finds none)
+//   motion            the client-area animation setting read as the motion preference,
+//                     and window cloaking: the DWM query and the cloak event hook
 //   with-env NAME VALUE PROGRAM ARGS...   runs PROGRAM with NAME set and returns its
 //                     exit code (wine sets "ProgramData" from its registry, not from
 //                     the caller's environment)
@@ -13,6 +15,7 @@
 #include "platform/aesgcm.h"
 #include "platform/autostart.h"
 #include "platform/ifcounters.h"
+#include "platform/motion.h"
 #include "pingcases.h"
 
 #include <windows.h>
@@ -122,6 +125,87 @@ int checkAutostartOff()
     return removed && gone && again ? 0 : 1;
 }
 
+// Waits for posted messages (the out-of-context hook's calls among them) for up to ms.
+void pumpMessages(DWORD ms)
+{
+    const DWORD start = GetTickCount();
+    MSG message;
+    while (GetTickCount() - start < ms) {
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+        Sleep(10);
+    }
+}
+
+int checkMotion()
+{
+    int failures = 0;
+    auto expect = [&failures](bool pass, const char *what, const std::string &detail) {
+        std::printf("%s motion %s%s%s\n", pass ? "ok" : "FAIL", what, detail.empty() ? "" : ": ", detail.c_str());
+        failures += pass ? 0 : 1;
+    };
+    auto readNow = [] {
+        Platform::MotionReading reading;
+        int answers = 0;
+        Platform::readMotionPreference([&](const Platform::MotionReading &r) {
+            reading = r;
+            ++answers;
+        });
+        return answers == 1 ? reading : Platform::MotionReading();
+    };
+
+    // The setting as the system holds it, then both ways, then back.
+    BOOL original = TRUE;
+    const bool readable = SystemParametersInfoW(0x1042 /* SPI_GETCLIENTAREAANIMATION */, 0, &original, 0) != FALSE;
+    const Platform::MotionReading first = readNow();
+    expect(readable && first.preference == (original ? Platform::MotionPreference::Full : Platform::MotionPreference::Reduced),
+        "the preference follows SPI_GETCLIENTAREAANIMATION",
+        std::string(Platform::motionPreferenceName(first.preference)) + " from " + first.source);
+    for (BOOL value : {FALSE, TRUE}) {
+        const bool set = SystemParametersInfoW(0x1043 /* SPI_SETCLIENTAREAANIMATION */, 0,
+                             reinterpret_cast<void *>(static_cast<INT_PTR>(value)), 0) != FALSE;
+        const Platform::MotionReading reading = readNow();
+        const Platform::MotionPreference wanted = value ? Platform::MotionPreference::Full : Platform::MotionPreference::Reduced;
+        expect(set && reading.preference == wanted, value ? "animations on reads as full" : "animations off reads as reduced",
+            Platform::motionPreferenceName(reading.preference));
+    }
+    SystemParametersInfoW(0x1043, 0, reinterpret_cast<void *>(static_cast<INT_PTR>(original)), 0);
+
+    expect(!Platform::windowCloaked(0), "no window is not cloaked", std::string());
+    expect(!Platform::windowCloaked(0x7ffe1234), "a stale handle is not cloaked", std::string());
+    // Message-only: wine without a display creates no other kind of window.
+    HWND window = CreateWindowExW(0, L"STATIC", L"motion", 0, 0, 0, 100, 100, HWND_MESSAGE, nullptr,
+                                  GetModuleHandleW(nullptr), nullptr);
+    expect(window != nullptr, "window created", std::string());
+    expect(!Platform::windowCloaked(reinterpret_cast<std::uintptr_t>(window)), "a plain window is not cloaked",
+        std::string());
+
+    std::vector<std::pair<std::uintptr_t, bool>> seen;
+    const std::uintptr_t token = Platform::watchWindowCloaking(
+        [&seen](std::uintptr_t w, bool cloaked) { seen.emplace_back(w, cloaked); });
+    expect(token != 0, "cloak hook set", std::string());
+    const auto hwndValue = reinterpret_cast<std::uintptr_t>(window);
+    NotifyWinEvent(0x8017 /* EVENT_OBJECT_CLOAKED */, window, OBJID_WINDOW, CHILDID_SELF);
+    pumpMessages(300);
+    NotifyWinEvent(0x8018 /* EVENT_OBJECT_UNCLOAKED */, window, OBJID_WINDOW, CHILDID_SELF);
+    pumpMessages(300);
+    // A part of the window, not the window: no word about its exposure.
+    NotifyWinEvent(0x8017, window, OBJID_CLIENT, CHILDID_SELF);
+    pumpMessages(300);
+    const bool inOrder = seen.size() == 2 && seen[0] == std::make_pair(hwndValue, true)
+                         && seen[1] == std::make_pair(hwndValue, false);
+    expect(inOrder, "cloak and uncloak events reach the watcher, in order", std::to_string(seen.size()) + " calls");
+    Platform::stopWatchingWindowCloaking(token);
+    NotifyWinEvent(0x8017, window, OBJID_WINDOW, CHILDID_SELF);
+    pumpMessages(300);
+    expect(seen.size() == 2, "no call after the watch stopped", std::to_string(seen.size()) + " calls");
+    if (window)
+        DestroyWindow(window);
+    return failures == 0 ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -144,6 +228,8 @@ int main(int argc, char **argv)
         return checkAutostartOn(argv[2]);
     if (argc == 2 && std::strcmp(argv[1], "autostart-off") == 0)
         return checkAutostartOff();
-    std::fprintf(stderr, "usage: winchecks aesgcm FILE | ifcounters | ping DIR | autostart-on PROGRAM | autostart-off | fatal-message\n");
+    if (argc == 2 && std::strcmp(argv[1], "motion") == 0)
+        return checkMotion();
+    std::fprintf(stderr, "usage: winchecks aesgcm FILE | ifcounters | ping DIR | autostart-on PROGRAM | autostart-off | motion | fatal-message\n");
     return 64;
 }

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # One Windows check under wine: service-console, service-scm, aesgcm,
-# ifcounters, ping, autostart or fatal-message. Exit 0 passes; a missing wine skips.
+# ifcounters, ping, autostart, motion or fatal-message. Exit 0 passes; a missing wine skips.
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 source "$here/wine-env.sh"
@@ -212,6 +212,7 @@ case "$check" in
   ifcounters) timeout 60 wine "$bin/winchecks.exe" ifcounters ;;
   ping) timeout 60 wine "$bin/winchecks.exe" ping "$(winpath "$QUILLET_SOURCE_DIR/tests/windows/fixtures/ping")" ;;
   fatal-message) timeout 60 wine "$bin/winchecks.exe" fatal-message ;;
+  motion) timeout 60 wine "$bin/winchecks.exe" motion ;;
   autostart) autostart ;;
   *) fail "unknown check $check" ;;
 esac
