@@ -31,7 +31,8 @@ void WindowMotion::attach(QWindow *window)
     connect(window, &QWindow::activeChanged, this, [this] {
         scheduleRecheck();
         // Cheap to read, and the moment a user back from the system settings comes to.
-        if (m_window && m_window->isActive() && m_readOnce)
+        if (m_window && m_window->isActive() && m_readOnce
+            && (!m_sinceRead.isValid() || m_sinceRead.elapsed() >= m_activationRereadMs))
             readPreference();
     });
     if (!m_cloakWatch) {
@@ -82,6 +83,7 @@ void WindowMotion::readPreference()
     if (m_readInFlight || !m_reader)
         return;
     m_readInFlight = true;
+    m_sinceRead.start();
     QPointer<WindowMotion> self(this);
     m_reader([self](const Platform::MotionReading &reading) {
         if (!self)

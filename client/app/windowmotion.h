@@ -2,6 +2,7 @@
 
 #include "platform/motion.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -46,6 +47,9 @@ public:
     // For tests: where the preference and the cloaking come from.
     void setPreferenceReader(PreferenceReader reader) { m_reader = std::move(reader); }
     void setCloakProbe(CloakProbe probe) { m_cloakProbe = std::move(probe); }
+    // An activation reads again only this long after the last read (a process
+    // start per alt-tab is not worth it).
+    void setActivationRereadMs(int ms) { m_activationRereadMs = ms; }
 
 Q_SIGNALS:
     void exposedChanged();
@@ -67,4 +71,6 @@ private:
     bool m_readInFlight = false;
     bool m_readOnce = false;
     bool m_recheckQueued = false;
+    int m_activationRereadMs = 30000;
+    QElapsedTimer m_sinceRead;
 };

@@ -288,8 +288,20 @@ void MotionPreferenceTest::preferenceIsReadAgainOnActivation()
     QVERIFY(motion.reducedMotion());
     QCOMPARE(changes.count(), 1);
 
-    // Back from the system settings: the window's activation reads again.
+    // Back from the system settings: the window's activation reads again, once
+    // the last read is old enough.
     window.show();
+    window.requestActivate();
+    QVERIFY(QTest::qWaitForWindowActive(&window));
+    QTest::qWait(50);
+    QCOMPARE(reads, 1); // read a moment ago
+    QWindow other;
+    other.resize(100, 80);
+    other.show();
+    other.requestActivate();
+    QVERIFY(QTest::qWaitForWindowActive(&other));
+    QTRY_VERIFY(!window.isActive());
+    motion.setActivationRereadMs(0);
     window.requestActivate();
     QVERIFY(QTest::qWaitForWindowActive(&window));
     QTRY_COMPARE(reads, 2);
