@@ -3860,15 +3860,21 @@ ApplicationWindow {
     }
 
     // Whether the user may claim today's trial (signed in, offered, not a paid member).
+    function trialPaidMember() {
+        if (!hasController || !appController.loggedIn)
+            return false
+        var status = appController.trialClaimStatus || {}
+        return !isTrue(status["can_claim"]) && (isTrue(status["paid_member"])
+               || (appController.currentPlanName !== "体验会员" && appController.hasActiveMembership
+                   && appController.selectedPlanId.length > 0))
+    }
+
     function trialClaimable() {
         if (!hasController || !appController.loggedIn)
             return false
         var status = appController.trialClaimStatus || {}
-        var canClaim = isTrue(status["can_claim"])
-        var paidMember = !canClaim && (isTrue(status["paid_member"])
-                         || (appController.currentPlanName !== "体验会员" && appController.hasActiveMembership
-                             && appController.selectedPlanId.length > 0))
-        return isTrue(status["enabled"]) && canClaim && Number(status["duration_minutes"]) > 0 && !paidMember
+        return isTrue(status["enabled"]) && isTrue(status["can_claim"]) && Number(status["duration_minutes"]) > 0
+               && !trialPaidMember()
     }
 
     function evaluateTrialPrompt() {
@@ -4283,6 +4289,8 @@ ApplicationWindow {
             return left > 0 ? Math.ceil(left / 60000) : 0
         }
         primary: !claimed
+        // A paid member has nothing to claim: a greyed "领会员" beside a held plan reads as a fault.
+        visible: !window.trialPaidMember()
         // One claim at a time: a double click must not send two.
         enabled: !claimed && window.trialClaimable() && !(window.hasController && appController.trialClaimInFlight)
         text: minutesLeft > 0 ? window.tn("体验剩余 %1 分钟", minutesLeft)

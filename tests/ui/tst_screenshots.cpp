@@ -412,6 +412,10 @@ void ScreenshotTest::membershipPrompt()
     m_controller->setLanguage(language);
     m_controller->navigate(QStringLiteral("connect"));
     QTRY_VERIFY_WITH_TIMEOUT(!m_controller->networkLoading(), 10000);
+    // The daily trial is offered to the account without a plan, never beside a paid one.
+    auto *trialButton = m_window->findChild<QQuickItem *>(QStringLiteral("trialClaimButton"));
+    QVERIFY(trialButton);
+    QCOMPARE(trialButton->isVisible(), account == QLatin1String("trial"));
     m_controller->showMembershipDialog(message);
     capture(QString::fromLatin1(QTest::currentDataTag()));
     m_controller->dismissMembershipDialog();
