@@ -1,5 +1,7 @@
 #include "render/bodymovinitem.h"
 
+#include "platform/platform.h"
+
 #include <QFile>
 #include <QQmlFile>
 #include <QQuickWindow>
@@ -117,20 +119,22 @@ void BodymovinItem::trimCache()
 
 void BodymovinItem::releaseFrames()
 {
+    const qint64 before = m_cacheBytes;
     const auto shown = m_frames.find(m_shownFrame);
     if (shown == m_frames.end()) {
         clearCache();
-        return;
+    } else if (m_frames.size() > 1) {
+        QImage kept = shown->first;
+        m_frames.clear();
+        m_order.clear();
+        m_order.push_back(m_shownFrame);
+        m_frames.insert(m_shownFrame, {kept, std::prev(m_order.end())});
+        m_cacheBytes = kept.sizeInBytes();
+        Q_EMIT cacheChanged();
     }
-    if (m_frames.size() == 1)
-        return;
-    QImage kept = shown->first;
-    m_frames.clear();
-    m_order.clear();
-    m_order.push_back(m_shownFrame);
-    m_frames.insert(m_shownFrame, {kept, std::prev(m_order.end())});
-    m_cacheBytes = kept.sizeInBytes();
-    Q_EMIT cacheChanged();
+    // A loop's frames are freed into the heap, which keeps them mapped unless asked.
+    if (before - m_cacheBytes > 4 * 1024 * 1024)
+        Platform::releaseUnusedMemory();
 }
 
 QImage BodymovinItem::frameImage(int frame)
