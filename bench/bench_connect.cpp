@@ -4,9 +4,7 @@
 //
 //   bench_connect [cycles]     prints RESULT lines; default 10 timed connects per mode
 #include "controller/appcontroller.h"
-#include "devserver/devserverrunner.h"
-#include "serviceinstall.h"
-#include "testenvironment.h"
+#include "benchstack.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -67,17 +65,9 @@ int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     const int cycles = argc > 1 ? std::max(1, atoi(argv[1])) : 10;
-    TestEnvironment env;
-    DevServerRunner server;
-    ServiceInstall install(env.path(QStringLiteral("install")), true);
-    if (!server.isRunning() || !install.isValid()) {
-        std::fprintf(stderr, "bench_connect: local stack did not start\n");
+    Bench::LocalStack stack;
+    if (!stack.start("bench_connect"))
         return 1;
-    }
-    qputenv("TARN_SINGBOX_BINARY", QUILLET_FAKE_ENGINE_PROGRAM);
-    qputenv("QUILLET_SERVICECTL", install.servicectl().toLocal8Bit());
-    qputenv("QUILLET_SERVICECTL_MODE", "user");
-    qputenv("TARN_API_BASE_URL", server.baseUrl().toUtf8());
 
     AppController controller;
     controller.signIn(QStringLiteral("demo@quillet.dev"), QStringLiteral("Quillet-demo-2026"));
@@ -127,6 +117,6 @@ int main(int argc, char **argv)
     }
     std::printf("RESULT longest GUI-thread stall over %d connect/disconnect cycles: %lld ms\n", stallCycles,
         static_cast<long long>(meter.worst()));
-    install.stopEverything();
+    stack.install.stopEverything();
     return 0;
 }

@@ -9,11 +9,9 @@
 //   - resident memory growth over a soak (default 5 minutes).
 //
 //   bench_traffic [soak seconds]     prints RESULT lines
-#include "benchsupport.h"
 #include "controller/appcontroller.h"
-#include "devserver/devserverrunner.h"
-#include "serviceinstall.h"
-#include "testenvironment.h"
+#include "benchstack.h"
+#include "benchsupport.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -33,17 +31,9 @@ int main(int argc, char **argv)
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QGuiApplication app(argc, argv);
     const int soakSeconds = argc > 1 ? std::max(10, atoi(argv[1])) : 300;
-    TestEnvironment env;
-    DevServerRunner server;
-    ServiceInstall install(env.path(QStringLiteral("install")), true);
-    if (!server.isRunning() || !install.isValid()) {
-        std::fprintf(stderr, "bench_traffic: local stack did not start\n");
+    Bench::LocalStack stack;
+    if (!stack.start("bench_traffic"))
         return 1;
-    }
-    qputenv("TARN_SINGBOX_BINARY", QUILLET_FAKE_ENGINE_PROGRAM);
-    qputenv("QUILLET_SERVICECTL", install.servicectl().toLocal8Bit());
-    qputenv("QUILLET_SERVICECTL_MODE", "user");
-    qputenv("TARN_API_BASE_URL", server.baseUrl().toUtf8());
 
     AppController controller;
     QQmlApplicationEngine engine;
@@ -100,6 +90,6 @@ int main(int argc, char **argv)
 
     controller.requestDashboardConnectionToggle();
     (void)QTest::qWaitFor([&] { return controller.vpnPhase() == QLatin1String("disconnected"); }, 20000);
-    install.stopEverything();
+    stack.install.stopEverything();
     return 0;
 }

@@ -9,11 +9,9 @@
 //   bench_window [seconds per state [memory]]     prints RESULT lines (default 30 s;
 //                                                 "memory": the memory figures only)
 #include "app/memoryrelease.h"
-#include "benchsupport.h"
 #include "controller/appcontroller.h"
-#include "devserver/devserverrunner.h"
-#include "serviceinstall.h"
-#include "testenvironment.h"
+#include "benchstack.h"
+#include "benchsupport.h"
 
 #include <QApplication>
 #include <QDir>
@@ -145,17 +143,9 @@ int main(int argc, char **argv)
     QApplication app(argc, argv);
     const int seconds = argc > 1 ? std::max(3, atoi(argv[1])) : 30;
     const bool memoryOnly = argc > 2 && QByteArray(argv[2]) == "memory";
-    TestEnvironment env;
-    DevServerRunner server;
-    ServiceInstall install(env.path(QStringLiteral("install")), true);
-    if (!server.isRunning() || !install.isValid()) {
-        std::fprintf(stderr, "bench_window: local stack did not start\n");
+    Bench::LocalStack stack;
+    if (!stack.start("bench_window"))
         return 1;
-    }
-    qputenv("TARN_SINGBOX_BINARY", QUILLET_FAKE_ENGINE_PROGRAM);
-    qputenv("QUILLET_SERVICECTL", install.servicectl().toLocal8Bit());
-    qputenv("QUILLET_SERVICECTL_MODE", "user");
-    qputenv("TARN_API_BASE_URL", server.baseUrl().toUtf8());
 
     AppController controller;
     QQmlApplicationEngine engine;
@@ -238,6 +228,6 @@ int main(int argc, char **argv)
 
     controller.requestDashboardConnectionToggle();
     (void)QTest::qWaitFor([&] { return controller.vpnPhase() == QLatin1String("disconnected"); }, 20000);
-    install.stopEverything();
+    stack.install.stopEverything();
     return 0;
 }
